@@ -1,0 +1,110 @@
+#include "bundle.h"
+
+#include <dlfcn.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <filesystem>
+#include <set>
+
+namespace fs = std::filesystem;
+
+namespace tavhost {
+
+namespace {
+
+std::string StemOf(const std::string& path) { return fs::path(path).stem().string(); }
+
+fs::path ProgramFolder() {
+    std::error_code ec;
+    const fs::path exe = fs::read_symlink("/proc/self/exe", ec);
+    return ec ? fs::path() : exe.parent_path();
+}
+
+}  // namespace
+
+std::vector<std::string> PluginFolders() {
+    std::vector<std::string> folders;
+    if (const char* env = std::getenv("TAV_PLUGIN_PATH")) {
+        std::string list = env;
+        size_t start = 0;
+        while (start <= list.size()) {
+            const size_t colon = list.find(':', start);
+            const std::string item = list.substr(start, colon - start);
+            if (!item.empty()) folders.push_back(item);
+            if (colon == std::string::npos) break;
+            start = colon + 1;
+        }
+    }
+    const fs::path program = ProgramFolder();
+    if (!program.empty()) folders.push_back((program / "../lib/tav/bundles").lexically_normal());
+#ifdef TAV_BUILD_BUNDLE_DIR
+    folders.push_back(TAV_BUILD_BUNDLE_DIR);
+#endif
+    return folders;
+}
+
+std::vector<std::string> FindBundles() {
+    std::vector<std::string> found;
+    std::set<std::string> names;
+    for (const std::string& folder : PluginFolders()) {
+        std::error_code ec;
+        std::vector<fs::path> files;
+        for (const auto& entry : fs::directory_iterator(folder, ec))
+            if (entry.path().extension() == ".so") files.push_back(entry.path());
+        std::sort(files.begin(), files.end());
+        for (const fs::path& file : files)
+            if (names.insert(file.stem().string()).second) found.push_back(file.string());
+    }
+    return found;
+}
+
+std::unique_ptr<Bundle> Bundle::Open(const std::string& nameOrPath, std::string* error) {
+    std::string path;
+    if (nameOrPath.find('/') != std::string::npos) {
+        path = nameOrPath;
+        if (!fs::exists(path)) {
+            *error = "no bundle at " + path;
+            return nullptr;
+        }
+    } else {
+        for (const std::string& folder : PluginFolders()) {
+            const fs::path candidate = fs::path(folder) / (nameOrPath + ".so");
+            if (fs::exists(candidate)) {
+                path = candidate.string();
+                break;
+            }
+        }
+        if (path.empty()) {
+            *error = "unknown bundle '" + nameOrPath + "' (run 'tavhost list' to see the bundles)";
+            return nullptr;
+        }
+    }
+    void* handle = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+    if (!handle) {
+        const char* why = dlerror();
+        *error = "cannot load " + path + ": " + (why ? why : "unknown error");
+        return nullptr;
+    }
+    void* symbol = dlsym(handle, "main");
+    // The entry point must be the bundle's own, not one of a library it uses.
+    Dl_info info{};
+    std::error_code ec;
+    if (symbol && dladdr(symbol, &info) && info.dli_fname && fs::equivalent(info.dli_fname, path, ec)) {
+        return std::unique_ptr<Bundle>(new Bundle(
+            handle, reinterpret_cast<TavPluginMainProc>(symbol), path, StemOf(path)));
+    }
+    dlclose(handle);
+    *error = path + " is not a plug-in bundle: it exports no entry point 'main'";
+    return nullptr;
+}
+
+Bundle::Bundle(void* handle, TavPluginMainProc main, std::string path, std::string name)
+    : handle_(handle), main_(main), path_(std::move(path)), name_(std::move(name)) {}
+
+Bundle::~Bundle() {
+    if (handle_) dlclose(handle_);
+}
+
+}  // namespace tavhost

@@ -1,0 +1,41 @@
+// Loading plug-in bundles: by path, or by name from the plug-in folders.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "tav/plugin.h"
+
+namespace tavhost {
+
+class Bundle {
+public:
+    // Opens `nameOrPath`: a path when it contains a '/', otherwise a name
+    // looked up as NAME.so in PluginFolders(). On failure returns null and
+    // says why in `error`.
+    static std::unique_ptr<Bundle> Open(const std::string& nameOrPath, std::string* error);
+    ~Bundle();
+    Bundle(const Bundle&) = delete;
+    Bundle& operator=(const Bundle&) = delete;
+
+    TavPluginMainProc Main() const { return main_; }
+    const std::string& Path() const { return path_; }
+    const std::string& Name() const { return name_; }
+
+private:
+    Bundle(void* handle, TavPluginMainProc main, std::string path, std::string name);
+    void* handle_;
+    TavPluginMainProc main_;
+    std::string path_;
+    std::string name_;
+};
+
+// Where bundles are looked for, in order: each folder of TAV_PLUGIN_PATH,
+// the installed plug-in folder beside the program, the build tree's bundles/.
+std::vector<std::string> PluginFolders();
+
+// Paths of the bundles found in PluginFolders(), the first of each name.
+std::vector<std::string> FindBundles();
+
+}  // namespace tavhost

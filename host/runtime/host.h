@@ -1,0 +1,142 @@
+// The host runtime: serves the host services to plug-ins over real graphics
+// worlds and real audio, and checks after every call that a plug-in gave
+// back everything it took.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <span>
+#include <string>
+#include <string_view>
+#include <unordered_set>
+#include <utility>
+#include <vector>
+
+#include "tav/draw_host.h"
+#include "tav/plugin.h"
+
+namespace tavhost {
+
+// The interface version this host speaks.
+constexpr int16_t kHostInterfaceVersion = 4;
+
+// Audio travels per video frame: `samplesPerFrame` interleaved float frames
+// of `channels` channels at `sampleRate`.
+struct AudioLayout {
+    int32_t sampleRate = 48000;
+    int32_t channels = 2;
+    int32_t samplesPerFrame = 1600;
+
+    size_t FloatsPerFrame() const { return size_t(samplesPerFrame) * size_t(channels); }
+};
+
+// Where source frames come from. The host numbers the frames of a
+// transition; the provider turns a number into a picture and its sound.
+class FrameProvider {
+public:
+    virtual ~FrameProvider() = default;
+    // Draws source frame `number` into `picture` (already sized as asked,
+    // top-left at (0, 0)) and writes its sound to `audio` (one frame's worth). `volume` is the clip's volume, 255 for full. Returns kPluginOK
+    // or the code the plug-in should get (kPluginCantGetNeededFrame).
+    virtual TavPluginResult ProvideFrame(int32_t number, bool lowQuality, PixMap& picture,
+                                         std::span<float> audio, int16_t& volume) = 0;
+};
+
+// A source frame lent to a plug-in: the cookie points at one of these.
+struct HeldFrame {
+    GWorldPtr world = nullptr;
+    int32_t width = 0;
+    int32_t height = 0;
+    int32_t number = 0;
+    int16_t volume = 0;
+    bool inUse = false;
+    SInt8 handleStateAtLoan = 0;
+    GWorldFlags pixelsStateAtLoan = 0;
+    std::vector<float> audio;
+};
+
+class Host {
+public:
+    explicit Host(AudioLayout audio = {});
+    ~Host();
+    Host(const Host&) = delete;
+    Host& operator=(const Host&) = delete;
+
+    // The service table plug-ins call through, and this host's instance token.
+    static const TavProcs kProcs;
+    TavPluginInstance Instance() { return this; }
+    static Host* FromInstance(TavPluginInstance instance) { return static_cast<Host*>(instance); }
+
+    const AudioLayout& Audio() const { return audio_; }
+    void SetProvider(FrameProvider* provider) { provider_ = provider; }
+
+    TavPluginTransitionInfo& Transition() { return transition_; }
+    // Clip 1: the clip whose settings the plug-in reads and writes back.
+    TavPluginClipInfo& Clip() { return clip_; }
+    // Sets entry `index` of string list `list` (text in the plug-ins' encoding).
+    void SetString(int16_t list, int16_t index, std::string_view text);
+
+    // The output frame: a world of the given size (recreated when it changes)
+    // and the sound mixed into it.
+    GWorldPtr OutputWorld(int32_t width, int32_t height);
+    GWorldPtr OutputWorld() const { return output_; }
+    std::vector<float>& OutputAudio() { return outputAudio_; }
+    void ClearOutputAudio();
+
+    // Calls a plug-in's entry point with this host current, then checks that
+    // it gave back what it took; what it did not is added to Problems().
+    int32_t Call(TavPluginMainProc main, int32_t which, TavPluginParams& params);
+    const std::vector<std::string>& Problems() const { return problems_; }
+    void ClearProblems() { problems_.clear(); }
+
+    int HeldFrameCount() const;
+    int HeldTransitionCount() const { return heldTransitions_; }
+    size_t LiveBlockCount() const { return blocks_.size(); }
+
+    // The host current on this thread (set for the length of Call).
+    static Host* Current();
+
+    // --- The services, for layers that wrap them. ---
+    Ptr NewBlock(int32_t byteCount, bool clear);
+    void DisposeBlock(Ptr block);
+    void GetLocalizedString(unsigned char* str, int16_t list, int16_t index);
+    TavPluginResult GetFrame(int32_t number, GWorldPtr* world, int32_t width, int32_t height,
+                             int32_t quality, int16_t* volume, TavFrameCookie* cookie);
+    TavPluginResult ReleaseFrame(TavFrameCookie cookie);
+    TavPluginResult MixAudio(TavFrameCookie cookie, int32_t level);
+    TavPluginResult GetClipInfo(int32_t which, TavPluginClipInfo* info);
+    TavPluginResult SetClipInfo(const TavPluginClipInfo* info);
+    TavPluginResult GetTransitionInfo(TavPluginTransitionInfo** info);
+    TavPluginResult ReleaseTransitionInfo(TavPluginTransitionInfo* info);
+    void Problem(std::string text) { problems_.push_back(std::move(text)); }
+
+private:
+    HeldFrame* FindHeld(TavFrameCookie cookie);
+    HeldFrame& FreeSlot(int32_t width, int32_t height);
+
+    AudioLayout audio_;
+    FrameProvider* provider_ = nullptr;
+    TavPluginTransitionInfo transition_{};
+    TavPluginClipInfo clip_{};
+    std::map<std::pair<int16_t, int16_t>, std::string> strings_;
+    GWorldPtr output_ = nullptr;
+    std::vector<float> outputAudio_;
+    std::vector<std::unique_ptr<HeldFrame>> frames_;
+    std::unordered_set<Ptr> blocks_;
+    int heldTransitions_ = 0;
+    std::vector<std::string> problems_;
+};
+
+// Copies `srcRect` of `src` into `dstRect` of `dst`, scaling with the nearest
+// pixel when the sizes differ, clipped to both pixel maps.
+TavPluginResult BlitPixMaps(const PixMap* src, PixMap* dst, const Rect& srcRect,
+                            const Rect& dstRect);
+
+// Writes `text` as a Pascal string (at most 255 characters) into `out`.
+void ToPascal(std::string_view text, unsigned char* out);
+
+// The name of a result code, such as "kPluginCantGetNeededFrame".
+const char* ResultName(int32_t code);
+
+}  // namespace tavhost
