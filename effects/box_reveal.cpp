@@ -17,7 +17,9 @@ void WriteVariantInfo(int16_t which, TavPluginGetInfo& info, EffectData&, int32_
     WriteSingleClipInfo(which, info, length, kPluginTransitionBeforeType);
 }
 
-void InitializeVariant(int16_t which, EffectData& data) { data.boxSize = BoxSizeOrVariant(which); }
+void InitializeVariant(int16_t which, EffectData& data) {
+    data.boxSize = BoxSizeOrVariant(which);
+}
 
 void AdjustClipAtTerminate(int16_t which, int32_t frameCount, TavPluginClipInfo& clip) {
     if (which == kBetweenVariant) return;

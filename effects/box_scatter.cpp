@@ -16,7 +16,9 @@ struct Scatter {
     }
 };
 
-bool RendersVariant(int16_t which) { return uint16_t(which - 1) <= 3; }
+bool RendersVariant(int16_t which) {
+    return uint16_t(which - 1) <= 3;
+}
 
 }  // namespace
 

@@ -20,7 +20,7 @@ constexpr int16_t kBetweenVariant = 5;
 template <class Rule>
 struct SolidLayers {
     class Frame {
-    public:
+      public:
         explicit Frame(FrameContext& ctx)
             : ctx_(ctx),
               colourFirst_(Rule::ColourFirst(ctx.percent)),
@@ -44,7 +44,7 @@ struct SolidLayers {
             return kPluginOK;
         }
 
-    private:
+      private:
         FrameContext& ctx_;
         const bool colourFirst_;
         const double threshold_;

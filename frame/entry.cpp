@@ -36,8 +36,7 @@ int32_t TransitionLength(float speed) {
 
 namespace {
 
-void WriteTypeAndTakes(TavPluginGetInfo& info, TavPluginType type, int32_t before,
-                       int32_t after) {
+void WriteTypeAndTakes(TavPluginGetInfo& info, TavPluginType type, int32_t before, int32_t after) {
     info.pluginType = type;
     info.takeFromClipBefore = before;
     info.takeFromClipAfter = after;

@@ -23,9 +23,9 @@ void RestorePixMap(const PixMapLock& lock) {
 TavPluginResult AcquireSourceFrame(FrameContext& ctx, int32_t index, SourceFrame& frame) {
     TavPluginParams* params = ctx.params;
     frame = SourceFrame{};
-    const TavPluginResult code = TAV_CALL(params, GetFrame, index, &frame.gWorld, ctx.width,
-                                          ctx.height, ctx.quality, &frame.volume,
-                                          &frame.frameCookie);
+    const TavPluginResult code =
+        TAV_CALL(params, GetFrame, index, &frame.gWorld, ctx.width, ctx.height, ctx.quality,
+                 &frame.volume, &frame.frameCookie);
     if (code != kPluginOK) return code;
     if (!frame.gWorld) {
         // Success without a world: give the frame back and draw nothing.
@@ -43,8 +43,8 @@ TavPluginResult ReleaseSourceFrame(FrameContext& ctx, SourceFrame& frame) {
 
 // The prologue left the whole-frame rectangles in srcRect and dstRect.
 TavPluginResult CopyWholeFrame(FrameContext& ctx, const SourceFrame& frame) {
-    return ctx.params->procs->Blit(frame.pixMap.Ptr(), ctx.output.Ptr(), &ctx.srcRect,
-                                   &ctx.dstRect, 255);
+    return ctx.params->procs->Blit(frame.pixMap.Ptr(), ctx.output.Ptr(), &ctx.srcRect, &ctx.dstRect,
+                                   255);
 }
 
 TavPluginResult MixFrameAudio(FrameContext& ctx, const SourceFrame& frame, int16_t level) {

@@ -58,8 +58,8 @@ TavPluginResult CopyWholeFrame(FrameContext& ctx, const SourceFrame& frame);
 TavPluginResult MixFrameAudio(FrameContext& ctx, const SourceFrame& frame, int16_t level);
 
 inline TavPluginResult CopyBox(FrameContext& ctx, const SourceFrame& frame) {
-    return ctx.params->procs->Blit(frame.pixMap.Ptr(), ctx.output.Ptr(), &ctx.srcRect,
-                                   &ctx.dstRect, 255);
+    return ctx.params->procs->Blit(frame.pixMap.Ptr(), ctx.output.Ptr(), &ctx.srcRect, &ctx.dstRect,
+                                   255);
 }
 
 // Level of the first clip's audio in a two-clip transition: (1 - percent) of

@@ -21,8 +21,8 @@ TavPluginResult DrawPlaceholder(TavPluginParams* params) {
     Str255 textStr = {};
     params->procs->GetLocalizedString(textStr, kPlaceholderStringList, 1);
     if (textStr[0] == 0) {
-        static const Str32 inP = {14, 'I', 'n', ' ', 'P', 'r', 'o', 'g', 'r',
-                                  'e', 's', 's', '.', '.', '.'};
+        static const Str32 inP = {14,  'I', 'n', ' ', 'P', 'r', 'o', 'g',
+                                  'r', 'e', 's', 's', '.', '.', '.'};
         params->procs->pstrcpy(textStr, inP);
     }
 

@@ -18,7 +18,9 @@ std::atomic<int32_t> gNextDeviceID{1};
 constexpr RGBColor kBlack = {0, 0, 0};
 constexpr RGBColor kWhite = {0xFFFF, 0xFFFF, 0xFFFF};
 
-HandleBlock* BlockOf(Handle h) { return reinterpret_cast<HandleBlock*>(h); }
+HandleBlock* BlockOf(Handle h) {
+    return reinterpret_cast<HandleBlock*>(h);
+}
 
 bool ClassicColor(int32_t index, RGBColor* out) {
     struct Entry {
@@ -44,7 +46,9 @@ bool ClassicColor(int32_t index, RGBColor* out) {
 
 namespace tavdraw {
 
-CGrafPort* CurrentPort() { return tCurrentPort; }
+CGrafPort* CurrentPort() {
+    return tCurrentPort;
+}
 
 void FillPortRect(CGrafPort* port, const Rect& r, uint32_t pixel) {
     const PixMap& pm = port->pixMap;
@@ -114,7 +118,9 @@ void DisposeGWorld(GWorldPtr world) {
     gLiveWorlds.fetch_sub(1);
 }
 
-int32_t TavLiveGWorldCount(void) { return gLiveWorlds.load(); }
+int32_t TavLiveGWorldCount(void) {
+    return gLiveWorlds.load();
+}
 
 void GetGWorld(CGrafPtr* port, GDHandle* gdh) {
     if (port) *port = tCurrentPort;
@@ -126,7 +132,9 @@ void SetGWorld(CGrafPtr port, GDHandle gdh) {
     tCurrentDevice = (gdh || !port) ? gdh : &port->deviceMaster;
 }
 
-GDHandle GetGWorldDevice(GWorldPtr world) { return world ? &world->deviceMaster : nullptr; }
+GDHandle GetGWorldDevice(GWorldPtr world) {
+    return world ? &world->deviceMaster : nullptr;
+}
 
 PixMapHandle GetGWorldPixMap(GWorldPtr world) {
     return world ? reinterpret_cast<PixMapHandle>(&world->pixMapBlock.master) : nullptr;
@@ -141,7 +149,9 @@ Ptr GetPixBaseAddr(PixMapHandle pm) {
     return pm ? reinterpret_cast<Ptr>((*pm)->baseAddr) : nullptr;
 }
 
-int32_t GetPixRowBytes(PixMapHandle pm) { return pm ? (*pm)->rowBytes : 0; }
+int32_t GetPixRowBytes(PixMapHandle pm) {
+    return pm ? (*pm)->rowBytes : 0;
+}
 
 GWorldFlags GetPixelsState(PixMapHandle pm) {
     return pm ? tavdraw::PortOfPixMap(pm)->pixelsState : 0;
@@ -161,7 +171,9 @@ void UnlockPixels(PixMapHandle pm) {
     if (pm) tavdraw::PortOfPixMap(pm)->pixelsState &= ~pixelsLocked;
 }
 
-SInt8 HGetState(Handle h) { return h ? BlockOf(h)->state : 0; }
+SInt8 HGetState(Handle h) {
+    return h ? BlockOf(h)->state : 0;
+}
 
 void HSetState(Handle h, SInt8 flags) {
     if (h) BlockOf(h)->state = flags;
@@ -202,7 +214,9 @@ void GetPortBackColor(CGrafPtr port, RGBColor* color) {
     if (port && color) *color = port->backColor;
 }
 
-short GetPortTextSize(CGrafPtr port) { return port ? port->textSize : 0; }
+short GetPortTextSize(CGrafPtr port) {
+    return port ? port->textSize : 0;
+}
 
 void GetPortPenLocation(CGrafPtr port, Point* pen) {
     if (port && pen) *pen = port->pen;

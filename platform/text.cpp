@@ -32,7 +32,8 @@ std::string FindFontFile() {
 #if defined(TAV_HAVE_FONTCONFIG)
     std::string found;
     if (FcConfig* config = FcInitLoadConfigAndFonts()) {
-        FcPattern* pattern = FcNameParse(reinterpret_cast<const FcChar8*>("DejaVu Sans:style=Book"));
+        FcPattern* pattern =
+            FcNameParse(reinterpret_cast<const FcChar8*>("DejaVu Sans:style=Book"));
         FcConfigSubstitute(config, pattern, FcMatchPattern);
         FcDefaultSubstitute(pattern);
         FcResult result = FcResultNoMatch;

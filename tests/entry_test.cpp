@@ -44,9 +44,10 @@ std::set<size_t> FieldBytes(std::initializer_list<std::pair<size_t, size_t>> fie
     return out;
 }
 
-#define INFO_FIELD(f)                                                                  \
-    std::pair<size_t, size_t> {                                                        \
-        offsetof(TavPluginParams, getInfo) + offsetof(TavPluginGetInfo, f), sizeof(TavPluginGetInfo::f) \
+#define INFO_FIELD(f)                                                       \
+    std::pair<size_t, size_t> {                                             \
+        offsetof(TavPluginParams, getInfo) + offsetof(TavPluginGetInfo, f), \
+            sizeof(TavPluginGetInfo::f)                                     \
     }
 
 class EntryTest : public ::testing::TestWithParam<std::string> {};
@@ -116,12 +117,16 @@ TEST_P(EntryTest, GetInfoWritesOnlyItsFields) {
     MarkInfo(rig.P());
     const TavPluginParams before = rig.P();
     ASSERT_EQ(rig.inst.GetInfo(0.5f), kPluginOK);
-    std::set<size_t> allowed = FieldBytes(
-        {INFO_FIELD(pluginType), INFO_FIELD(framesToBeRendered), INFO_FIELD(takeFromClipBefore),
-         INFO_FIELD(takeFromClipAfter), INFO_FIELD(minSpeedFrames), INFO_FIELD(maxSpeedFrames),
-         INFO_FIELD(mustTakeFromSingleClips), INFO_FIELD(defaultFontSize),
-         {offsetof(TavPluginParams, clientData), sizeof(void*)},
-         {offsetof(TavPluginParams, selector), 1}});
+    std::set<size_t> allowed = FieldBytes({INFO_FIELD(pluginType),
+                                           INFO_FIELD(framesToBeRendered),
+                                           INFO_FIELD(takeFromClipBefore),
+                                           INFO_FIELD(takeFromClipAfter),
+                                           INFO_FIELD(minSpeedFrames),
+                                           INFO_FIELD(maxSpeedFrames),
+                                           INFO_FIELD(mustTakeFromSingleClips),
+                                           INFO_FIELD(defaultFontSize),
+                                           {offsetof(TavPluginParams, clientData), sizeof(void*)},
+                                           {offsetof(TavPluginParams, selector), 1}});
     for (size_t offset : ChangedBytes(before, rig.P()))
         EXPECT_TRUE(allowed.count(offset)) << "byte " << offset << " changed";
     EXPECT_EQ(rig.P().getInfo.defaultFontSize, 0);
@@ -280,10 +285,15 @@ TEST_P(GetInfoTable, WritesTypeAndTiming) {
 std::vector<InfoCase> InfoCases() {
     std::vector<InfoCase> cases;
     // Worked speeds: 0 -> 10, 0.1 -> 22, 0.25 -> 38, 0.5 -> 66, 0.99 -> 118, 1 -> 120.
-    const std::pair<float, int32_t> speeds[] = {{0.0f, 10},   {0.1f, 22},   {0.25f, 38},
-                                                {0.5f, 66},   {0.99f, 118}, {1.0f, 120},
+    const std::pair<float, int32_t> speeds[] = {{0.0f, 10},
+                                                {0.1f, 22},
+                                                {0.25f, 38},
+                                                {0.5f, 66},
+                                                {0.99f, 118},
+                                                {1.0f, 120},
                                                 {std::nextafter(1.0f / 110.0f, 1.0f), 12},
-                                                {1.0f / 110.0f, 12}, {0.0454545f, 14}};
+                                                {1.0f / 110.0f, 12},
+                                                {0.0454545f, 14}};
     for (auto [speed, L] : speeds) {
         for (int16_t which = 1; which <= 4; ++which) {
             cases.push_back({"boxscatter", which, speed, 103, L, L, L});
@@ -308,9 +318,13 @@ std::vector<InfoCase> InfoCases() {
 INSTANTIATE_TEST_SUITE_P(Variants, GetInfoTable, ::testing::ValuesIn(InfoCases()));
 
 TEST(GetInfoSpeed, OutOfRangeSpeedsStayDefined) {
-    const std::pair<float, int32_t> cases[] = {
-        {NAN, 10}, {INFINITY, INT32_MAX - 1}, {1e30f, INT32_MAX - 1}, {-INFINITY, INT32_MIN},
-        {-1e30f, INT32_MIN}, {-1.0f, -100}, {-0.01f, 8}};
+    const std::pair<float, int32_t> cases[] = {{NAN, 10},
+                                               {INFINITY, INT32_MAX - 1},
+                                               {1e30f, INT32_MAX - 1},
+                                               {-INFINITY, INT32_MIN},
+                                               {-1e30f, INT32_MIN},
+                                               {-1.0f, -100},
+                                               {-0.01f, 8}};
     for (auto [speed, expected] : cases) {
         Rig rig("boxscatter", 1);
         ASSERT_EQ(rig.inst.GetInfo(speed), kPluginOK);
@@ -336,7 +350,9 @@ struct BoxCase {
     std::optional<int16_t> box;  // none: left as it was
 };
 
-void PrintTo(const BoxCase& c, std::ostream* os) { *os << c.bundle << " which " << c.which; }
+void PrintTo(const BoxCase& c, std::ostream* os) {
+    *os << c.bundle << " which " << c.which;
+}
 
 class InitializeTable : public ::testing::TestWithParam<BoxCase> {};
 
@@ -379,7 +395,9 @@ struct TerminateCase {
     int fade;  // 0 none, 1 fade in, 2 fade out
 };
 
-void PrintTo(const TerminateCase& c, std::ostream* os) { *os << c.bundle << " which " << c.which; }
+void PrintTo(const TerminateCase& c, std::ostream* os) {
+    *os << c.bundle << " which " << c.which;
+}
 
 class TerminateTable : public ::testing::TestWithParam<TerminateCase> {};
 

@@ -38,10 +38,10 @@ TavPluginResult BlitPixMaps(const PixMap* src, PixMap* dst, const Rect& srcRect,
     if (sw == dw && sh == dh) {
         const int offX = srcRect.left - dstRect.left;
         const int offY = srcRect.top - dstRect.top;
-        const Span xs = ClipAxis(dstRect.left, dstRect.right, db.left, db.right, offX, sb.left,
-                                 sb.right);
-        const Span ys = ClipAxis(dstRect.top, dstRect.bottom, db.top, db.bottom, offY, sb.top,
-                                 sb.bottom);
+        const Span xs =
+            ClipAxis(dstRect.left, dstRect.right, db.left, db.right, offX, sb.left, sb.right);
+        const Span ys =
+            ClipAxis(dstRect.top, dstRect.bottom, db.top, db.bottom, offY, sb.top, sb.bottom);
         if (xs.begin >= xs.end || ys.begin >= ys.end) return kPluginOK;
         const size_t bytes = size_t(xs.end - xs.begin) * 4;
         for (int y = ys.begin; y < ys.end; ++y) {
@@ -64,8 +64,7 @@ TavPluginResult BlitPixMaps(const PixMap* src, PixMap* dst, const Rect& srcRect,
         const uint32_t* from = TavPixelRow(*src, sy - sb.top);
         uint32_t* to = TavPixelRow(*dst, y - db.top);
         for (int x = left; x < right; ++x) {
-            const int sx =
-                srcRect.left + int((int64_t(x - dstRect.left) * 2 + 1) * sw / (2 * dw));
+            const int sx = srcRect.left + int((int64_t(x - dstRect.left) * 2 + 1) * sw / (2 * dw));
             if (sx >= sb.left && sx < sb.right) to[x - db.left] = from[sx - sb.left];
         }
     }

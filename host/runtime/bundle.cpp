@@ -14,7 +14,9 @@ namespace tavhost {
 
 namespace {
 
-std::string StemOf(const std::string& path) { return fs::path(path).stem().string(); }
+std::string StemOf(const std::string& path) {
+    return fs::path(path).stem().string();
+}
 
 fs::path ProgramFolder() {
     std::error_code ec;
@@ -91,9 +93,10 @@ std::unique_ptr<Bundle> Bundle::Open(const std::string& nameOrPath, std::string*
     // The entry point must be the bundle's own, not one of a library it uses.
     Dl_info info{};
     std::error_code ec;
-    if (symbol && dladdr(symbol, &info) && info.dli_fname && fs::equivalent(info.dli_fname, path, ec)) {
-        return std::unique_ptr<Bundle>(new Bundle(
-            handle, reinterpret_cast<TavPluginMainProc>(symbol), path, StemOf(path)));
+    if (symbol && dladdr(symbol, &info) && info.dli_fname &&
+        fs::equivalent(info.dli_fname, path, ec)) {
+        return std::unique_ptr<Bundle>(
+            new Bundle(handle, reinterpret_cast<TavPluginMainProc>(symbol), path, StemOf(path)));
     }
     dlclose(handle);
     *error = path + " is not a plug-in bundle: it exports no entry point 'main'";

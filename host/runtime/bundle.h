@@ -10,7 +10,7 @@
 namespace tavhost {
 
 class Bundle {
-public:
+  public:
     // Opens `nameOrPath`: a path when it contains a '/', otherwise a name
     // looked up as NAME.so in PluginFolders(). On failure returns null and
     // says why in `error`.
@@ -23,7 +23,7 @@ public:
     const std::string& Path() const { return path_; }
     const std::string& Name() const { return name_; }
 
-private:
+  private:
     Bundle(void* handle, TavPluginMainProc main, std::string path, std::string name);
     void* handle_;
     TavPluginMainProc main_;

@@ -14,9 +14,13 @@ namespace {
 thread_local Host* tCurrentHost = nullptr;
 
 // Host of an instance-less service: the one whose call is in progress.
-Host* Current() { return tCurrentHost; }
+Host* Current() {
+    return tCurrentHost;
+}
 
-Ptr SvcNewPtr(int32_t byteCount) { return Current() ? Current()->NewBlock(byteCount, false) : nullptr; }
+Ptr SvcNewPtr(int32_t byteCount) {
+    return Current() ? Current()->NewBlock(byteCount, false) : nullptr;
+}
 Ptr SvcNewPtrClear(int32_t byteCount) {
     return Current() ? Current()->NewBlock(byteCount, true) : nullptr;
 }
@@ -38,8 +42,12 @@ void SvcPstrcpy(unsigned char* dst, const unsigned char* src) {
     if (dst && src) std::memmove(dst, src, size_t(src[0]) + 1);
 }
 
-char* SvcStrcpy(char* dst, const char* src) { return std::strcpy(dst, src); }
-uint32_t SvcStrlen(const char* s) { return s ? uint32_t(std::strlen(s)) : 0; }
+char* SvcStrcpy(char* dst, const char* src) {
+    return std::strcpy(dst, src);
+}
+uint32_t SvcStrlen(const char* s) {
+    return s ? uint32_t(std::strlen(s)) : 0;
+}
 
 void SvcGetLocalizedString(unsigned char* str, int16_t list, int16_t index) {
     if (!str) return;
@@ -60,8 +68,7 @@ TavPluginResult SvcReleaseFrame(TavPluginInstance instance, TavFrameCookie cooki
     return Host::FromInstance(instance)->ReleaseFrame(cookie);
 }
 
-TavPluginResult SvcGetAudioFrame(TavPluginInstance, int32_t, int16_t**, int32_t*,
-                                 TavFrameCookie*) {
+TavPluginResult SvcGetAudioFrame(TavPluginInstance, int32_t, int16_t**, int32_t*, TavFrameCookie*) {
     return kPluginUnimplemented;
 }
 
@@ -81,8 +88,7 @@ TavPluginResult SvcGetMovieInfo(TavPluginInstance instance, int32_t* width, int3
     return kPluginOK;
 }
 
-TavPluginResult SvcGetClipInfo(TavPluginInstance instance, int32_t which,
-                               TavPluginClipInfo* info) {
+TavPluginResult SvcGetClipInfo(TavPluginInstance instance, int32_t which, TavPluginClipInfo* info) {
     return Host::FromInstance(instance)->GetClipInfo(which, info);
 }
 
@@ -120,7 +126,9 @@ TavPluginResult SvcGetInfoRecord(TavPluginInstance, void** info) {
     if (info) *info = nullptr;
     return kPluginUnimplemented;
 }
-TavPluginResult SvcReleaseInfoRecord(TavPluginInstance, void*) { return kPluginUnimplemented; }
+TavPluginResult SvcReleaseInfoRecord(TavPluginInstance, void*) {
+    return kPluginUnimplemented;
+}
 
 TavPluginResult SvcGetTransitionInfo(TavPluginInstance instance, TavPluginTransitionInfo** info) {
     return Host::FromInstance(instance)->GetTransitionInfo(info);
@@ -135,23 +143,48 @@ TavPluginResult SvcMixAudio(TavPluginInstance instance, TavFrameCookie cookie, i
     return Host::FromInstance(instance)->MixAudio(cookie, level);
 }
 
-float SvcStringWidth(const unsigned char*, int16_t, float) { return 0.0f; }
+float SvcStringWidth(const unsigned char*, int16_t, float) {
+    return 0.0f;
+}
 TavPluginResult SvcCGDrawText(TavPluginInstance, const unsigned char*, float, float) {
     return kPluginUnimplemented;
 }
-float SvcCGStringWidth(const unsigned char*) { return 0.0f; }
+float SvcCGStringWidth(const unsigned char*) {
+    return 0.0f;
+}
 
 }  // namespace
 
 const TavProcs Host::kProcs = {
-    SvcNewPtr,        SvcNewPtrClear,         SvcDisposePtr,        SvcPtoCstr,
-    SvcCtoPstr,       SvcPstrcpy,             SvcStrcpy,            SvcStrlen,
-    SvcGetLocalizedString,                    SvcGetFrame,          SvcReleaseFrame,
-    SvcGetAudioFrame, SvcReleaseAudioFrame,   SvcGetMovieInfo,      SvcGetClipInfo,
-    SvcSetClipInfo,   SvcBlit,                SvcFillRect,          SvcTextBounds,
-    SvcDrawText,      SvcGetInfoRecord,       SvcReleaseInfoRecord, SvcGetTransitionInfo,
-    SvcReleaseTransitionInfo,                 SvcMixAudio,          SvcGetInfoRecord,
-    SvcReleaseInfoRecord,                     SvcStringWidth,       SvcCGDrawText,
+    SvcNewPtr,
+    SvcNewPtrClear,
+    SvcDisposePtr,
+    SvcPtoCstr,
+    SvcCtoPstr,
+    SvcPstrcpy,
+    SvcStrcpy,
+    SvcStrlen,
+    SvcGetLocalizedString,
+    SvcGetFrame,
+    SvcReleaseFrame,
+    SvcGetAudioFrame,
+    SvcReleaseAudioFrame,
+    SvcGetMovieInfo,
+    SvcGetClipInfo,
+    SvcSetClipInfo,
+    SvcBlit,
+    SvcFillRect,
+    SvcTextBounds,
+    SvcDrawText,
+    SvcGetInfoRecord,
+    SvcReleaseInfoRecord,
+    SvcGetTransitionInfo,
+    SvcReleaseTransitionInfo,
+    SvcMixAudio,
+    SvcGetInfoRecord,
+    SvcReleaseInfoRecord,
+    SvcStringWidth,
+    SvcCGDrawText,
     SvcCGStringWidth,
 };
 
@@ -166,7 +199,9 @@ Host::~Host() {
     for (Ptr block : blocks_) std::free(block);
 }
 
-Host* Host::Current() { return tCurrentHost; }
+Host* Host::Current() {
+    return tCurrentHost;
+}
 
 void Host::SetString(int16_t list, int16_t index, std::string_view text) {
     strings_[{list, index}] = std::string(text);
@@ -185,7 +220,9 @@ GWorldPtr Host::OutputWorld(int32_t width, int32_t height) {
     return output_;
 }
 
-void Host::ClearOutputAudio() { std::fill(outputAudio_.begin(), outputAudio_.end(), 0.0f); }
+void Host::ClearOutputAudio() {
+    std::fill(outputAudio_.begin(), outputAudio_.end(), 0.0f);
+}
 
 int Host::HeldFrameCount() const {
     return int(std::count_if(frames_.begin(), frames_.end(), [](auto& f) { return f->inUse; }));
@@ -205,14 +242,13 @@ int32_t Host::Call(TavPluginMainProc main, int32_t which, TavPluginParams& param
     tCurrentHost = outer;
 
     const auto selector = uint8_t(params.selector);
-    if (HeldFrameCount() > 0) Problem("source frames not released after selector " +
-                                      std::to_string(selector));
+    if (HeldFrameCount() > 0)
+        Problem("source frames not released after selector " + std::to_string(selector));
     if (heldTransitions_ > 0) Problem("transition record not released");
     if (outputMap) {
         if (HGetState(reinterpret_cast<Handle>(outputMap)) != handleBefore)
             Problem("output pixel map handle state not restored");
-        if (GetPixelsState(outputMap) != pixelsBefore)
-            Problem("output pixels state not restored");
+        if (GetPixelsState(outputMap) != pixelsBefore) Problem("output pixels state not restored");
     }
     // The placeholder leaves the output world current by design; the host
     // takes its own port back.
@@ -284,9 +320,9 @@ TavPluginResult Host::GetFrame(int32_t number, GWorldPtr* world, int32_t width, 
     if (!frame.world) return kPluginOutOfMemory;
     frame.audio.assign(audio_.FloatsPerFrame(), 0.0f);
     int16_t frameVolume = 255;
-    const TavPluginResult code = provider_->ProvideFrame(
-        number, quality == kDVLowQuality, **GetGWorldPixMap(frame.world), std::span<float>(frame.audio),
-        frameVolume);
+    const TavPluginResult code =
+        provider_->ProvideFrame(number, quality == kDVLowQuality, **GetGWorldPixMap(frame.world),
+                                std::span<float>(frame.audio), frameVolume);
     if (code != kPluginOK) return code;
     PixMapHandle pm = GetGWorldPixMap(frame.world);
     frame.inUse = true;
@@ -363,10 +399,18 @@ void ToPascal(std::string_view text, unsigned char* out) {
 
 const char* ResultName(int32_t code) {
     static const char* const kNames[] = {
-        "kPluginOK",     "kPluginCancel",         "kPluginFinished",
-        "kPluginBadParams", "kPluginOutOfMemory", "kPluginOutOfDiskSpace",
-        "kPluginFailed", "kPluginCantGetNeededFrame", "kPluginUnimplemented",
-        "kPluginTryAgainLater", "kPluginAppIsTooOld", "kPluginAppIsTooNew",
+        "kPluginOK",
+        "kPluginCancel",
+        "kPluginFinished",
+        "kPluginBadParams",
+        "kPluginOutOfMemory",
+        "kPluginOutOfDiskSpace",
+        "kPluginFailed",
+        "kPluginCantGetNeededFrame",
+        "kPluginUnimplemented",
+        "kPluginTryAgainLater",
+        "kPluginAppIsTooOld",
+        "kPluginAppIsTooNew",
     };
     return code >= 0 && code < int32_t(std::size(kNames)) ? kNames[code] : "unknown result";
 }

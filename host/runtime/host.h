@@ -34,11 +34,12 @@ struct AudioLayout {
 // Where source frames come from. The host numbers the frames of a
 // transition; the provider turns a number into a picture and its sound.
 class FrameProvider {
-public:
+  public:
     virtual ~FrameProvider() = default;
     // Draws source frame `number` into `picture` (already sized as asked,
-    // top-left at (0, 0)) and writes its sound to `audio` (one frame's worth). `volume` is the clip's volume, 255 for full. Returns kPluginOK
-    // or the code the plug-in should get (kPluginCantGetNeededFrame).
+    // top-left at (0, 0)) and writes its sound to `audio` (one frame's worth). `volume` is the
+    // clip's volume, 255 for full. Returns kPluginOK or the code the plug-in should get
+    // (kPluginCantGetNeededFrame).
     virtual TavPluginResult ProvideFrame(int32_t number, bool lowQuality, PixMap& picture,
                                          std::span<float> audio, int16_t& volume) = 0;
 };
@@ -57,7 +58,7 @@ struct HeldFrame {
 };
 
 class Host {
-public:
+  public:
     explicit Host(AudioLayout audio = {});
     ~Host();
     Host(const Host&) = delete;
@@ -111,7 +112,7 @@ public:
     TavPluginResult ReleaseTransitionInfo(TavPluginTransitionInfo* info);
     void Problem(std::string text) { problems_.push_back(std::move(text)); }
 
-private:
+  private:
     HeldFrame* FindHeld(TavFrameCookie cookie);
     HeldFrame& FreeSlot(int32_t width, int32_t height);
 

@@ -27,7 +27,9 @@ int32_t TransitionInstance::GetInfo(float speed) {
     return Send(kPlugGetInfo);
 }
 
-int32_t TransitionInstance::Initialize() { return Send(kPlugInitialize); }
+int32_t TransitionInstance::Initialize() {
+    return Send(kPlugInitialize);
+}
 
 int32_t TransitionInstance::DoFrame(int32_t startFrame, int32_t renderFrame, int32_t frameCount,
                                     const Rect& frameRect, bool proxyOnly) {

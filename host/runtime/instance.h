@@ -10,7 +10,7 @@
 namespace tavhost {
 
 class TransitionInstance {
-public:
+  public:
     // `procs` is the service table handed to the plug-in: the host's own, or
     // a layer around it.
     TransitionInstance(const Bundle& bundle, Host& host, int16_t which,
@@ -35,7 +35,7 @@ public:
     int32_t Placeholder(const Rect& frameRect);
     int32_t Terminate(int32_t frameCount);
 
-private:
+  private:
     TavPluginMainProc main_;
     Host& host_;
     int16_t which_;

@@ -245,14 +245,12 @@ typedef TavPluginResult (*ProxTypeGetMovieInfo)(TavPluginInstance instance, int3
                                                 int32_t* height, float* framesPerSecond);
 typedef TavPluginResult (*ProxTypeGetClipInfo)(TavPluginInstance instance, int32_t which,
                                                TavPluginClipInfo* info);
-typedef TavPluginResult (*ProxTypeSetClipInfo)(TavPluginInstance instance,
-                                               TavPluginClipInfo* info);
+typedef TavPluginResult (*ProxTypeSetClipInfo)(TavPluginInstance instance, TavPluginClipInfo* info);
 typedef TavPluginResult (*ProxTypeBlit)(PixMapPtr src, PixMapPtr dst, const Rect* srcRect,
                                         const Rect* dstRect, int32_t mode);
-typedef TavPluginResult (*ProxTypeFillRect)(PixMapPtr dst, const Rect* rect,
-                                            const RGBColor* color);
-typedef TavPluginResult (*ProxTypeTextBounds)(TavPluginInstance instance,
-                                              const unsigned char* text, Rect* bounds);
+typedef TavPluginResult (*ProxTypeFillRect)(PixMapPtr dst, const Rect* rect, const RGBColor* color);
+typedef TavPluginResult (*ProxTypeTextBounds)(TavPluginInstance instance, const unsigned char* text,
+                                              Rect* bounds);
 typedef TavPluginResult (*ProxTypeDrawText)(TavPluginInstance instance, PixMapPtr dst,
                                             const unsigned char* text, const Rect* where);
 typedef TavPluginResult (*ProxTypeGetTitleInfo)(TavPluginInstance instance, void** info);
@@ -266,8 +264,8 @@ typedef TavPluginResult (*ProxTypeMixAudio)(TavPluginInstance instance, TavFrame
 typedef TavPluginResult (*ProxTypeGetFilterInfo)(TavPluginInstance instance, void** info);
 typedef TavPluginResult (*ProxTypeReleaseFilterInfo)(TavPluginInstance instance, void* info);
 typedef float (*ProxTypeStringWidth)(const unsigned char* text, int16_t fontNum, float size);
-typedef TavPluginResult (*ProxTypeCGDrawText)(TavPluginInstance instance,
-                                              const unsigned char* text, float x, float y);
+typedef TavPluginResult (*ProxTypeCGDrawText)(TavPluginInstance instance, const unsigned char* text,
+                                              float x, float y);
 typedef float (*ProxTypeCGStringWidth)(const unsigned char* text);
 
 struct TavProcs {

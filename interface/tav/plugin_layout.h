@@ -9,16 +9,18 @@
 
 namespace tav_layout {
 
-constexpr std::size_t AlignUp(std::size_t n, std::size_t a) { return (n + a - 1) / a * a; }
+constexpr std::size_t AlignUp(std::size_t n, std::size_t a) {
+    return (n + a - 1) / a * a;
+}
 
 }  // namespace tav_layout
 
 #define TAV_FIRST(T, f) static_assert(offsetof(T, f) == 0, #T "." #f " starts the record")
-#define TAV_NEXT(T, prev, f)                                                                \
+#define TAV_NEXT(T, prev, f)                                                                 \
     static_assert(offsetof(T, f) == tav_layout::AlignUp(offsetof(T, prev) + sizeof(T::prev), \
-                                                        alignof(decltype(T::f))),           \
+                                                        alignof(decltype(T::f))),            \
                   #T "." #f " follows " #prev " at its natural alignment")
-#define TAV_LAST(T, f)                                                               \
+#define TAV_LAST(T, f)                                                                         \
     static_assert(sizeof(T) == tav_layout::AlignUp(offsetof(T, f) + sizeof(T::f), alignof(T)), \
                   #T " ends after " #f)
 #define TAV_AT(T, f, off) static_assert(offsetof(T, f) == (off), #T "." #f " at " #off)

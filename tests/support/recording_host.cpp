@@ -116,8 +116,7 @@ TavPluginResult RecBlit(PixMapPtr src, PixMapPtr dst, const Rect* srcRect, const
     return Finish(Host::kProcs.Blit(src, dst, srcRect, dstRect, mode));
 }
 
-TavPluginResult RecGetClipInfo(TavPluginInstance instance, int32_t which,
-                               TavPluginClipInfo* info) {
+TavPluginResult RecGetClipInfo(TavPluginInstance instance, int32_t which, TavPluginClipInfo* info) {
     ServiceCall call{Svc::GetClipInfo, which};
     call.ptr = info;
     TavPluginResult code;
@@ -139,9 +138,12 @@ TavPluginResult RecSetClipInfo(TavPluginInstance instance, TavPluginClipInfo* in
 
 const char* SvcName(Svc svc) {
     static const char* const kNames[] = {
-        "NewPtrClear", "DisposePtr", "GetLocalizedString", "pstrcpy",
-        "GetTransitionInfo", "ReleaseTransitionInfo", "GetFrame", "Blit",
-        "MixAudio", "ReleaseFrame", "GetClipInfo", "SetClipInfo",
+        "NewPtrClear",        "DisposePtr",
+        "GetLocalizedString", "pstrcpy",
+        "GetTransitionInfo",  "ReleaseTransitionInfo",
+        "GetFrame",           "Blit",
+        "MixAudio",           "ReleaseFrame",
+        "GetClipInfo",        "SetClipInfo",
     };
     return kNames[int(svc)];
 }
@@ -163,7 +165,9 @@ RecordingHost::RecordingHost(tavhost::Host& host) : host_(host), procs_(Host::kP
     procs_.SetClipInfo = RecSetClipInfo;
 }
 
-RecordingHost::~RecordingHost() { gRecorder = nullptr; }
+RecordingHost::~RecordingHost() {
+    gRecorder = nullptr;
+}
 
 RecordingHost& RecordingHost::Current() {
     if (!gRecorder) std::abort();

@@ -40,7 +40,7 @@ struct ServiceCall {
 };
 
 class RecordingHost {
-public:
+  public:
     explicit RecordingHost(tavhost::Host& host);
     ~RecordingHost();
 
@@ -65,7 +65,7 @@ public:
     bool Record(ServiceCall call, TavPluginResult* injected, bool* returnNull);
     void SetLastResult(TavPluginResult result) { calls_.back().result = result; }
 
-private:
+  private:
     struct Injection {
         Svc svc;
         int nth;

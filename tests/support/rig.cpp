@@ -12,8 +12,7 @@ uint32_t PatternClips::Pixel(int32_t number, int x, int y) {
 }
 
 TavPluginResult PatternClips::ProvideFrame(int32_t number, bool, PixMap& picture,
-                                           std::span<float> audio,
-                                           int16_t& frameVolume) {
+                                           std::span<float> audio, int16_t& frameVolume) {
     if (number < 0 || number >= limit) return kPluginCantGetNeededFrame;
     ++provided;
     const int w = picture.bounds.right - picture.bounds.left;

@@ -18,8 +18,8 @@ namespace tavtest {
 
 inline const std::vector<std::string> kAllBundles = {
     "boxscatter", "boxrevealwhite", "boxrevealblack", "boxconcealwhite", "boxconcealblack"};
-inline const std::vector<std::string> kSingleClipBundles = {
-    "boxrevealwhite", "boxrevealblack", "boxconcealwhite", "boxconcealblack"};
+inline const std::vector<std::string> kSingleClipBundles = {"boxrevealwhite", "boxrevealblack",
+                                                            "boxconcealwhite", "boxconcealblack"};
 
 // The plug-ins' per-instance record as the tests peek at it.
 struct EffectDataView {
@@ -30,12 +30,12 @@ struct EffectDataView {
 // Source frames whose every pixel tells its frame number and position; the
 // blue channel stays within 0x40..0xBF, so no clip pixel is pure white or black.
 class PatternClips : public tavhost::FrameProvider {
-public:
+  public:
     static uint32_t Pixel(int32_t number, int x, int y);
     static float Sample(int32_t number) { return 0.001f * float(number % 500 + 1); }
 
     TavPluginResult ProvideFrame(int32_t number, bool lowQuality, PixMap& picture,
-                                 std::span<float> audio,                                 int16_t& volume) override;
+                                 std::span<float> audio, int16_t& volume) override;
 
     int16_t volume = 255;
     int32_t limit = 1 << 30;  // frames from this number on do not exist
@@ -46,7 +46,7 @@ public:
 const tavhost::Bundle& LoadBundle(const std::string& name);
 
 class Rig {
-public:
+  public:
     explicit Rig(const std::string& bundle, int16_t which = 3, int width = 64, int height = 48);
 
     tavhost::Host host;

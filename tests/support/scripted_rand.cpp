@@ -13,9 +13,15 @@ uint64_t gState = 1;
 
 namespace tavtest {
 
-void ScriptRand(std::vector<int32_t> values) { gScript.assign(values.begin(), values.end()); }
-void FixRand(int32_t value) { gFixed = value; }
-int RandCalls() { return gCalls; }
+void ScriptRand(std::vector<int32_t> values) {
+    gScript.assign(values.begin(), values.end());
+}
+void FixRand(int32_t value) {
+    gFixed = value;
+}
+int RandCalls() {
+    return gCalls;
+}
 
 void ResetRand(uint64_t seed) {
     gScript.clear();
