@@ -312,9 +312,11 @@ HeldFrame& Host::FreeSlot(int32_t width, int32_t height) {
 
 TavPluginResult Host::GetFrame(int32_t number, GWorldPtr* world, int32_t width, int32_t height,
                                int32_t quality, int16_t* volume, TavFrameCookie* cookie) {
-    if (!world || !volume || !cookie || width <= 0 || height <= 0 || width > 32767 ||
-        height > 32767)
-        return kPluginBadParams;
+    if (!world || !volume || !cookie || width > 32767 || height > 32767) return kPluginBadParams;
+    // A frame of no area is served as a single pixel, so the plug-in still
+    // gets a world to lock and release.
+    width = std::max(width, 1);
+    height = std::max(height, 1);
     if (!provider_) return kPluginCantGetNeededFrame;
     HeldFrame& frame = FreeSlot(width, height);
     if (!frame.world) return kPluginOutOfMemory;

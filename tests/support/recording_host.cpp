@@ -3,6 +3,8 @@
 #include <cstdlib>
 #include <stdexcept>
 
+#include "scripted_rand.h"
+
 namespace tavtest {
 
 namespace {
@@ -184,6 +186,7 @@ void RecordingHost::ReturnNull(Svc svc, int nth) {
 
 bool RecordingHost::Record(ServiceCall call, TavPluginResult* injected, bool* returnNull) {
     const int n = ++counts_[int(call.svc)];
+    call.rands = RandCalls();
     calls_.push_back(call);
     *returnNull = false;
     for (const Injection& inj : injections_) {

@@ -37,6 +37,7 @@ struct ServiceCall {
     Rect dst{};     // Blit
     const void* ptr = nullptr;  // cookie, block, record
     TavPluginResult result = kPluginOK;
+    int rands = 0;  // rand() calls made before this call
 };
 
 class RecordingHost {

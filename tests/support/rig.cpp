@@ -61,3 +61,39 @@ uint32_t Rig::Out(int x, int y) {
 }
 
 }  // namespace tavtest
+
+namespace tavtest {
+
+std::vector<uint32_t> Rig::OutPixels() {
+    PixMap& pm = **GetGWorldPixMap(host.OutputWorld());
+    std::vector<uint32_t> out;
+    for (int y = 0; y < pm.bounds.bottom - pm.bounds.top; ++y) {
+        const uint32_t* row = TavPixelRow(pm, y);
+        out.insert(out.end(), row, row + (pm.bounds.right - pm.bounds.left));
+    }
+    return out;
+}
+
+void Rig::SetPortColours(const RGBColor& fore, const RGBColor& back) {
+    CGrafPtr port;
+    GDHandle device;
+    GetGWorld(&port, &device);
+    SetGWorld(host.OutputWorld(), nullptr);
+    RGBForeColor(&fore);
+    RGBBackColor(&back);
+    SetGWorld(port, device);
+}
+
+RGBColor Rig::Fore() {
+    RGBColor c;
+    GetPortForeColor(host.OutputWorld(), &c);
+    return c;
+}
+
+RGBColor Rig::Back() {
+    RGBColor c;
+    GetPortBackColor(host.OutputWorld(), &c);
+    return c;
+}
+
+}  // namespace tavtest

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -14,7 +15,27 @@
 #include "recording_host.h"
 #include "scripted_rand.h"
 
+inline bool operator==(const RGBColor& a, const RGBColor& b) {
+    return a.red == b.red && a.green == b.green && a.blue == b.blue;
+}
+inline std::ostream& operator<<(std::ostream& os, const RGBColor& c) {
+    return os << "rgb(" << c.red << "," << c.green << "," << c.blue << ")";
+}
+inline bool operator==(const Rect& a, const Rect& b) {
+    return a.top == b.top && a.left == b.left && a.bottom == b.bottom && a.right == b.right;
+}
+inline std::ostream& operator<<(std::ostream& os, const Rect& r) {
+    return os << "{" << r.top << "," << r.left << "," << r.bottom << "," << r.right << "}";
+}
+
 namespace tavtest {
+
+constexpr RGBColor kRed = {0xFFFF, 0, 0};
+constexpr RGBColor kGreen = {0, 0xFFFF, 0};
+constexpr RGBColor kWhiteRGB = {0xFFFF, 0xFFFF, 0xFFFF};
+constexpr RGBColor kBlackRGB = {0, 0, 0};
+constexpr uint32_t kWhitePixel = 0xFFFFFFFFu;
+constexpr uint32_t kBlackPixel = 0xFF000000u;
 
 inline const std::vector<std::string> kAllBundles = {
     "boxscatter", "boxrevealwhite", "boxrevealblack", "boxconcealwhite", "boxconcealblack"};
@@ -61,8 +82,13 @@ class Rig {
     int32_t Frame(int32_t renderFrame, int32_t frameCount, int32_t startFrame = 0);
     Rect frameRect;
 
-    // Output pixel at (x, y) of the output world.
+    // Output pixel at (x, y) of the output world, and all of them row by row.
     uint32_t Out(int x, int y);
+    std::vector<uint32_t> OutPixels();
+    // The output port's colours.
+    void SetPortColours(const RGBColor& fore, const RGBColor& back);
+    RGBColor Fore();
+    RGBColor Back();
     // Problems the host found after the calls so far (none expected).
     void ExpectClean() { EXPECT_EQ(host.Problems(), std::vector<std::string>{}); }
 };
