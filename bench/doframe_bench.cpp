@@ -20,7 +20,7 @@ namespace {
 // first call of each size GetFrame costs only the host's own bookkeeping.
 class StillFrames : public tavhost::FrameProvider {
   public:
-    TavPluginResult ProvideFrame(int32_t number, bool, PixMap& picture, std::span<float> audio,
+    TavPluginResult ProvideFrame(int32_t number, bool, PixMap& picture, std::vector<float>& audio,
                                  int16_t& volume) override {
         if (filled_.insert(picture.baseAddr).second) {
             const int w = picture.bounds.right - picture.bounds.left;
@@ -30,7 +30,7 @@ class StillFrames : public tavhost::FrameProvider {
                 for (int x = 0; x < w; ++x) row[x] = 0xFF000000u | uint32_t(x * 7 + y * 3 + number);
             }
         }
-        std::fill(audio.begin(), audio.end(), 0.1f);
+        audio.assign(tavhost::AudioLayout{}.FloatsPerFrame(), 0.1f);
         volume = 255;
         return kPluginOK;
     }

@@ -220,8 +220,9 @@ GWorldPtr Host::OutputWorld(int32_t width, int32_t height) {
     return output_;
 }
 
-void Host::ClearOutputAudio() {
-    std::fill(outputAudio_.begin(), outputAudio_.end(), 0.0f);
+void Host::ClearOutputAudio(size_t floats) {
+    outputAudio_.assign(floats, 0.0f);
+    mixCount_ = 0;
 }
 
 int Host::HeldFrameCount() const {
@@ -320,11 +321,10 @@ TavPluginResult Host::GetFrame(int32_t number, GWorldPtr* world, int32_t width, 
     if (!provider_) return kPluginCantGetNeededFrame;
     HeldFrame& frame = FreeSlot(width, height);
     if (!frame.world) return kPluginOutOfMemory;
-    frame.audio.assign(audio_.FloatsPerFrame(), 0.0f);
+    frame.audio.clear();
     int16_t frameVolume = 255;
-    const TavPluginResult code =
-        provider_->ProvideFrame(number, quality == kDVLowQuality, **GetGWorldPixMap(frame.world),
-                                std::span<float>(frame.audio), frameVolume);
+    const TavPluginResult code = provider_->ProvideFrame(
+        number, quality == kDVLowQuality, **GetGWorldPixMap(frame.world), frame.audio, frameVolume);
     if (code != kPluginOK) return code;
     PixMapHandle pm = GetGWorldPixMap(frame.world);
     frame.inUse = true;
@@ -359,9 +359,17 @@ TavPluginResult Host::MixAudio(TavFrameCookie cookie, int32_t level) {
         Problem("MixAudio of a frame that is not held");
         return kPluginBadParams;
     }
+    ++mixCount_;
     const float gain = float(std::clamp(level, 0, 256)) / 256.0f;
-    const size_t n = std::min(outputAudio_.size(), frame->audio.size());
-    for (size_t i = 0; i < n; ++i) outputAudio_[i] += frame->audio[i] * gain;
+    const std::vector<float>& in = frame->audio;
+    if (in.empty()) return kPluginOK;
+    // A source frame a sample shorter than the output frame repeats its last
+    // sample rather than leaving a gap.
+    const size_t channels = size_t(audio_.channels);
+    const size_t n = std::min(outputAudio_.size(), in.size());
+    for (size_t i = 0; i < n; ++i) outputAudio_[i] += in[i] * gain;
+    for (size_t i = n; i < outputAudio_.size() && in.size() >= channels; ++i)
+        outputAudio_[i] += in[in.size() - channels + i % channels] * gain;
     return kPluginOK;
 }
 

@@ -6,7 +6,6 @@
 #include <cstdint>
 #include <map>
 #include <memory>
-#include <span>
 #include <string>
 #include <string_view>
 #include <unordered_set>
@@ -37,11 +36,12 @@ class FrameProvider {
   public:
     virtual ~FrameProvider() = default;
     // Draws source frame `number` into `picture` (already sized as asked,
-    // top-left at (0, 0)) and writes its sound to `audio` (one frame's worth). `volume` is the
+    // top-left at (0, 0)) and puts its sound, one frame's worth of interleaved
+    // samples, in `audio`. `volume` is the
     // clip's volume, 255 for full. Returns kPluginOK or the code the plug-in should get
     // (kPluginCantGetNeededFrame).
     virtual TavPluginResult ProvideFrame(int32_t number, bool lowQuality, PixMap& picture,
-                                         std::span<float> audio, int16_t& volume) = 0;
+                                         std::vector<float>& audio, int16_t& volume) = 0;
 };
 
 // A source frame lent to a plug-in: the cookie points at one of these.
@@ -82,8 +82,13 @@ class Host {
     // and the sound mixed into it.
     GWorldPtr OutputWorld(int32_t width, int32_t height);
     GWorldPtr OutputWorld() const { return output_; }
+    // Starts the sound of a new output frame: `floats` interleaved samples of
+    // silence that MixAudio adds into.
+    void ClearOutputAudio(size_t floats);
+    void ClearOutputAudio() { ClearOutputAudio(outputAudio_.size()); }
     std::vector<float>& OutputAudio() { return outputAudio_; }
-    void ClearOutputAudio();
+    // MixAudio calls since the output sound was last cleared.
+    int MixCount() const { return mixCount_; }
 
     // Calls a plug-in's entry point with this host current, then checks that
     // it gave back what it took; what it did not is added to Problems().
@@ -126,6 +131,7 @@ class Host {
     std::vector<std::unique_ptr<HeldFrame>> frames_;
     std::unordered_set<Ptr> blocks_;
     int heldTransitions_ = 0;
+    int mixCount_ = 0;
     std::vector<std::string> problems_;
 };
 

@@ -12,7 +12,7 @@ uint32_t PatternClips::Pixel(int32_t number, int x, int y) {
 }
 
 TavPluginResult PatternClips::ProvideFrame(int32_t number, bool, PixMap& picture,
-                                           std::span<float> audio, int16_t& frameVolume) {
+                                           std::vector<float>& audio, int16_t& frameVolume) {
     if (number < 0 || number >= limit) return kPluginCantGetNeededFrame;
     ++provided;
     const int w = picture.bounds.right - picture.bounds.left;
@@ -21,7 +21,7 @@ TavPluginResult PatternClips::ProvideFrame(int32_t number, bool, PixMap& picture
         uint32_t* row = TavPixelRow(picture, y);
         for (int x = 0; x < w; ++x) row[x] = Pixel(number, x, y);
     }
-    std::fill(audio.begin(), audio.end(), Sample(number));
+    audio.assign(tavhost::AudioLayout{}.FloatsPerFrame(), Sample(number));
     frameVolume = volume;
     return kPluginOK;
 }

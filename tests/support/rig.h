@@ -56,7 +56,7 @@ class PatternClips : public tavhost::FrameProvider {
     static float Sample(int32_t number) { return 0.001f * float(number % 500 + 1); }
 
     TavPluginResult ProvideFrame(int32_t number, bool lowQuality, PixMap& picture,
-                                 std::span<float> audio, int16_t& volume) override;
+                                 std::vector<float>& audio, int16_t& volume) override;
 
     int16_t volume = 255;
     int32_t limit = 1 << 30;  // frames from this number on do not exist

@@ -1,0 +1,169 @@
+// The built-in demo: two generated clips with distinct pictures and tones,
+// every transition rendered on them, with contact sheets and the placeholder.
+#include "demo.h"
+
+#include <cmath>
+#include <cstdio>
+#include <filesystem>
+#include <numbers>
+
+#include "host.h"
+#include "media.h"
+#include "render.h"
+#include "tav/draw_host.h"
+#include "tav/mac_roman.h"
+
+namespace fs = std::filesystem;
+
+namespace tavhost {
+
+namespace {
+
+constexpr int kWidth = 640, kHeight = 360, kFrames = 90;
+constexpr media::Rational kFps{30, 1};
+
+uint32_t Rgb(double r, double g, double b) {
+    auto c = [](double v) { return uint32_t(std::clamp(v, 0.0, 1.0) * 255.0 + 0.5); };
+    return 0xFF000000u | (c(r) << 16) | (c(g) << 8) | c(b);
+}
+
+// Clip A: a warm gradient with a bouncing white ball; a 440 Hz tone.
+// Clip B: cool scrolling stripes with a sliding square; a pulsing 660 Hz tone.
+void DrawPicture(bool second, int frame, PixMap& pm) {
+    const double t = double(frame) / kFps.Value();
+    for (int y = 0; y < kHeight; ++y) {
+        uint32_t* row = TavPixelRow(pm, y);
+        for (int x = 0; x < kWidth; ++x) {
+            const double u = double(x) / kWidth, v = double(y) / kHeight;
+            if (!second) {
+                row[x] = Rgb(0.95 - 0.4 * v, 0.45 + 0.25 * std::sin(u * 3 + t), 0.2 + 0.5 * v);
+            } else {
+                const bool stripe = int((x + y) / 24.0 + t * 4) % 2 == 0;
+                row[x] = stripe ? Rgb(0.1, 0.35 + 0.2 * u, 0.7) : Rgb(0.05, 0.6, 0.6 + 0.2 * v);
+            }
+        }
+    }
+    if (!second) {
+        const double bx = 60 + (kWidth - 120) * std::abs(std::sin(t * 1.3));
+        const double by = kHeight - 60 - (kHeight - 120) * std::abs(std::sin(t * 2.9));
+        for (int y = std::max(0, int(by) - 40); y < std::min(kHeight, int(by) + 40); ++y)
+            for (int x = std::max(0, int(bx) - 40); x < std::min(kWidth, int(bx) + 40); ++x)
+                if ((x - bx) * (x - bx) + (y - by) * (y - by) < 1600)
+                    TavPixelRow(pm, y)[x] = 0xFFFFFFFFu;
+    } else {
+        const int sx = int(40 + (kWidth - 160) * (0.5 + 0.5 * std::sin(t * 1.7)));
+        for (int y = 140; y < 220; ++y)
+            for (int x = sx; x < sx + 80; ++x) TavPixelRow(pm, y)[x] = Rgb(0.95, 0.85, 0.1);
+    }
+}
+
+void DrawLabel(GWorldPtr world, const char* text) {
+    CGrafPtr port;
+    GDHandle device;
+    GetGWorld(&port, &device);
+    SetGWorld(world, nullptr);
+    Str255 s;
+    ToPascal(text, s);
+    TextSize(72);
+    ForeColor(blackColor);
+    MoveTo(26, 96);
+    DrawString(s);
+    ForeColor(whiteColor);
+    MoveTo(24, 94);
+    DrawString(s);
+    SetGWorld(port, device);
+}
+
+bool MakeClip(const std::string& path, bool second, std::string* error) {
+    return WriteBeside(
+        path, ".partial.mp4",
+        [&](const std::string& temp, std::string* e) {
+            media::MovieWriter::Options options;
+            options.width = kWidth;
+            options.height = kHeight;
+            options.fps = kFps;
+            options.format = "mp4";
+            auto writer = media::MovieWriter::Open(temp, options, e);
+            if (!writer) return false;
+            GWorldPtr world;
+            const Rect bounds = {0, 0, kHeight, kWidth};
+            if (NewGWorld(&world, 32, &bounds, nullptr, nullptr, 0) != noErr) {
+                *e = "out of memory";
+                return false;
+            }
+            PixMap& pm = **GetGWorldPixMap(world);
+            const double tone = second ? 660.0 : 440.0;
+            bool ok = true;
+            for (int f = 0; f < kFrames && ok; ++f) {
+                DrawPicture(second, f, pm);
+                DrawLabel(world, second ? "Clip B" : "Clip A");
+                ok = writer->WriteVideo(pm.baseAddr, pm.rowBytes / 4, e);
+                const int64_t s0 = media::FrameSampleStart(f, kFps),
+                              s1 = media::FrameSampleStart(f + 1, kFps);
+                std::vector<float> sound;
+                for (int64_t s = s0; s < s1; ++s) {
+                    const double t = double(s) / media::kSampleRate;
+                    const double amp =
+                        second ? 0.25 * (0.6 + 0.4 * std::sin(2 * std::numbers::pi * 2 * t)) : 0.25;
+                    const float v = float(amp * std::sin(2 * std::numbers::pi * tone * t));
+                    sound.push_back(v);
+                    sound.push_back(v);
+                }
+                ok = ok && writer->WriteAudio(sound.data(), int(sound.size() / 2), e);
+            }
+            DisposeGWorld(world);
+            return ok && writer->Finish(e);
+        },
+        error);
+}
+
+}  // namespace
+
+bool RunDemo(const std::string& dir, bool quiet, std::vector<std::string>* written,
+             std::string* error) {
+    std::error_code ec;
+    fs::create_directories(dir, ec);
+    if (!fs::is_directory(dir)) {
+        *error = "cannot make the folder '" + dir + "'";
+        return false;
+    }
+    const std::string clipA = (fs::path(dir) / "clipA.mp4").string();
+    const std::string clipB = (fs::path(dir) / "clipB.mp4").string();
+    if (!MakeClip(clipA, false, error) || !MakeClip(clipB, true, error)) return false;
+    written->push_back(clipA);
+    written->push_back(clipB);
+
+    struct Job {
+        const char* bundle;
+        int16_t variant;
+        std::vector<std::string> clips;
+    };
+    const Job jobs[] = {
+        {"boxscatter", 3, {clipA, clipB}}, {"boxrevealwhite", 3, {clipB}},
+        {"boxrevealblack", 4, {clipB}},    {"boxconcealwhite", 3, {clipA}},
+        {"boxconcealblack", 2, {clipA}},
+    };
+    for (const Job& job : jobs) {
+        RenderJob render;
+        render.bundle = job.bundle;
+        render.variant = job.variant;
+        render.speed = 0.5f;
+        render.seed = 1;
+        render.clips = job.clips;
+        render.output = (fs::path(dir) / (std::string(job.bundle) + ".mp4")).string();
+        render.contactSheet = (fs::path(dir) / (std::string(job.bundle) + ".png")).string();
+        render.quiet = quiet;
+        RenderSummary summary;
+        if (!Render(render, &summary, error)) return false;
+        for (const std::string& w : summary.warnings)
+            std::fprintf(stderr, "tavhost: warning: %s\n", w.c_str());
+        written->push_back(render.output);
+        written->push_back(render.contactSheet);
+    }
+    const std::string placeholder = (fs::path(dir) / "placeholder.png").string();
+    if (!RenderPlaceholder("boxscatter", kWidth, kHeight, "", placeholder, error)) return false;
+    written->push_back(placeholder);
+    return true;
+}
+
+}  // namespace tavhost

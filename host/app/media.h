@@ -1,0 +1,129 @@
+// Reading and writing media with FFmpeg's libraries: clips decoded ahead on
+// their own threads into frames at the output size and rate, with their sound
+// cut into one chunk per output frame; movies (H.264 + AAC), PNG files.
+#pragma once
+
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace tavhost::media {
+
+struct Rational {
+    int num = 30;
+    int den = 1;
+    double Value() const { return double(num) / double(den); }
+};
+
+// Sound travels at this rate, interleaved stereo float.
+constexpr int kSampleRate = 48000;
+constexpr int kChannels = 2;
+
+// First sample of output frame `index` at `fps`.
+int64_t FrameSampleStart(int64_t index, Rational fps);
+
+// A picture in 0xAARRGGBB pixels, rows `width` apart, and its sound.
+struct Frame {
+    int64_t index = -1;
+    int width = 0;
+    int height = 0;
+    std::vector<uint32_t> pixels;
+    std::vector<float> audio;  // interleaved stereo
+};
+
+struct ClipInfo {
+    int width = 0;
+    int height = 0;
+    Rational fps;
+    int64_t frames = 0;  // at the clip's own rate
+    bool hasAudio = false;
+};
+
+// Probes a clip: size, rate, frame count (counted from its packets) and
+// whether it has sound. Returns false and says why in `error`.
+bool Probe(const std::string& path, ClipInfo* info, std::string* error);
+
+// Decodes a clip ahead of use on its own thread: frame k is the clip's
+// picture at time k / fps, scaled to width x height, with its sound for that frame.
+class ClipReader {
+  public:
+    struct Options {
+        int width = 0;
+        int height = 0;
+        Rational fps;
+        bool fastScaling = false;
+        int lookahead = 6;
+    };
+    static std::unique_ptr<ClipReader> Open(const std::string& path, const Options& options,
+                                            std::string* error);
+    ~ClipReader();
+
+    // Frame `index` of the clip at the output rate, or null past its end or on
+    // a decoding error (then `error` says why). Forward access is served from
+    // the decoding thread; going back restarts it.
+    const Frame* Get(int64_t index, std::string* error);
+    const ClipInfo& Info() const { return info_; }
+    int64_t FrameCount() const { return frameCount_; }
+
+  private:
+    struct Decoder;
+    ClipReader(std::string path, Options options, ClipInfo info);
+    void Start();
+    void Stop();
+    void Run();
+
+    std::string path_;
+    Options options_;
+    ClipInfo info_;
+    int64_t frameCount_ = 0;
+
+    std::thread thread_;
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    std::deque<std::unique_ptr<Frame>> queue_;
+    std::vector<std::unique_ptr<Frame>> spare_;
+    std::unique_ptr<Frame> current_;
+    bool done_ = false;
+    bool stop_ = false;
+    std::string threadError_;
+};
+
+// Encodes a movie: H.264 video and AAC sound in an MP4, MOV or MKV file.
+class MovieWriter {
+  public:
+    struct Options {
+        int width = 0;
+        int height = 0;
+        Rational fps;
+        int crf = 20;
+        std::string preset = "veryfast";
+        std::string format;  // container short name; empty: from the file name
+    };
+    static std::unique_ptr<MovieWriter> Open(const std::string& path, const Options& options,
+                                             std::string* error);
+    ~MovieWriter();
+    // Frames go in order; sound is appended as it comes.
+    bool WriteVideo(const uint32_t* pixels, int rowPixels, std::string* error);
+    bool WriteAudio(const float* interleaved, int samples, std::string* error);
+    bool Finish(std::string* error);
+
+  private:
+    struct Impl;
+    explicit MovieWriter(std::unique_ptr<Impl> impl);
+    std::unique_ptr<Impl> impl_;
+};
+
+// Writes one picture as a PNG file.
+bool WritePng(const std::string& path, const uint32_t* pixels, int width, int height, int rowPixels,
+              std::string* error);
+
+// Scales a picture (area averaging), for thumbnails.
+void Scale(const uint32_t* src, int srcW, int srcH, int srcRowPixels, uint32_t* dst, int dstW,
+           int dstH, int dstRowPixels);
+
+}  // namespace tavhost::media
