@@ -67,8 +67,9 @@ int Fail(const std::string& message) {
     return tavhost::gInterrupted ? 130 : 1;
 }
 
-int Usage(const std::string& message, const char* usage) {
-    std::fprintf(stderr, "tavhost: %s\n%s", message.c_str(), usage);
+// A mistake on the command line: one line, and where to read more.
+int Usage(const std::string& message, const char* command) {
+    std::fprintf(stderr, "tavhost: error: %s (see 'tavhost %s--help')\n", message.c_str(), command);
     return 2;
 }
 
@@ -122,10 +123,9 @@ int CmdList(Args& args) {
         if (IsHelp(a)) return std::fputs(kListUsage, stdout), 0;
         if (a == "--speed" && args.Value(&v)) {
             speed = std::strtof(v.c_str(), nullptr);
-            if (!(speed >= 0 && speed <= 1))
-                return Usage("speed must be between 0 and 1", kListUsage);
+            if (!(speed >= 0 && speed <= 1)) return Usage("speed must be between 0 and 1", "list ");
         } else {
-            return Usage("unknown option " + a, kListUsage);
+            return Usage("unknown option " + a, "list ");
         }
     }
     const std::vector<std::string> bundles = tavhost::FindBundles();
@@ -163,16 +163,16 @@ int CmdRender(Args& args) {
         if (IsHelp(a)) return std::fputs(kRenderUsage, stdout), 0;
         if (a == "--variant") {
             if (!args.Value(&v) || !ParseInt(v, -32768, 32767, &n))
-                return Usage("--variant takes a number", kRenderUsage);
+                return Usage("--variant takes a number", "render ");
             job.variant = int16_t(n);
         } else if (a == "--speed") {
             char* end = nullptr;
             if (!args.Value(&v) || (job.speed = std::strtof(v.c_str(), &end), *end) ||
                 !(job.speed >= 0 && job.speed <= 1))
-                return Usage("--speed takes a number from 0 to 1", kRenderUsage);
+                return Usage("--speed takes a number from 0 to 1", "render ");
         } else if (a == "--seed") {
             if (!args.Value(&v) || !ParseInt(v, 0, 4294967295LL, &n))
-                return Usage("--seed takes a number from 0 to 4294967295", kRenderUsage);
+                return Usage("--seed takes a number from 0 to 4294967295", "render ");
             job.seed = uint32_t(n);
         } else if (a == "--preview") {
             job.preview = true;
@@ -180,25 +180,25 @@ int CmdRender(Args& args) {
             job.quiet = true;
         } else if (a == "--size") {
             if (!args.Value(&v) || !ParseSize(v, &job.width, &job.height))
-                return Usage("--size takes WIDTHxHEIGHT", kRenderUsage);
+                return Usage("--size takes WIDTHxHEIGHT", "render ");
         } else if (a == "--caption") {
-            if (!args.Value(&job.caption)) return Usage("--caption takes a text", kRenderUsage);
+            if (!args.Value(&job.caption)) return Usage("--caption takes a text", "render ");
         } else if (a == "--contact-sheet") {
             if (!args.Value(&job.contactSheet))
-                return Usage("--contact-sheet takes a file name", kRenderUsage);
+                return Usage("--contact-sheet takes a file name", "render ");
         } else if (a == "-o" || a == "--output") {
-            if (!args.Value(&job.output)) return Usage("-o takes a file name", kRenderUsage);
+            if (!args.Value(&job.output)) return Usage("-o takes a file name", "render ");
         } else if (a.size() > 1 && a[0] == '-') {
-            return Usage("unknown option " + a, kRenderUsage);
+            return Usage("unknown option " + a, "render ");
         } else if (job.bundle.empty()) {
             job.bundle = a;
         } else {
             job.clips.push_back(a);
         }
     }
-    if (job.bundle.empty()) return Usage("no bundle given", kRenderUsage);
-    if (job.clips.empty()) return Usage("no clip given", kRenderUsage);
-    if (job.output.empty()) return Usage("no output given (-o OUT)", kRenderUsage);
+    if (job.bundle.empty()) return Usage("no bundle given", "render ");
+    if (job.clips.empty()) return Usage("no clip given", "render ");
+    if (job.output.empty()) return Usage("no output given (-o OUT)", "render ");
     tavhost::RenderSummary summary;
     std::string error;
     const bool ok = tavhost::Render(job, &summary, &error);
@@ -222,21 +222,21 @@ int CmdPlaceholder(Args& args) {
         if (IsHelp(a)) return std::fputs(kPlaceholderUsage, stdout), 0;
         if (a == "--size") {
             if (!args.Value(&v) || !ParseSize(v, &w, &h))
-                return Usage("--size takes WIDTHxHEIGHT", kPlaceholderUsage);
+                return Usage("--size takes WIDTHxHEIGHT", "placeholder ");
         } else if (a == "--caption") {
-            if (!args.Value(&caption)) return Usage("--caption takes a text", kPlaceholderUsage);
+            if (!args.Value(&caption)) return Usage("--caption takes a text", "placeholder ");
         } else if (a == "-o" || a == "--output") {
-            if (!args.Value(&output)) return Usage("-o takes a file name", kPlaceholderUsage);
+            if (!args.Value(&output)) return Usage("-o takes a file name", "placeholder ");
         } else if (a.size() > 1 && a[0] == '-') {
-            return Usage("unknown option " + a, kPlaceholderUsage);
+            return Usage("unknown option " + a, "placeholder ");
         } else if (bundle.empty()) {
             bundle = a;
         } else {
-            return Usage("unexpected " + a, kPlaceholderUsage);
+            return Usage("unexpected " + a, "placeholder ");
         }
     }
     if (bundle.empty() || output.empty())
-        return Usage("give a bundle and -o FILE.png", kPlaceholderUsage);
+        return Usage("give a bundle and -o FILE.png", "placeholder ");
     std::string error;
     if (!tavhost::RenderPlaceholder(bundle, w, h, caption, output, &error)) return Fail(error);
     return 0;
@@ -253,7 +253,7 @@ int CmdDemo(Args& args) {
             quiet = true;
             continue;
         }
-        return Usage("unknown option " + a, kDemoUsage);
+        return Usage("unknown option " + a, "demo ");
     }
     std::vector<std::string> written;
     std::string error;
@@ -273,7 +273,7 @@ int main(int argc, char** argv) {
     std::signal(SIGINT, OnSignal);
     std::signal(SIGTERM, OnSignal);
     av_log_set_level(AV_LOG_ERROR);
-    if (argc < 2) return Usage("no command given", kUsage);
+    if (argc < 2) return Usage("no command given", "");
     const std::string cmd = argv[1];
     Args args(argc, argv, 2);
     if (IsHelp(cmd) || cmd == "help") return std::fputs(kUsage, stdout), 0;
@@ -281,5 +281,5 @@ int main(int argc, char** argv) {
     if (cmd == "render") return CmdRender(args);
     if (cmd == "placeholder") return CmdPlaceholder(args);
     if (cmd == "demo") return CmdDemo(args);
-    return Usage("unknown command " + cmd, kUsage);
+    return Usage("unknown command " + cmd, "");
 }

@@ -58,7 +58,12 @@ class MovieSink : public Sink {
         media::MovieWriter::Options options = base;
         options.format = format;
         sink->writer_ = media::MovieWriter::Open(sink->temp_, options, error);
-        if (!sink->writer_) return nullptr;
+        if (!sink->writer_) {
+            // Name the file the user asked for, not the one written beside it.
+            if (size_t at = error->find(sink->temp_); at != std::string::npos)
+                error->replace(at, sink->temp_.size(), path);
+            return nullptr;
+        }
         return sink;
     }
     ~MovieSink() override {
