@@ -310,6 +310,8 @@ struct BadCase {
     std::string message;
 };
 
+void PrintTo(const BadCase& c, std::ostream* os) { *os << c.name; }
+
 class BadInput : public Tavhost, public ::testing::WithParamInterface<BadCase> {};
 
 TEST_P(BadInput, OneLineNonZeroAndNoOutput) {

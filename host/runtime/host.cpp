@@ -404,7 +404,7 @@ TavPluginResult Host::ReleaseTransitionInfo(TavPluginTransitionInfo* info) {
 void ToPascal(std::string_view text, unsigned char* out) {
     const size_t n = std::min<size_t>(text.size(), 255);
     out[0] = static_cast<unsigned char>(n);
-    std::memcpy(out + 1, text.data(), n);
+    if (n > 0) std::memcpy(out + 1, text.data(), n);
 }
 
 const char* ResultName(int32_t code) {
