@@ -85,6 +85,13 @@ CodecPtr OpenDecoder(AVStream* stream, std::string* error) {
     return ctx;
 }
 
+// Bicubic when the picture is resized; a same-size conversion only resamples
+// chroma, where bilinear is as good and cheaper. Previews take the fastest.
+int ScaleFlags(int srcW, int srcH, int dstW, int dstH, bool fast) {
+    if (fast) return SWS_FAST_BILINEAR;
+    return srcW == dstW && srcH == dstH ? SWS_BILINEAR : SWS_BICUBIC;
+}
+
 double StreamStart(const AVStream* s) {
     return s->start_time == AV_NOPTS_VALUE ? 0.0 : double(s->start_time) * av_q2d(s->time_base);
 }
@@ -354,10 +361,10 @@ void ClipReader::Run() {
         frame->pixels.resize(size_t(w) * h);
 
         AVFrame* pic = dec.pictures.front().second.get();
-        dec.sws.reset(sws_getCachedContext(dec.sws.release(), pic->width, pic->height,
-                                           AVPixelFormat(pic->format), w, h, AV_PIX_FMT_RGB32,
-                                           options_.fastScaling ? SWS_FAST_BILINEAR : SWS_BICUBIC,
-                                           nullptr, nullptr, nullptr));
+        dec.sws.reset(sws_getCachedContext(
+            dec.sws.release(), pic->width, pic->height, AVPixelFormat(pic->format), w, h,
+            AV_PIX_FMT_RGB32, ScaleFlags(pic->width, pic->height, w, h, options_.fastScaling),
+            nullptr, nullptr, nullptr));
         uint8_t* dst[1] = {reinterpret_cast<uint8_t*>(frame->pixels.data())};
         const int dstStride[1] = {w * 4};
         sws_scale(dec.sws.get(), pic->data, pic->linesize, 0, pic->height, dst, dstStride);
@@ -556,7 +563,7 @@ std::unique_ptr<MovieWriter> MovieWriter::Open(const std::string& path, const Op
         return nullptr;
     }
     impl->sws.reset(sws_getContext(options.width, options.height, AV_PIX_FMT_RGB32, options.width,
-                                   options.height, AV_PIX_FMT_YUV420P, SWS_BICUBIC, nullptr,
+                                   options.height, AV_PIX_FMT_YUV420P, SWS_BILINEAR, nullptr,
                                    nullptr, nullptr));
 
     if (!(oc->oformat->flags & AVFMT_NOFILE)) {
