@@ -245,6 +245,37 @@ TEST_P(EntryTest, TerminateIgnoresFailedWriteBack) {
 
 INSTANTIATE_TEST_SUITE_P(AllBundles, EntryTest, ::testing::ValuesIn(kAllBundles));
 
+// --- Service results are judged by their one byte. ---
+
+// Services that answer with bytes beyond the defined one set: the bundles must
+// look at the low byte only, as the interface says.
+uint32_t WideReleaseTransitionInfo(TavPluginInstance instance, TavPluginTransitionInfo* info) {
+    return 0xFFFFFF00u | RecordingHost::Current().Procs().ReleaseTransitionInfo(instance, info);
+}
+
+uint32_t WideGetFrame(TavPluginInstance instance, int32_t number, GWorldPtr* world, int32_t width,
+                      int32_t height, int32_t quality, int16_t* volume, TavFrameCookie* cookie) {
+    return 0x5A5A5A00u | RecordingHost::Current().Procs().GetFrame(instance, number, world, width,
+                                                                   height, quality, volume, cookie);
+}
+
+template <class To, class From>
+To AsSlot(From f) {
+    return reinterpret_cast<To>(reinterpret_cast<void (*)()>(f));
+}
+
+TEST_P(EntryTest, OnlyTheLowByteOfAServiceResultCounts) {
+    Rig rig(GetParam(), 2);
+    rig.P().procs->ReleaseTransitionInfo =
+        AsSlot<ProxTypeReleaseTransitionInfo>(&WideReleaseTransitionInfo);
+    rig.P().procs->GetFrame = AsSlot<ProxTypeGetFrame>(&WideGetFrame);
+    EXPECT_EQ(rig.inst.GetInfo(0.5f), kPluginOK);
+    EXPECT_EQ(rig.inst.Initialize(), kPluginOK);
+    EXPECT_EQ(rig.Frame(3, 10), kPluginOK);
+    EXPECT_GT(rig.rec.Count(Svc::Blit), 0);
+    rig.ExpectClean();
+}
+
 // --- GetInfo's answers per bundle, variant and speed. ---
 
 struct InfoCase {

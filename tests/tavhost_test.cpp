@@ -310,7 +310,9 @@ struct BadCase {
     std::string message;
 };
 
-void PrintTo(const BadCase& c, std::ostream* os) { *os << c.name; }
+void PrintTo(const BadCase& c, std::ostream* os) {
+    *os << c.name;
+}
 
 class BadInput : public Tavhost, public ::testing::WithParamInterface<BadCase> {};
 

@@ -678,9 +678,9 @@ bool WritePng(const std::string& path, const uint32_t* pixels, int width, int he
 }
 
 void Scale(const uint32_t* src, int srcW, int srcH, int srcRowPixels, uint32_t* dst, int dstW,
-           int dstH, int dstRowPixels) {
-    SwsPtr sws(sws_getContext(srcW, srcH, AV_PIX_FMT_RGB32, dstW, dstH, AV_PIX_FMT_RGB32, SWS_AREA,
-                              nullptr, nullptr, nullptr));
+           int dstH, int dstRowPixels, bool fast) {
+    SwsPtr sws(sws_getContext(srcW, srcH, AV_PIX_FMT_RGB32, dstW, dstH, AV_PIX_FMT_RGB32,
+                              fast ? SWS_FAST_BILINEAR : SWS_AREA, nullptr, nullptr, nullptr));
     const uint8_t* s[1] = {reinterpret_cast<const uint8_t*>(src)};
     const int ss[1] = {srcRowPixels * 4};
     uint8_t* d[1] = {reinterpret_cast<uint8_t*>(dst)};

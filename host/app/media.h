@@ -122,8 +122,8 @@ class MovieWriter {
 bool WritePng(const std::string& path, const uint32_t* pixels, int width, int height, int rowPixels,
               std::string* error);
 
-// Scales a picture (area averaging), for thumbnails.
+// Scales a picture: area averaging, or the cheapest filter when `fast`.
 void Scale(const uint32_t* src, int srcW, int srcH, int srcRowPixels, uint32_t* dst, int dstW,
-           int dstH, int dstRowPixels);
+           int dstH, int dstRowPixels, bool fast = false);
 
 }  // namespace tavhost::media

@@ -297,8 +297,8 @@ class TimelineFrames : public FrameProvider {
                    std::vector<std::unique_ptr<media::ClipReader>>& readers)
         : placement_(placement), readers_(readers) {}
 
-    TavPluginResult ProvideFrame(int32_t number, bool, PixMap& picture, std::vector<float>& audio,
-                                 int16_t& volume) override {
+    TavPluginResult ProvideFrame(int32_t number, bool lowQuality, PixMap& picture,
+                                 std::vector<float>& audio, int16_t& volume) override {
         SourceRef ref;
         if (!placement_.Map(number, &ref)) return kPluginCantGetNeededFrame;
         const media::Frame* frame = readers_[size_t(ref.clip)]->Get(ref.index, &error);
@@ -311,7 +311,7 @@ class TimelineFrames : public FrameProvider {
                             size_t(w) * 4);
         } else {
             media::Scale(frame->pixels.data(), frame->width, frame->height, frame->width,
-                         picture.baseAddr, w, h, picture.rowBytes / 4);
+                         picture.baseAddr, w, h, picture.rowBytes / 4, lowQuality);
         }
         audio.assign(frame->audio.begin(), frame->audio.end());
         volume = 255;
