@@ -63,6 +63,9 @@ class Placeholder : public ::testing::TestWithParam<std::string> {
     }
 };
 
+// What holds with or without a font.
+class PlaceholderAnyFont : public ::testing::TestWithParam<std::string> {};
+
 TEST_P(Placeholder, FallbackCaptionCentredAtOneThird) {
     Rig rig(GetParam(), 1, 640, 240);
     rig.SetPortColours(kRed, kGreen);
@@ -143,7 +146,7 @@ TEST_P(Placeholder, ShortFrames) {
     }
 }
 
-TEST_P(Placeholder, PixelsStateComesBack) {
+TEST_P(PlaceholderAnyFont, PixelsStateComesBack) {
     Rig rig(GetParam(), 1, 64, 64);
     PixMapHandle pm = GetGWorldPixMap(rig.host.OutputWorld());
     for (GWorldFlags state : {GWorldFlags(0), pixelsLocked, pixelsLocked | pixelsPurgeable}) {
@@ -154,7 +157,7 @@ TEST_P(Placeholder, PixelsStateComesBack) {
     rig.ExpectClean();
 }
 
-TEST_P(Placeholder, NullFrameIsRefused) {
+TEST_P(PlaceholderAnyFont, NullFrameIsRefused) {
     Rig rig(GetParam(), 1, 64, 64);
     rig.P().frame = nullptr;
     rig.P().frameRect = rig.frameRect;
@@ -163,6 +166,7 @@ TEST_P(Placeholder, NullFrameIsRefused) {
 }
 
 INSTANTIATE_TEST_SUITE_P(AllBundles, Placeholder, ::testing::ValuesIn(kAllBundles));
+INSTANTIATE_TEST_SUITE_P(AllBundles, PlaceholderAnyFont, ::testing::ValuesIn(kAllBundles));
 
 // Run with TAV_FONT pointing nowhere: text measures 0 and draws nothing.
 TEST(NoFont, OnlyTheGreyIsDrawn) {
