@@ -538,8 +538,10 @@ bool Render(const RenderJob& job, RenderSummary* summary, std::string* error) {
     }
     Placement place;
     if (!Place(inst.Params().getInfo, bundle->Name(), job.clips.size(), clipFrames, &place,
-               &summary->warnings, error))
+               &summary->warnings, error)) {
+        inst.Terminate(0);  // the instance ends as it began: the plug-in frees its record
         return false;
+    }
     InitClipRecord(host.Clip(), job.clips[0], clipFrames[0]);
     if (int32_t code = inst.Initialize(); code != kPluginOK) {
         *error = Named(bundle->Name(), "Initialize", code);
