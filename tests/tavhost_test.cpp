@@ -255,6 +255,32 @@ TEST_F(Tavhost, SoundFollowsTheTransition) {
     EXPECT_LT(Rms(out, 95, 110), 0.05 * full);
 }
 
+TEST_F(Tavhost, MovieContainersByExtension) {
+    for (const char* ext : {".mp4", ".mov", ".mkv"}) {
+        tavhost::RenderJob job;
+        job.bundle = "boxconcealwhite";
+        job.speed = 0.0f;
+        job.preview = true;
+        job.quiet = true;
+        job.clips = {C()};
+        job.output = Out(std::string("container") + ext);
+        tavhost::RenderSummary summary;
+        std::string error;
+        ASSERT_TRUE(tavhost::Render(job, &summary, &error)) << ext << ": " << error;
+        tavhost::media::ClipInfo info;
+        ASSERT_TRUE(tavhost::media::Probe(job.output, &info, &error)) << error;
+        EXPECT_EQ(info.frames, 40) << ext;
+        EXPECT_EQ(info.fps.num, 30 * info.fps.den) << ext;
+        EXPECT_TRUE(info.hasAudio) << ext;
+        EXPECT_FALSE(fs::exists(job.output + ".partial"));
+        // Preview mixes no sound: the clip's own sound plays, faded out at the end.
+        const std::vector<Frame> out = ReadAll(job.output);
+        ASSERT_EQ(out.size(), 40u);
+        EXPECT_GT(Rms(out, 5, 25), 0.1);
+        EXPECT_LT(Rms(out[39]), 0.05);
+    }
+}
+
 TEST_F(Tavhost, SeedRepeatsTheRenderExactly) {
     const std::string clips = A() + " " + B();
     for (const char* name : {"s1", "s2"})
