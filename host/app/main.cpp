@@ -1,4 +1,6 @@
 // tavhost: loads the transition bundles and renders them on real clips.
+#include <unistd.h>
+
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -205,7 +207,7 @@ int CmdRender(Args& args) {
     for (const std::string& w : summary.warnings)
         std::fprintf(stderr, "tavhost: warning: %s\n", w.c_str());
     if (!ok) return Fail(error);
-    if (!job.quiet)
+    if (!job.quiet && isatty(STDERR_FILENO))
         std::fprintf(
             stderr, "%s: %lld frames (transition: %d frames from frame %lld), seed %u, %.1f s\n",
             job.output.c_str(), static_cast<long long>(summary.frames), summary.transitionFrames,
