@@ -136,7 +136,7 @@ int CmdList(Args& args) {
         std::vector<tavhost::VariantInfo> variants;
         std::string error;
         std::unique_ptr<tavhost::Bundle> bundle = tavhost::Bundle::Open(path, &error);
-        if (!bundle || !tavhost::DescribeVariants(path, speed, &variants, &error)) {
+        if (!bundle || !tavhost::DescribeVariants(*bundle, speed, &variants, &error)) {
             std::printf("%s  (%s)\n", path.c_str(), error.c_str());
             continue;
         }

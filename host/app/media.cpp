@@ -14,6 +14,7 @@ extern "C" {
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <type_traits>
 
 namespace tavhost::media {
 
@@ -25,35 +26,25 @@ std::string AvError(int code) {
     return text;
 }
 
-struct FormatCloser {
-    void operator()(AVFormatContext* f) const { avformat_close_input(&f); }
+// Owning pointers for FFmpeg objects, each freed by its own call.
+template <class T, auto Free>
+struct Freer {
+    void operator()(T* p) const {
+        if constexpr (std::is_invocable_v<decltype(Free), T**>)
+            Free(&p);
+        else
+            Free(p);
+    }
 };
-using InputPtr = std::unique_ptr<AVFormatContext, FormatCloser>;
+template <class T, auto Free>
+using AvPtr = std::unique_ptr<T, Freer<T, Free>>;
 
-struct CodecCloser {
-    void operator()(AVCodecContext* c) const { avcodec_free_context(&c); }
-};
-using CodecPtr = std::unique_ptr<AVCodecContext, CodecCloser>;
-
-struct FrameCloser {
-    void operator()(AVFrame* f) const { av_frame_free(&f); }
-};
-using AvFramePtr = std::unique_ptr<AVFrame, FrameCloser>;
-
-struct PacketCloser {
-    void operator()(AVPacket* p) const { av_packet_free(&p); }
-};
-using PacketPtr = std::unique_ptr<AVPacket, PacketCloser>;
-
-struct SwsCloser {
-    void operator()(SwsContext* s) const { sws_freeContext(s); }
-};
-using SwsPtr = std::unique_ptr<SwsContext, SwsCloser>;
-
-struct SwrCloser {
-    void operator()(SwrContext* s) const { swr_free(&s); }
-};
-using SwrPtr = std::unique_ptr<SwrContext, SwrCloser>;
+using InputPtr = AvPtr<AVFormatContext, avformat_close_input>;
+using CodecPtr = AvPtr<AVCodecContext, avcodec_free_context>;
+using AvFramePtr = AvPtr<AVFrame, av_frame_free>;
+using PacketPtr = AvPtr<AVPacket, av_packet_free>;
+using SwsPtr = AvPtr<SwsContext, sws_freeContext>;
+using SwrPtr = AvPtr<SwrContext, swr_free>;
 
 bool OpenInput(const std::string& path, InputPtr* out, std::string* error) {
     AVFormatContext* fmt = nullptr;

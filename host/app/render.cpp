@@ -455,10 +455,6 @@ class ContactSheet {
     std::vector<int32_t> picks_;
 };
 
-std::unique_ptr<Bundle> LoadBundle(const std::string& name, std::string* error) {
-    return Bundle::Open(name, error);
-}
-
 std::string Named(const std::string& bundle, const char* what, int32_t code) {
     return bundle + ": " + what + " failed with " + ResultName(code);
 }
@@ -491,10 +487,10 @@ bool Render(const RenderJob& job, RenderSummary* summary, std::string* error) {
         *error = "no clip given";
         return false;
     }
-    auto bundle = LoadBundle(job.bundle, error);
+    auto bundle = Bundle::Open(job.bundle, error);
     if (!bundle) return false;
     std::vector<VariantInfo> variants;
-    if (!DescribeVariants(bundle->Path(), job.speed, &variants, error)) return false;
+    if (!DescribeVariants(*bundle, job.speed, &variants, error)) return false;
     if (std::none_of(variants.begin(), variants.end(),
                      [&](const VariantInfo& v) { return v.which == job.variant; })) {
         *error = bundle->Name() + " has no variant " + std::to_string(job.variant) +
@@ -674,20 +670,18 @@ bool Render(const RenderJob& job, RenderSummary* summary, std::string* error) {
     return true;
 }
 
-bool DescribeVariants(const std::string& bundleName, float speed,
-                      std::vector<VariantInfo>* variants, std::string* error) {
-    auto bundle = LoadBundle(bundleName, error);
-    if (!bundle) return false;
+bool DescribeVariants(const Bundle& bundle, float speed, std::vector<VariantInfo>* variants,
+                      std::string* error) {
     for (int16_t which = 1; which <= 5; ++which) {
         Host host;
-        TransitionInstance inst(*bundle, host, which);
+        TransitionInstance inst(bundle, host, which);
         inst.Params().getInfo.pluginType = kPluginUnknownType;
         inst.Params().getInfo.framesToBeRendered = kUnset;
         const int32_t code = inst.GetInfo(speed);
         const TavPluginGetInfo info = inst.Params().getInfo;
         inst.Terminate(0);
         if (code != kPluginOK) {
-            *error = Named(bundle->Name(), "GetInfo", code);
+            *error = Named(bundle.Name(), "GetInfo", code);
             return false;
         }
         if (info.pluginType == kPluginUnknownType) continue;
@@ -700,7 +694,7 @@ bool DescribeVariants(const std::string& bundleName, float speed,
 
 bool RenderPlaceholder(const std::string& bundleName, int width, int height,
                        const std::string& caption, const std::string& output, std::string* error) {
-    auto bundle = LoadBundle(bundleName, error);
+    auto bundle = Bundle::Open(bundleName, error);
     if (!bundle) return false;
     Host host;
     if (!caption.empty()) host.SetString(17000, 1, Utf8ToMacRoman(caption));

@@ -50,7 +50,8 @@ struct VariantInfo {
     int32_t takeBefore = 0;
     int32_t takeAfter = 0;
 };
-bool DescribeVariants(const std::string& bundle, float speed, std::vector<VariantInfo>* variants,
+class Bundle;
+bool DescribeVariants(const Bundle& bundle, float speed, std::vector<VariantInfo>* variants,
                       std::string* error);
 
 // Draws the bundle's placeholder at width x height into a PNG file.
