@@ -10,9 +10,9 @@
 #include <string>
 #include <vector>
 
-#include "bundle.h"
 #include "host.h"
 #include "instance.h"
+#include "loaded_bundle.h"
 
 namespace {
 
@@ -55,7 +55,7 @@ void DoFrameBench(benchmark::State& state, std::string name, int w, int h, int16
     tavhost::Host host;
     StillFrames frames;
     host.SetProvider(&frames);
-    host.OutputWorld(w, h);
+    host.EnsureOutputWorld(w, h);
     tavhost::TransitionInstance inst(Load(name), host, which);
     inst.GetInfo(0.5f);
     inst.Initialize();

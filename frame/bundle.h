@@ -26,7 +26,6 @@ namespace tav {
 
 constexpr int32_t kMinSpeedFrames = 10;
 constexpr int32_t kMaxSpeedFrames = 120;
-constexpr int16_t kPlaceholderStringList = 17000;
 
 // Box side of variants 1 to 4 (2, 4, 8, 16); 0 for any other variant.
 constexpr int16_t BoxSizeForVariant(int16_t which) {

@@ -19,7 +19,7 @@ TavPluginResult DrawPlaceholder(TavPluginParams* params) {
     // Zero-filled: a caption with fewer characters than its length byte
     // claims reads zeros; a length byte can never reach past the 256 bytes.
     Str255 textStr = {};
-    params->procs->GetLocalizedString(textStr, kPlaceholderStringList, 1);
+    params->procs->GetLocalizedString(textStr, kTavPlaceholderStringList, 1);
     if (textStr[0] == 0) {
         static const Str32 inP = {14,  'I', 'n', ' ', 'P', 'r', 'o', 'g',
                                   'r', 'e', 's', 's', '.', '.', '.'};

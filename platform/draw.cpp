@@ -7,6 +7,7 @@
 #include <new>
 
 #include "port.h"
+#include "tav/pixel_area.h"
 
 namespace {
 
@@ -51,16 +52,7 @@ CGrafPort* CurrentPort() {
 }
 
 void FillPortRect(CGrafPort* port, const Rect& r, uint32_t pixel) {
-    const PixMap& pm = port->pixMap;
-    const int top = std::max<int>(r.top, pm.bounds.top);
-    const int left = std::max<int>(r.left, pm.bounds.left);
-    const int bottom = std::min<int>(r.bottom, pm.bounds.bottom);
-    const int right = std::min<int>(r.right, pm.bounds.right);
-    if (top >= bottom || left >= right) return;
-    for (int y = top; y < bottom; ++y) {
-        uint32_t* row = TavPixelRow(pm, y - pm.bounds.top);
-        std::fill(row + (left - pm.bounds.left), row + (right - pm.bounds.left), pixel);
-    }
+    tav::FillPixels(port->pixMap, r, pixel);
 }
 
 }  // namespace tavdraw
@@ -76,12 +68,14 @@ OSErr NewGWorld(GWorldPtr* offscreenGWorld, short pixelDepth, const Rect* bounds
     if (pixelDepth != 0 && pixelDepth != 32) return paramErr;
     const int32_t width = int32_t(bounds->right) - bounds->left;
     const int32_t height = int32_t(bounds->bottom) - bounds->top;
-    if (width <= 0 || height <= 0) return paramErr;
+    if (width <= 0 || height <= 0 || width > kTavMaxWorldSide || height > kTavMaxWorldSide)
+        return paramErr;
+    // Rows padded to 64 bytes so every row starts cache-line aligned.
+    const int32_t rowBytes = (width * 4 + 63) / 64 * 64;
+    if (int64_t(rowBytes) * height > kTavMaxWorldBytes) return paramErr;
 
     auto* port = new (std::nothrow) CGrafPort{};
     if (!port) return memFullErr;
-    // Rows padded to 64 bytes so every row starts cache-line aligned.
-    const int32_t rowBytes = (width * 4 + 63) / 64 * 64;
     void* pixels = std::aligned_alloc(64, static_cast<size_t>(rowBytes) * height);
     if (!pixels) {
         delete port;

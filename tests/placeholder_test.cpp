@@ -71,7 +71,7 @@ TEST_P(Placeholder, FallbackCaptionCentredAtOneThird) {
     rig.SetPortColours(kRed, kGreen);
     auto [white, black] = Draw(rig);
     EXPECT_EQ(rig.rec.CallsOf(Svc::GetLocalizedString).size(), 1u);
-    EXPECT_EQ(rig.rec.CallsOf(Svc::GetLocalizedString)[0].a, 17000);
+    EXPECT_EQ(rig.rec.CallsOf(Svc::GetLocalizedString)[0].a, kTavPlaceholderStringList);
     EXPECT_EQ(rig.rec.CallsOf(Svc::GetLocalizedString)[0].b, 1);
     EXPECT_EQ(rig.rec.Count(Svc::pstrcpy), 1);
     EXPECT_EQ(rig.P().clientData, nullptr);
@@ -100,7 +100,7 @@ TEST_P(Placeholder, FallbackCaptionCentredAtOneThird) {
 
 TEST_P(Placeholder, HostCaptionReplacesFallback) {
     Rig rig(GetParam(), 1, 320, 240);
-    rig.host.SetString(17000, 1, "Hi");
+    rig.host.SetString(kTavPlaceholderStringList, 1, "Hi");
     auto [white, black] = Draw(rig);
     EXPECT_EQ(rig.rec.Count(Svc::pstrcpy), 0);
     const int width = WidthAt64("Hi");
@@ -113,7 +113,7 @@ TEST_P(Placeholder, HostCaptionReplacesFallback) {
 TEST_P(Placeholder, GreyCoversExactlyTheFrameRect) {
     Rig rig(GetParam(), 1, 300, 200);
     rig.frameRect = {120, 20, 190, 220};
-    rig.host.SetString(17000, 1, " ");  // a caption that leaves no pixel
+    rig.host.SetString(kTavPlaceholderStringList, 1, " ");  // a caption that leaves no pixel
     Draw(rig);
     for (int y = 0; y < 200; ++y)
         for (int x = 0; x < 300; ++x) {
@@ -128,7 +128,7 @@ TEST_P(Placeholder, GreyCoversExactlyTheFrameRect) {
 
 TEST_P(Placeholder, CaptionWiderThanFrameIsClipped) {
     Rig rig(GetParam(), 1, 100, 120);
-    rig.host.SetString(17000, 1, std::string(255, 'W'));
+    rig.host.SetString(kTavPlaceholderStringList, 1, std::string(255, 'W'));
     auto [white, black] = Draw(rig);
     EXPECT_EQ(white.left, 0) << "the caption starts left of the frame";
     EXPECT_EQ(white.right, 99);

@@ -2,6 +2,7 @@
 // every transition rendered on them, with contact sheets and the placeholder.
 #include "demo.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
@@ -9,7 +10,10 @@
 
 #include "host.h"
 #include "media.h"
+#include "placeholder_png.h"
 #include "render.h"
+#include "scoped_port.h"
+#include "staged_output.h"
 #include "tav/draw_host.h"
 #include "tav/mac_roman.h"
 
@@ -58,10 +62,7 @@ void DrawPicture(bool second, int frame, PixMap& pm) {
 }
 
 void DrawLabel(GWorldPtr world, const char* text) {
-    CGrafPtr port;
-    GDHandle device;
-    GetGWorld(&port, &device);
-    SetGWorld(world, nullptr);
+    ScopedPort port(world);
     Str255 s;
     ToPascal(text, s);
     TextSize(72);
@@ -71,50 +72,62 @@ void DrawLabel(GWorldPtr world, const char* text) {
     ForeColor(whiteColor);
     MoveTo(24, 94);
     DrawString(s);
-    SetGWorld(port, device);
+}
+
+// A world that is disposed of when it goes out of scope.
+struct ScratchWorld {
+    GWorldPtr world = nullptr;
+    ScratchWorld(int width, int height) {
+        const Rect bounds = {0, 0, int16_t(height), int16_t(width)};
+        if (NewGWorld(&world, 32, &bounds, nullptr, nullptr, 0) != noErr) world = nullptr;
+    }
+    ~ScratchWorld() { DisposeGWorld(world); }
+    ScratchWorld(const ScratchWorld&) = delete;
+    ScratchWorld& operator=(const ScratchWorld&) = delete;
+};
+
+bool WriteClip(const std::string& path, bool second, std::string* error) {
+    media::MovieWriter::Options options;
+    options.width = kWidth;
+    options.height = kHeight;
+    options.fps = kFps;
+    options.format = "mp4";
+    auto writer = media::MovieWriter::Open(path, options, error);
+    if (!writer) return false;
+    ScratchWorld scratch(kWidth, kHeight);
+    if (!scratch.world) {
+        *error = "out of memory";
+        return false;
+    }
+    PixMap& pm = **GetGWorldPixMap(scratch.world);
+    const double tone = second ? 660.0 : 440.0;
+    for (int f = 0; f < kFrames; ++f) {
+        DrawPicture(second, f, pm);
+        DrawLabel(scratch.world, second ? "Clip B" : "Clip A");
+        if (!writer->WriteVideo(pm.baseAddr, pm.rowBytes / 4, error)) return false;
+        const int64_t s0 = media::FrameSampleStart(f, kFps),
+                      s1 = media::FrameSampleStart(f + 1, kFps);
+        std::vector<float> sound;
+        for (int64_t s = s0; s < s1; ++s) {
+            const double t = double(s) / media::kSampleRate;
+            const double amp =
+                second ? 0.25 * (0.6 + 0.4 * std::sin(2 * std::numbers::pi * 2 * t)) : 0.25;
+            const float v = float(amp * std::sin(2 * std::numbers::pi * tone * t));
+            sound.push_back(v);
+            sound.push_back(v);
+        }
+        if (!writer->WriteAudio(sound.data(), int(sound.size() / 2), error)) return false;
+    }
+    return writer->Finish(error);
 }
 
 bool MakeClip(const std::string& path, bool second, std::string* error) {
-    return WriteBeside(
-        path, ".partial.mp4",
-        [&](const std::string& temp, std::string* e) {
-            media::MovieWriter::Options options;
-            options.width = kWidth;
-            options.height = kHeight;
-            options.fps = kFps;
-            options.format = "mp4";
-            auto writer = media::MovieWriter::Open(temp, options, e);
-            if (!writer) return false;
-            GWorldPtr world;
-            const Rect bounds = {0, 0, kHeight, kWidth};
-            if (NewGWorld(&world, 32, &bounds, nullptr, nullptr, 0) != noErr) {
-                *e = "out of memory";
-                return false;
-            }
-            PixMap& pm = **GetGWorldPixMap(world);
-            const double tone = second ? 660.0 : 440.0;
-            bool ok = true;
-            for (int f = 0; f < kFrames && ok; ++f) {
-                DrawPicture(second, f, pm);
-                DrawLabel(world, second ? "Clip B" : "Clip A");
-                ok = writer->WriteVideo(pm.baseAddr, pm.rowBytes / 4, e);
-                const int64_t s0 = media::FrameSampleStart(f, kFps),
-                              s1 = media::FrameSampleStart(f + 1, kFps);
-                std::vector<float> sound;
-                for (int64_t s = s0; s < s1; ++s) {
-                    const double t = double(s) / media::kSampleRate;
-                    const double amp =
-                        second ? 0.25 * (0.6 + 0.4 * std::sin(2 * std::numbers::pi * 2 * t)) : 0.25;
-                    const float v = float(amp * std::sin(2 * std::numbers::pi * tone * t));
-                    sound.push_back(v);
-                    sound.push_back(v);
-                }
-                ok = ok && writer->WriteAudio(sound.data(), int(sound.size() / 2), e);
-            }
-            DisposeGWorld(world);
-            return ok && writer->Finish(e);
-        },
-        error);
+    StagedOutput staged(path, StagedOutput::Kind::kFile, ".partial.mp4");
+    if (!WriteClip(staged.TempPath(), second, error)) {
+        staged.NameUserPath(error);
+        return false;
+    }
+    return staged.Commit(error);
 }
 
 }  // namespace

@@ -13,9 +13,11 @@ extern "C" {
 #include <libavutil/log.h>
 }
 
-#include "bundle.h"
 #include "demo.h"
+#include "loaded_bundle.h"
+#include "placeholder_png.h"
 #include "render.h"
+#include "variants.h"
 
 namespace {
 

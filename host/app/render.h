@@ -5,7 +5,6 @@
 
 #include <atomic>
 #include <cstdint>
-#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -24,6 +23,8 @@ struct RenderJob {
     std::string contactSheet;  // PNG of frames of the transition, if set
     std::vector<std::string> clips;
     std::string output;
+    std::string preset = "veryfast";  // H.264 encoder preset
+    int crf = 20;
     bool quiet = false;
 };
 
@@ -41,27 +42,5 @@ extern std::atomic<bool> gInterrupted;
 
 // Renders `job`. Returns true on success; otherwise `error` is one line saying why.
 bool Render(const RenderJob& job, RenderSummary* summary, std::string* error);
-
-// Variants a bundle offers (GetInfo writes a type for them), 1 to 5.
-struct VariantInfo {
-    int16_t which = 0;
-    int type = 0;
-    int32_t frames = 0;  // -1: not set by the bundle
-    int32_t takeBefore = 0;
-    int32_t takeAfter = 0;
-};
-class Bundle;
-bool DescribeVariants(const Bundle& bundle, float speed, std::vector<VariantInfo>* variants,
-                      std::string* error);
-
-// Draws the bundle's placeholder at width x height into a PNG file.
-bool RenderPlaceholder(const std::string& bundle, int width, int height, const std::string& caption,
-                       const std::string& output, std::string* error);
-
-// Writes `path` through a temporary file beside it, renamed into place when
-// `write` succeeds and removed when it fails.
-bool WriteBeside(const std::string& path, const std::string& suffix,
-                 const std::function<bool(const std::string&, std::string*)>& write,
-                 std::string* error);
 
 }  // namespace tavhost

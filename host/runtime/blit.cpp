@@ -4,77 +4,57 @@
 #include <cstring>
 
 #include "host.h"
+#include "tav/pixel_area.h"
 
 namespace tavhost {
 
-namespace {
-
-struct Span {
-    int begin;
-    int end;
-};
-
-// Destination span of one axis that lies inside both the destination rect
-// and bounds and maps to a source coordinate inside the source bounds.
-inline Span ClipAxis(int dstBegin, int dstEnd, int dstBoundsBegin, int dstBoundsEnd, int offset,
-                     int srcBoundsBegin, int srcBoundsEnd) {
-    int begin = dstBegin > dstBoundsBegin ? dstBegin : dstBoundsBegin;
-    if (srcBoundsBegin - offset > begin) begin = srcBoundsBegin - offset;
-    int end = dstEnd < dstBoundsEnd ? dstEnd : dstBoundsEnd;
-    if (srcBoundsEnd - offset < end) end = srcBoundsEnd - offset;
-    return {begin, end > begin ? end : begin};
-}
-
-}  // namespace
+using tav::Clip;
+using tav::PixelArea;
 
 TavPluginResult BlitPixMaps(const PixMap* src, PixMap* dst, const Rect& srcRect,
                             const Rect& dstRect) {
-    const int sw = srcRect.right - srcRect.left;
-    const int sh = srcRect.bottom - srcRect.top;
-    const int dw = dstRect.right - dstRect.left;
-    const int dh = dstRect.bottom - dstRect.top;
-    if (sw <= 0 || sh <= 0 || dw <= 0 || dh <= 0) return kPluginOK;
-    const Rect& sb = src->bounds;
-    const Rect& db = dst->bounds;
+    const PixelArea from = PixelArea::Of(srcRect);
+    const PixelArea to = PixelArea::Of(dstRect);
+    if (from.Empty() || to.Empty()) return kPluginOK;
+    const PixelArea sb = PixelArea::Of(src->bounds);
+    const PixelArea db = PixelArea::Of(dst->bounds);
+    const int32_t sw = from.Width(), sh = from.Height();
+    const int32_t dw = to.Width(), dh = to.Height();
 
     if (sw == dw && sh == dh) {
-        const int offX = srcRect.left - dstRect.left;
-        const int offY = srcRect.top - dstRect.top;
-        const Span xs =
-            ClipAxis(dstRect.left, dstRect.right, db.left, db.right, offX, sb.left, sb.right);
-        const Span ys =
-            ClipAxis(dstRect.top, dstRect.bottom, db.top, db.bottom, offY, sb.top, sb.bottom);
-        if (xs.begin >= xs.end || ys.begin >= ys.end) return kPluginOK;
-        const int n = xs.end - xs.begin;
-        const uint32_t* from =
-            TavPixelRow(*src, ys.begin + offY - sb.top) + (xs.begin + offX - sb.left);
-        uint32_t* to = TavPixelRow(*dst, ys.begin - db.top) + (xs.begin - db.left);
-        const intptr_t fromStride = src->rowBytes / 4;
-        const intptr_t toStride = dst->rowBytes / 4;
+        // Destination pixels inside the destination rect and bounds whose
+        // source pixel lies inside the source bounds.
+        const int32_t offX = from.left - to.left;
+        const int32_t offY = from.top - to.top;
+        const PixelArea area = Clip(Clip(to, db), sb.Shifted(-offX, -offY));
+        if (area.Empty()) return kPluginOK;
+        const int32_t n = area.Width();
+        const uint32_t* in =
+            TavPixelRow(*src, area.top + offY - sb.top) + (area.left + offX - sb.left);
+        uint32_t* out = TavPixelRow(*dst, area.top - db.top) + (area.left - db.left);
+        const intptr_t inStride = src->rowBytes / 4;
+        const intptr_t outStride = dst->rowBytes / 4;
         if (n <= 16 && src != dst) {
             // Small boxes: an inline copy beats a library call per row.
-            for (int y = ys.begin; y < ys.end; ++y, from += fromStride, to += toStride)
-                for (int i = 0; i < n; ++i) to[i] = from[i];
+            for (int32_t y = area.top; y < area.bottom; ++y, in += inStride, out += outStride)
+                for (int32_t i = 0; i < n; ++i) out[i] = in[i];
         } else {
-            for (int y = ys.begin; y < ys.end; ++y, from += fromStride, to += toStride)
-                std::memmove(to, from, size_t(n) * 4);
+            for (int32_t y = area.top; y < area.bottom; ++y, in += inStride, out += outStride)
+                std::memmove(out, in, size_t(n) * 4);
         }
         return kPluginOK;
     }
 
     // Nearest pixel: destination pixel centre mapped into the source rect.
-    const int top = std::max<int>(dstRect.top, db.top);
-    const int bottom = std::min<int>(dstRect.bottom, db.bottom);
-    const int left = std::max<int>(dstRect.left, db.left);
-    const int right = std::min<int>(dstRect.right, db.right);
-    for (int y = top; y < bottom; ++y) {
-        const int sy = srcRect.top + int((int64_t(y - dstRect.top) * 2 + 1) * sh / (2 * dh));
+    const PixelArea area = Clip(to, db);
+    for (int32_t y = area.top; y < area.bottom; ++y) {
+        const int32_t sy = from.top + int32_t((int64_t(y - to.top) * 2 + 1) * sh / (2 * dh));
         if (sy < sb.top || sy >= sb.bottom) continue;
-        const uint32_t* from = TavPixelRow(*src, sy - sb.top);
-        uint32_t* to = TavPixelRow(*dst, y - db.top);
-        for (int x = left; x < right; ++x) {
-            const int sx = srcRect.left + int((int64_t(x - dstRect.left) * 2 + 1) * sw / (2 * dw));
-            if (sx >= sb.left && sx < sb.right) to[x - db.left] = from[sx - sb.left];
+        const uint32_t* in = TavPixelRow(*src, sy - sb.top);
+        uint32_t* out = TavPixelRow(*dst, y - db.top);
+        for (int32_t x = area.left; x < area.right; ++x) {
+            const int32_t sx = from.left + int32_t((int64_t(x - to.left) * 2 + 1) * sw / (2 * dw));
+            if (sx >= sb.left && sx < sb.right) out[x - db.left] = in[sx - sb.left];
         }
     }
     return kPluginOK;

@@ -20,14 +20,21 @@ namespace tavhost {
 // The interface version this host speaks.
 constexpr int16_t kHostInterfaceVersion = 4;
 
-// Audio travels per video frame: `samplesPerFrame` interleaved float frames
-// of `channels` channels at `sampleRate`.
+// Sound travels per video frame as interleaved float samples of `channels`
+// channels at `sampleRate`; `samplesPerFrame` is the length of one frame's
+// sound before the first output frame sets its own.
 struct AudioLayout {
     int32_t sampleRate = 48000;
     int32_t channels = 2;
     int32_t samplesPerFrame = 1600;
 
     size_t FloatsPerFrame() const { return size_t(samplesPerFrame) * size_t(channels); }
+};
+
+// Frames per second of the movie being made, as a fraction.
+struct FrameRate {
+    int32_t num = 30;
+    int32_t den = 1;
 };
 
 // Where source frames come from. The host numbers the frames of a
@@ -37,21 +44,21 @@ class FrameProvider {
     virtual ~FrameProvider() = default;
     // Draws source frame `number` into `picture` (already sized as asked,
     // top-left at (0, 0)) and puts its sound, one frame's worth of interleaved
-    // samples, in `audio`. `volume` is the
-    // clip's volume, 255 for full. Returns kPluginOK or the code the plug-in should get
-    // (kPluginCantGetNeededFrame).
+    // samples, in `audio`. `volume` is the clip's volume, 255 for full.
+    // Returns kPluginOK or the code the plug-in should get
+    // (kPluginCantGetNeededFrame). May throw; the service turns that into a code.
     virtual TavPluginResult ProvideFrame(int32_t number, bool lowQuality, PixMap& picture,
                                          std::vector<float>& audio, int16_t& volume) = 0;
 };
 
-// A source frame lent to a plug-in: the cookie points at one of these.
-struct HeldFrame {
+// A source frame the host lends to a plug-in: the cookie points at one of these.
+struct LentFrame {
     GWorldPtr world = nullptr;
     int32_t width = 0;
     int32_t height = 0;
     int32_t number = 0;
     int16_t volume = 0;
-    bool inUse = false;
+    bool lent = false;
     SInt8 handleStateAtLoan = 0;
     GWorldFlags pixelsStateAtLoan = 0;
     std::vector<float> audio;
@@ -59,17 +66,22 @@ struct HeldFrame {
 
 class Host {
   public:
-    explicit Host(AudioLayout audio = {});
+    explicit Host(AudioLayout audio = {}, FrameRate rate = {});
     ~Host();
     Host(const Host&) = delete;
     Host& operator=(const Host&) = delete;
 
-    // The service table plug-ins call through, and this host's instance token.
+    // The service table plug-ins call through (every entry is noexcept), and
+    // this host's instance token.
     static const TavProcs kProcs;
     TavPluginInstance Instance() { return this; }
     static Host* FromInstance(TavPluginInstance instance) { return static_cast<Host*>(instance); }
+    // The host whose Call is in progress on this thread: instance-less
+    // services (NewPtrClear, GetLocalizedString...) are served by it.
+    static Host* Current();
 
     const AudioLayout& Audio() const { return audio_; }
+    const FrameRate& Rate() const { return rate_; }
     void SetProvider(FrameProvider* provider) { provider_ = provider; }
 
     TavPluginTransitionInfo& Transition() { return transition_; }
@@ -78,9 +90,9 @@ class Host {
     // Sets entry `index` of string list `list` (text in the plug-ins' encoding).
     void SetString(int16_t list, int16_t index, std::string_view text);
 
-    // The output frame: a world of the given size (recreated when it changes)
-    // and the sound mixed into it.
-    GWorldPtr OutputWorld(int32_t width, int32_t height);
+    // The output frame: a world of the given size, reallocated when the size
+    // changes (null when it cannot be made), and the sound mixed into it.
+    GWorldPtr EnsureOutputWorld(int32_t width, int32_t height);
     GWorldPtr OutputWorld() const { return output_; }
     // Starts the sound of a new output frame: `floats` interleaved samples of
     // silence that MixAudio adds into.
@@ -91,19 +103,18 @@ class Host {
     int MixCount() const { return mixCount_; }
 
     // Calls a plug-in's entry point with this host current, then checks that
-    // it gave back what it took; what it did not is added to Problems().
+    // it gave back what it took; what it did not is added to Problems() and
+    // taken back, so the next call starts clean.
     int32_t Call(TavPluginMainProc main, int32_t which, TavPluginParams& params);
     const std::vector<std::string>& Problems() const { return problems_; }
     void ClearProblems() { problems_.clear(); }
 
-    int HeldFrameCount() const;
+    int LentFrameCount() const;
     int HeldTransitionCount() const { return heldTransitions_; }
     size_t LiveBlockCount() const { return blocks_.size(); }
 
-    // The host current on this thread (set for the length of Call).
-    static Host* Current();
-
-    // --- The services, for layers that wrap them. ---
+    // --- The services, for the table and for layers that wrap them. They may
+    // throw (allocation); the table's entries turn that into a result code. ---
     Ptr NewBlock(int32_t byteCount, bool clear);
     void DisposeBlock(Ptr block);
     void GetLocalizedString(unsigned char* str, int16_t list, int16_t index);
@@ -111,6 +122,7 @@ class Host {
                              int32_t quality, int16_t* volume, TavFrameCookie* cookie);
     TavPluginResult ReleaseFrame(TavFrameCookie cookie);
     TavPluginResult MixAudio(TavFrameCookie cookie, int32_t level);
+    TavPluginResult GetMovieInfo(int32_t* width, int32_t* height, float* fps);
     TavPluginResult GetClipInfo(int32_t which, TavPluginClipInfo* info);
     TavPluginResult SetClipInfo(const TavPluginClipInfo* info);
     TavPluginResult GetTransitionInfo(TavPluginTransitionInfo** info);
@@ -118,17 +130,22 @@ class Host {
     void Problem(std::string text) { problems_.push_back(std::move(text)); }
 
   private:
-    HeldFrame* FindHeld(TavFrameCookie cookie);
-    HeldFrame& FreeSlot(int32_t width, int32_t height);
+    LentFrame* FindLent(TavFrameCookie cookie);
+    // A world of width x height to lend: an idle one of that size, or an idle
+    // one reallocated to it, or a new one. Its world is null when out of memory.
+    LentFrame& SlotForLoan(int32_t width, int32_t height);
+    // After a call: frames the plug-in kept are reported and taken back.
+    void TakeBackLentFrames(uint8_t selector);
 
     AudioLayout audio_;
+    FrameRate rate_;
     FrameProvider* provider_ = nullptr;
     TavPluginTransitionInfo transition_{};
     TavPluginClipInfo clip_{};
     std::map<std::pair<int16_t, int16_t>, std::string> strings_;
     GWorldPtr output_ = nullptr;
     std::vector<float> outputAudio_;
-    std::vector<std::unique_ptr<HeldFrame>> frames_;
+    std::vector<std::unique_ptr<LentFrame>> frames_;
     std::unordered_set<Ptr> blocks_;
     int heldTransitions_ = 0;
     int mixCount_ = 0;

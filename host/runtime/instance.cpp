@@ -17,14 +17,31 @@ TransitionInstance::TransitionInstance(TavPluginMainProc main, Host& host, int16
     params_.procs = &procs_;
 }
 
+TransitionInstance::~TransitionInstance() {
+    if (TerminateOwed()) Terminate(length_);
+}
+
 int32_t TransitionInstance::Send(TavPluginSelector selector) {
     params_.selector = selector;
-    return host_.Call(main_, which_, params_);
+    if (selector == kPlugGetInfo || selector == kPlugInitialize) started_ = true;
+    const int32_t result = host_.Call(main_, which_, params_);
+    if (selector == kPlugTerminate) started_ = false;
+    return result;
 }
 
 int32_t TransitionInstance::GetInfo(float speed) {
     host_.Transition().speed = speed;
     return Send(kPlugGetInfo);
+}
+
+int32_t TransitionInstance::Describe(float speed, TransitionTiming* timing) {
+    params_.getInfo.pluginType = kPluginUnknownType;
+    params_.getInfo.framesToBeRendered = TransitionTiming::kUnsetFrames;
+    const int32_t code = GetInfo(speed);
+    const TavPluginGetInfo& info = params_.getInfo;
+    *timing = {info.pluginType, info.framesToBeRendered, info.takeFromClipBefore,
+               info.takeFromClipAfter};
+    return code;
 }
 
 int32_t TransitionInstance::Initialize() {
@@ -49,6 +66,7 @@ int32_t TransitionInstance::Placeholder(const Rect& frameRect) {
 }
 
 int32_t TransitionInstance::Terminate(int32_t frameCount) {
+    length_ = frameCount;
     params_.frameCount = frameCount;
     return Send(kPlugTerminate);
 }

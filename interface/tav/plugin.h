@@ -307,4 +307,7 @@ typedef int32_t (*TavPluginMainProc)(int32_t which, TavPluginParams* params);
 // The oldest interface version a plug-in accepts.
 constexpr int16_t kTavMinInterfaceVersion = 3;
 
+// The localized string list the host serves the placeholder caption from (entry 1).
+constexpr int16_t kTavPlaceholderStringList = 17000;
+
 #include "tav/plugin_layout.h"

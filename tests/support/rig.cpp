@@ -41,7 +41,7 @@ Rig::Rig(const std::string& bundle, int16_t which, int width, int height)
     : inst(LoadBundle(bundle), host, which, rec.Procs()),
       frameRect{0, 0, int16_t(height), int16_t(width)} {
     host.SetProvider(&clips);
-    host.OutputWorld(width, height);
+    host.EnsureOutputWorld(width, height);
     ResetRand();
 }
 

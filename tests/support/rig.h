@@ -9,9 +9,9 @@
 #include <string>
 #include <vector>
 
-#include "bundle.h"
 #include "host.h"
 #include "instance.h"
+#include "loaded_bundle.h"
 #include "recording_host.h"
 #include "scripted_rand.h"
 

@@ -19,10 +19,16 @@ constexpr OSErr noErr = 0;
 constexpr OSErr paramErr = -50;
 constexpr OSErr memFullErr = -108;
 
+// The largest world NewGWorld makes: at most this many pixels a side (what
+// 16-bit coordinates reach) and this many bytes of pixels (16384 x 16384).
+constexpr int32_t kTavMaxWorldSide = 32767;
+constexpr int64_t kTavMaxWorldBytes = int64_t(1) << 30;
+
 extern "C" {
 
 // Creates a world of `bounds` (32 bits deep; depth 0 also means 32) filled with
-// opaque white. Returns paramErr for another depth or an empty or oversized rect.
+// opaque white. Returns paramErr for another depth, an empty rect, or one beyond
+// kTavMaxWorldSide or kTavMaxWorldBytes; memFullErr when memory runs out.
 TAV_DRAW_API OSErr NewGWorld(GWorldPtr* offscreenGWorld, short pixelDepth, const Rect* bounds,
                              CTabHandle cTable, GDHandle aGDevice, GWorldFlags flags);
 TAV_DRAW_API void DisposeGWorld(GWorldPtr offscreenGWorld);

@@ -1,4 +1,4 @@
-#include "bundle.h"
+#include "loaded_bundle.h"
 
 #include <dlfcn.h>
 #include <unistd.h>

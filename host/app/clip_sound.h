@@ -1,0 +1,36 @@
+// A clip's settings as the plug-in sees them, and its sound: the fades a
+// plug-in sets at Terminate, applied to chunks of sound held until then.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "media.h"
+#include "tav/plugin.h"
+
+namespace tavhost {
+
+// The clip record served by GetClipInfo: name, full volume, normal speed, length.
+void InitClipRecord(TavPluginClipInfo& clip, const std::string& path, int64_t frames);
+
+// Fades over a clip of `clipFrames` frames, linear in samples.
+struct Fade {
+    bool in = false, out = false;
+    int64_t inFrames = 0, outFrames = 0, clipFrames = 0;
+
+    // The fades a clip record carries, for a clip of `clipFrames` frames.
+    static Fade FromClipRecord(const TavPluginClipInfo& clip, int64_t clipFrames);
+    // Scales the sound of clip frame `clipIndex` (interleaved, `channels` wide).
+    void Apply(int64_t clipIndex, media::Rational fps, int channels,
+               std::vector<float>& samples) const;
+};
+
+// One output frame's sound and the clip frame it belongs to.
+struct SoundChunk {
+    int clip = 0;
+    int64_t clipIndex = 0;
+    std::vector<float> samples;
+};
+
+}  // namespace tavhost

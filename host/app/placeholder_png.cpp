@@ -1,0 +1,39 @@
+#include "placeholder_png.h"
+
+#include "instance.h"
+#include "loaded_bundle.h"
+#include "media.h"
+#include "staged_output.h"
+#include "tav/mac_roman.h"
+#include "variants.h"
+
+namespace tavhost {
+
+bool RenderPlaceholder(const std::string& bundleName, int width, int height,
+                       const std::string& caption, const std::string& output, std::string* error) {
+    auto bundle = Bundle::Open(bundleName, error);
+    if (!bundle) return false;
+    Host host;
+    if (!caption.empty())
+        host.SetString(kTavPlaceholderStringList, 1, tav::Utf8ToMacRoman(caption));
+    GWorldPtr world = host.EnsureOutputWorld(width, height);
+    if (!world) {
+        *error = "cannot make a " + std::to_string(width) + "x" + std::to_string(height) + " frame";
+        return false;
+    }
+    TransitionInstance inst(*bundle, host, 1);
+    const Rect rect = {0, 0, int16_t(height), int16_t(width)};
+    if (int32_t code = inst.Placeholder(rect); code != kPluginOK) {
+        *error = BundleFailure(bundle->Name(), "the placeholder", code);
+        return false;
+    }
+    PixMap& pm = **GetGWorldPixMap(world);
+    StagedOutput staged(output, StagedOutput::Kind::kFile, ".partial.png");
+    if (!media::WritePng(staged.TempPath(), pm.baseAddr, width, height, pm.rowBytes / 4, error)) {
+        staged.NameUserPath(error);
+        return false;
+    }
+    return staged.Commit(error);
+}
+
+}  // namespace tavhost

@@ -1,0 +1,37 @@
+// Where a render's frames go: a movie file or a folder of PNG frames, each
+// staged beside its final name and committed when the render is complete.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "media.h"
+
+namespace tavhost {
+
+class Sink {
+  public:
+    virtual ~Sink() = default;
+    // One output frame's picture (0xAARRGGBB rows `rowPixels` apart) and sound.
+    virtual bool Video(const uint32_t* pixels, int rowPixels, std::string* error) = 0;
+    virtual bool Audio(const float* interleaved, int samples, std::string* error) = 0;
+    // Completes the staged output; Commit() then moves it into place.
+    virtual bool Finish(std::string* error) = 0;
+    virtual bool Commit(std::string* error) = 0;
+};
+
+struct SinkOptions {
+    int width = 0;
+    int height = 0;
+    media::Rational fps;
+    std::string preset = "veryfast";  // H.264 encoder preset
+    int crf = 20;
+};
+
+// A .mp4, .mov or .mkv file, or a folder (an existing one, or a name with no
+// extension) of frameNNNN.png files. Null with the reason in `error` otherwise.
+std::unique_ptr<Sink> OpenSink(const std::string& output, const SinkOptions& options,
+                               std::string* error);
+
+}  // namespace tavhost

@@ -1,0 +1,32 @@
+#include "timeline_frames.h"
+
+#include <cstring>
+
+namespace tavhost {
+
+void DrawFrameInto(const media::Frame& frame, PixMap& picture, bool lowQuality) {
+    const int w = picture.bounds.right - picture.bounds.left;
+    const int h = picture.bounds.bottom - picture.bounds.top;
+    if (w == frame.width && h == frame.height) {
+        for (int y = 0; y < h; ++y)
+            std::memcpy(TavPixelRow(picture, y), frame.pixels.data() + size_t(y) * size_t(w),
+                        size_t(w) * 4);
+        return;
+    }
+    media::Scale(frame.pixels.data(), frame.width, frame.height, frame.width, picture.baseAddr, w,
+                 h, picture.rowBytes / 4, lowQuality);
+}
+
+TavPluginResult TimelineFrames::ProvideFrame(int32_t number, bool lowQuality, PixMap& picture,
+                                             std::vector<float>& audio, int16_t& volume) {
+    SourceRef ref;
+    if (!placement_.Map(number, &ref)) return kPluginCantGetNeededFrame;
+    const media::Frame* frame = readers_[size_t(ref.clip)]->Get(ref.index, &error_);
+    if (!frame) return kPluginCantGetNeededFrame;
+    DrawFrameInto(*frame, picture, lowQuality);
+    audio.assign(frame->audio.begin(), frame->audio.end());
+    volume = 255;
+    return kPluginOK;
+}
+
+}  // namespace tavhost
