@@ -9,9 +9,10 @@ namespace {
 
 struct Scatter {
     // Copies the second clip's box when rand() is at most percent of the range.
-    static TavPluginResult Box(FrameContext& ctx, const SourceFrame& second) {
+    static TavPluginResult Box(FrameContext& ctx, const SourceFrame& second, const Rect& srcRect,
+                               const Rect& dstRect) {
         const double r = double(rand());
-        if (ctx.percent * kRandMax >= r) return CopyBox(ctx, second);
+        if (ctx.percent * kRandMax >= r) return CopyBox(ctx, second, srcRect, dstRect);
         return kPluginOK;
     }
 };

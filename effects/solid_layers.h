@@ -30,17 +30,17 @@ struct SolidLayers {
         TavPluginResult WholeFrame(const SourceFrame& source) {
             RGBForeColor(&kFill);
             if (!colourFirst_) return CopyWholeFrame(ctx_, source);
-            PaintRect(&ctx_.dstRect);
+            PaintRect(&ctx_.wholeDstRect);
             return kPluginOK;
         }
 
         bool WantsWalk() const { return ctx_.params->renderFrame > 0; }
 
         // One rand() per box; a drawn box shows the layer that is not the base.
-        TavPluginResult Box(const SourceFrame& source) {
+        TavPluginResult Box(const SourceFrame& source, const Rect& srcRect, const Rect& dstRect) {
             if (!Rule::Draws(double(rand()), threshold_)) return kPluginOK;
-            if (colourFirst_) return CopyBox(ctx_, source);
-            PaintRect(&ctx_.dstRect);
+            if (colourFirst_) return CopyBox(ctx_, source, srcRect, dstRect);
+            PaintRect(&dstRect);
             return kPluginOK;
         }
 

@@ -41,10 +41,8 @@ TavPluginResult ReleaseSourceFrame(FrameContext& ctx, SourceFrame& frame) {
     return TAV_CALL(ctx.params, ReleaseFrame, frame.frameCookie);
 }
 
-// The prologue left the whole-frame rectangles in srcRect and dstRect.
 TavPluginResult CopyWholeFrame(FrameContext& ctx, const SourceFrame& frame) {
-    return ctx.params->procs->Blit(frame.pixMap.Ptr(), ctx.output.Ptr(), &ctx.srcRect, &ctx.dstRect,
-                                   255);
+    return CopyBox(ctx, frame, ctx.wholeSrcRect, ctx.wholeDstRect);
 }
 
 TavPluginResult MixFrameAudio(FrameContext& ctx, const SourceFrame& frame, int16_t level) {
@@ -79,8 +77,11 @@ bool BeginFrame(FrameContext& ctx, TavPluginParams* params, bool gateOpen, int32
         return false;
     }
     ctx.percent = (double(params->renderFrame) + 1.0) / double(params->frameCount);
-    ctx.width = int16_t(params->frameRect.right - params->frameRect.left);
-    ctx.height = int16_t(params->frameRect.bottom - params->frameRect.top);
+    const Rect& frameRect = params->frameRect;
+    ctx.width = int32_t(frameRect.right) - frameRect.left;
+    ctx.height = int32_t(frameRect.bottom) - frameRect.top;
+    if (ctx.width <= 0 || ctx.height <= 0 || ctx.width > INT16_MAX || ctx.height > INT16_MAX)
+        ctx.width = ctx.height = 0;
     ctx.quality = params->proxyOnly && ctx.height <= 259 ? kDVLowQuality : kDVHighQuality;
 
     const int64_t frame1 = int64_t(params->startFrame) + params->renderFrame;
@@ -92,8 +93,8 @@ bool BeginFrame(FrameContext& ctx, TavPluginParams* params, bool gateOpen, int32
     ctx.result = AcquireSourceFrame(ctx, ctx.frame1, first);
     if (ctx.result != kPluginOK) return false;
 
-    GetPortBounds(first.gWorld, &ctx.srcRect);
-    ctx.dstRect = params->frameRect;
+    GetPortBounds(first.gWorld, &ctx.wholeSrcRect);
+    ctx.wholeDstRect = params->frameRect;
     ctx.output = LockPixMap(params->frame);
     ctx.outputLocked = true;
     return true;

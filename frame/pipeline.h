@@ -37,13 +37,18 @@ struct FrameContext {
     CGrafPtr oldPort = nullptr;
     GDHandle oldGD = nullptr;
     int16_t boxSize = 0;
-    double percent = 0.0;
-    int16_t width = 0;
-    int16_t height = 0;
+    double percent = 0.0;  // progress of this frame, a fraction reaching 1.0 at the last
+    // The frame's size, 0 x 0 when frameRect is empty or inverted or wider
+    // than 16-bit coordinates reach: such a frame draws nothing.
+    int32_t width = 0;
+    int32_t height = 0;
     int32_t quality = kDVHighQuality;
     int32_t frame1 = 0;
-    Rect srcRect{};
-    Rect dstRect{};
+    // The whole-frame rectangles: all of the source world, and frameRect.
+    // They stay as set for the whole call; a box's own rectangles are
+    // passed to the box action.
+    Rect wholeSrcRect{};
+    Rect wholeDstRect{};
     PixMapLock output;
     bool outputLocked = false;
     bool drew = false;  // reached the drawing: the closing steps reset the colours
@@ -57,9 +62,10 @@ TavPluginResult ReleaseSourceFrame(FrameContext& ctx, SourceFrame& frame);
 TavPluginResult CopyWholeFrame(FrameContext& ctx, const SourceFrame& frame);
 TavPluginResult MixFrameAudio(FrameContext& ctx, const SourceFrame& frame, int16_t level);
 
-inline TavPluginResult CopyBox(FrameContext& ctx, const SourceFrame& frame) {
-    return ctx.params->procs->Blit(frame.pixMap.Ptr(), ctx.output.Ptr(), &ctx.srcRect, &ctx.dstRect,
-                                   255);
+// Copies one box: `srcRect` of the source frame to `dstRect` of the output.
+inline TavPluginResult CopyBox(FrameContext& ctx, const SourceFrame& frame, const Rect& srcRect,
+                               const Rect& dstRect) {
+    return ctx.params->procs->Blit(frame.pixMap.Ptr(), ctx.output.Ptr(), &srcRect, &dstRect, 255);
 }
 
 // Level of the first clip's audio in a two-clip transition: (1 - percent) of
@@ -80,10 +86,10 @@ bool BeginFrame(FrameContext& ctx, TavPluginParams* params, bool gateOpen, int32
 TavPluginResult CloseFrame(FrameContext& ctx);
 
 // Walks the grid of square boxes row by row, left to right, cut at the
-// frame's right and bottom edges, setting srcRect (from the frame's origin)
-// and dstRect (offset by frameRect) and calling `action` once per box. Stops
-// at the first non-zero code. Runs in 32 bits, so it ends for every box size
-// of at least 1 even where 16-bit positions would wrap around.
+// frame's right and bottom edges, and calls `action(srcRect, dstRect)` once
+// per box: srcRect from the frame's origin, dstRect offset by frameRect.
+// Stops at the first non-zero code. Runs in 32 bits, so it ends for every box
+// size of at least 1 even where 16-bit positions would wrap around.
 template <class BoxAction>
 TavPluginResult WalkBoxGrid(FrameContext& ctx, BoxAction&& action) {
     const int32_t step = ctx.boxSize;
@@ -91,20 +97,21 @@ TavPluginResult WalkBoxGrid(FrameContext& ctx, BoxAction&& action) {
     const int32_t height = ctx.height;
     const Rect& frameRect = ctx.params->frameRect;
     TavPluginResult code = kPluginOK;
+    Rect srcRect, dstRect;
     for (int32_t rowTop = 0; rowTop < height && code == kPluginOK; rowTop += step) {
         int32_t boxWidth = step;
         const int32_t rowHeight = rowTop + step > height ? height - rowTop : step;
-        ctx.srcRect.top = int16_t(rowTop);
-        ctx.srcRect.bottom = int16_t(rowTop + rowHeight);
-        ctx.dstRect.top = int16_t(frameRect.top + rowTop);
-        ctx.dstRect.bottom = int16_t(ctx.dstRect.top + rowHeight);
+        srcRect.top = int16_t(rowTop);
+        srcRect.bottom = int16_t(rowTop + rowHeight);
+        dstRect.top = int16_t(frameRect.top + rowTop);
+        dstRect.bottom = int16_t(frameRect.top + rowTop + rowHeight);
         for (int32_t colLeft = 0; colLeft < width && code == kPluginOK; colLeft += boxWidth) {
             if (colLeft + boxWidth > width) boxWidth = width - colLeft;
-            ctx.srcRect.left = int16_t(colLeft);
-            ctx.srcRect.right = int16_t(colLeft + boxWidth);
-            ctx.dstRect.left = int16_t(frameRect.left + colLeft);
-            ctx.dstRect.right = int16_t(ctx.dstRect.left + boxWidth);
-            code = action();
+            srcRect.left = int16_t(colLeft);
+            srcRect.right = int16_t(colLeft + boxWidth);
+            dstRect.left = int16_t(frameRect.left + colLeft);
+            dstRect.right = int16_t(frameRect.left + colLeft + boxWidth);
+            code = action(srcRect, dstRect);
         }
     }
     return code;
@@ -112,7 +119,8 @@ TavPluginResult WalkBoxGrid(FrameContext& ctx, BoxAction&& action) {
 
 // Two-clip sequence: the first clip's frame copied whole and its audio mixed
 // at the fading level, released; the second clip's frame fetched, the grid
-// walked with `Effect::Box(ctx, second)`, its audio mixed at full level, released.
+// walked with `Effect::Box(ctx, second, srcRect, dstRect)`, its audio mixed at full level,
+// released.
 template <class Effect>
 TavPluginResult RunTwoClipSequence(TavPluginParams* params, bool gateOpen) {
     FrameContext ctx;
@@ -131,7 +139,9 @@ TavPluginResult RunTwoClipSequence(TavPluginParams* params, bool gateOpen) {
     if (ctx.result != kPluginOK) return CloseFrame(ctx);
 
     ctx.drew = true;
-    ctx.result = WalkBoxGrid(ctx, [&] { return Effect::Box(ctx, second); });
+    ctx.result = WalkBoxGrid(ctx, [&](const Rect& srcRect, const Rect& dstRect) {
+        return Effect::Box(ctx, second, srcRect, dstRect);
+    });
     if (ctx.result == kPluginOK) ctx.result = MixFrameAudio(ctx, second, kFullLevel);
     const TavPluginResult releasedSecond = ReleaseSourceFrame(ctx, second);
     if (ctx.result == kPluginOK) ctx.result = releasedSecond;
@@ -153,7 +163,9 @@ TavPluginResult RunSingleClipSequence(TavPluginParams* params, bool gateOpen) {
         typename Effect::Frame effect(ctx);
         ctx.result = effect.WholeFrame(source);
         if (ctx.result == kPluginOK && effect.WantsWalk())
-            ctx.result = WalkBoxGrid(ctx, [&] { return effect.Box(source); });
+            ctx.result = WalkBoxGrid(ctx, [&](const Rect& srcRect, const Rect& dstRect) {
+                return effect.Box(source, srcRect, dstRect);
+            });
     }
     const TavPluginResult released = ReleaseSourceFrame(ctx, source);
     if (ctx.result == kPluginOK) ctx.result = released;

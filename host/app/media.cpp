@@ -512,7 +512,8 @@ std::unique_ptr<MovieWriter> MovieWriter::Open(const std::string& path, const Op
     av_opt_set(v->priv_data, "crf", std::to_string(options.crf).c_str(), 0);
     if (oc->oformat->flags & AVFMT_GLOBALHEADER) v->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
     if (int rc = avcodec_open2(v, vcodec, nullptr); rc < 0) {
-        *error = "cannot open the H.264 encoder: " + AvError(rc);
+        *error = "cannot write '" + path + "': the H.264 encoder refused its settings (preset '" +
+                 options.preset + "', crf " + std::to_string(options.crf) + "): " + AvError(rc);
         return nullptr;
     }
     impl->vstream = avformat_new_stream(oc, nullptr);
@@ -533,7 +534,7 @@ std::unique_ptr<MovieWriter> MovieWriter::Open(const std::string& path, const Op
     a->time_base = {1, kSampleRate};
     if (oc->oformat->flags & AVFMT_GLOBALHEADER) a->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
     if (int rc = avcodec_open2(a, acodec, nullptr); rc < 0) {
-        *error = "cannot open the AAC encoder: " + AvError(rc);
+        *error = "cannot write '" + path + "': cannot open the AAC encoder: " + AvError(rc);
         return nullptr;
     }
     impl->astream = avformat_new_stream(oc, nullptr);

@@ -1,0 +1,127 @@
+// Every render that started a transition instance ends it: one Terminate
+// after Initialize, and the plug-in's record given back, on every path out.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+
+#include "render.h"
+#include "support/clip_fixtures.h"
+
+namespace fs = std::filesystem;
+
+namespace tavtest {
+namespace {
+
+std::vector<std::string> ReadLog(const std::string& path) {
+    std::vector<std::string> lines;
+    std::ifstream in(path);
+    for (std::string line; std::getline(in, line);) lines.push_back(line);
+    return lines;
+}
+
+// The log of a whole run: records taken and given back in pairs, and after
+// the render's Initialize exactly one Terminate, which gives its record back.
+void ExpectLifecycleClosed(const std::vector<std::string>& log, bool initialized) {
+    const auto count = [](auto from, auto to, const char* what) {
+        return std::count(from, to, std::string(what));
+    };
+    EXPECT_EQ(count(log.begin(), log.end(), "alloc"), count(log.begin(), log.end(), "freed"));
+    const auto init = std::find(log.begin(), log.end(), "2");
+    ASSERT_EQ(init != log.end(), initialized);
+    if (!initialized) return;
+    EXPECT_EQ(count(init, log.end(), "8"), 1);
+    const auto terminate = std::find(init, log.end(), "8");
+    ASSERT_NE(terminate, log.end());
+    ASSERT_NE(terminate + 1, log.end());
+    EXPECT_EQ(*(terminate + 1), "freed");
+}
+
+class Lifecycle : public ::testing::Test {
+  protected:
+    static void SetUpTestSuite() {
+        dir_ = fs::temp_directory_path() / ("tav-lifecycle-" + std::to_string(getpid()));
+        fs::create_directories(dir_);
+        MakeClip(dir_ + "/a.mp4", 30, 10, 440);
+        MakeClip(dir_ + "/b.mp4", 30, 140, 0);
+    }
+    static void TearDownTestSuite() { fs::remove_all(dir_); }
+    void SetUp() override {
+        std::string name = ::testing::UnitTest::GetInstance()->current_test_info()->name();
+        std::replace(name.begin(), name.end(), '/', '_');
+        log_ = dir_ + "/" + name + ".log";
+        fs::remove(log_);
+    }
+
+    static inline std::string dir_;
+    std::string log_;
+};
+
+struct PathCase {
+    std::string name;
+    std::string args;  // {A} {B} {DIR} are replaced
+    std::string env;   // more of the fixture's settings
+    int status;
+    bool initialized;
+};
+
+void PrintTo(const PathCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class RenderPaths : public Lifecycle, public ::testing::WithParamInterface<PathCase> {};
+
+TEST_P(RenderPaths, EveryInitializeEndsInOneTerminate) {
+    const PathCase& c = GetParam();
+    std::string args = "render " + std::string(RECORDING_BUNDLE_PATH) + " " + c.args;
+    for (auto [key, value] : {std::pair{"{A}", dir_ + "/a.mp4"}, std::pair{"{B}", dir_ + "/b.mp4"},
+                              std::pair{"{DIR}", dir_}})
+        for (size_t at; (at = args.find(key)) != std::string::npos;)
+            args.replace(at, std::string(key).size(), value);
+    const Result run = RunTavhost(args + " --quiet", "TAV_FIXTURE_LOG=" + log_ + " " + c.env);
+    EXPECT_EQ(run.status, c.status) << run.err;
+    ExpectLifecycleClosed(ReadLog(log_), c.initialized);
+    for (const auto& entry : fs::directory_iterator(dir_))
+        EXPECT_EQ(entry.path().string().find(".partial"), std::string::npos) << entry.path();
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Paths, RenderPaths,
+    ::testing::Values(
+        PathCase{"success", "--variant 1 {A} {B} -o {DIR}/ok.mkv", "", 0, true},
+        PathCase{"single", "--variant 2 {A} -o {DIR}/ok2.mkv", "", 0, true},
+        PathCase{"unwritable", "--variant 1 {A} {B} -o /proc/nowhere/x.mp4", "", 1, true},
+        PathCase{"clipsDoNotFit", "--variant 1 {A} -o {DIR}/x.mp4", "", 1, false},
+        PathCase{"doFrameFails", "--variant 1 {A} {B} -o {DIR}/x.mp4", "TAV_FIXTURE_FAIL_AT=3", 1,
+                 true},
+        PathCase{"interrupted", "--variant 1 {A} {B} -o {DIR}/x.mp4", "TAV_FIXTURE_SIGNAL_AT=3",
+                 130, true},
+        PathCase{"sheetUnwritable",
+                 "--variant 1 {A} {B} -o {DIR}/x.mp4 --contact-sheet /proc/nowhere/s.png", "", 1,
+                 true}),
+    [](const auto& info) { return info.param.name; });
+
+TEST_F(Lifecycle, EncoderThatCannotOpen) {
+    setenv("TAV_FIXTURE_LOG", log_.c_str(), 1);
+    tavhost::RenderJob job;
+    job.bundle = RECORDING_BUNDLE_PATH;
+    job.variant = 1;
+    job.clips = {dir_ + "/a.mp4", dir_ + "/b.mp4"};
+    job.output = dir_ + "/enc.mp4";
+    job.preset = "no-such-preset";
+    job.quiet = true;
+    tavhost::RenderSummary summary;
+    std::string error;
+    EXPECT_FALSE(tavhost::Render(job, &summary, &error));
+    unsetenv("TAV_FIXTURE_LOG");
+    EXPECT_NE(error.find(job.output), std::string::npos) << error;
+    EXPECT_FALSE(fs::exists(job.output));
+    EXPECT_FALSE(fs::exists(job.output + ".partial"));
+    ExpectLifecycleClosed(ReadLog(log_), true);
+}
+
+}  // namespace
+}  // namespace tavtest

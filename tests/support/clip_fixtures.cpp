@@ -1,0 +1,105 @@
+#include "support/clip_fixtures.h"
+
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cmath>
+#include <filesystem>
+#include <fstream>
+#include <numbers>
+#include <sstream>
+
+namespace fs = std::filesystem;
+using tavhost::media::ClipReader;
+using tavhost::media::Frame;
+using tavhost::media::MovieWriter;
+
+namespace tavtest {
+
+// A clip whose pictures change with the frame and whose sound is a steady tone
+// (or silence when `tone` is 0).
+void MakeClip(const std::string& path, int frames, int hue, double tone, int w, int h) {
+    MovieWriter::Options options;
+    options.width = w;
+    options.height = h;
+    options.fps = kFps;
+    std::string error;
+    auto writer = MovieWriter::Open(path, options, &error);
+    ASSERT_TRUE(writer) << error;
+    std::vector<uint32_t> pixels(size_t(w) * h);
+    for (int f = 0; f < frames; ++f) {
+        for (int y = 0; y < h; ++y)
+            for (int x = 0; x < w; ++x)
+                pixels[size_t(y) * w + x] = 0xFF000000u | uint32_t((hue + x + f * 3) & 0xFF) << 16 |
+                                            uint32_t((y * 2 + hue) & 0xFF) << 8 |
+                                            uint32_t((x + y + f) & 0x7F);
+        ASSERT_TRUE(writer->WriteVideo(pixels.data(), w, &error)) << error;
+        const int64_t s0 = tavhost::media::FrameSampleStart(f, kFps);
+        const int64_t s1 = tavhost::media::FrameSampleStart(f + 1, kFps);
+        std::vector<float> sound;
+        for (int64_t s = s0; s < s1; ++s) {
+            const float v = float(0.3 * std::sin(2 * std::numbers::pi * tone * double(s) / 48000));
+            sound.push_back(v);
+            sound.push_back(v);
+        }
+        ASSERT_TRUE(writer->WriteAudio(sound.data(), int(sound.size() / 2), &error)) << error;
+    }
+    ASSERT_TRUE(writer->Finish(&error)) << error;
+}
+
+// Every frame of a clip (or PNG folder) as the host reads it.
+std::vector<Frame> ReadAll(const std::string& path, int w, int h) {
+    std::string error;
+    tavhost::media::ClipInfo info;
+    EXPECT_TRUE(tavhost::media::Probe(path, &info, &error)) << error;
+    ClipReader::Options options;
+    options.width = w;
+    options.height = h;
+    options.fps = info.fps;  // every frame of the file, whatever its rate
+    auto reader = ClipReader::Open(path, options, &error);
+    EXPECT_TRUE(reader) << error;
+    std::vector<Frame> frames;
+    if (!reader) return frames;
+    for (int64_t i = 0; i < reader->FrameCount(); ++i) {
+        const Frame* f = reader->Get(i, &error);
+        if (!f) break;
+        frames.push_back(*f);
+    }
+    return frames;
+}
+
+std::string PngFolder(const std::string& dir) {
+    return dir + "/frame%04d.png";
+}
+
+double Rms(const Frame& f) {
+    double sum = 0;
+    for (float v : f.audio) sum += double(v) * v;
+    return f.audio.empty() ? 0 : std::sqrt(sum / double(f.audio.size()));
+}
+
+// Mean RMS of frames [from, to).
+double Rms(const std::vector<Frame>& frames, int from, int to) {
+    double sum = 0;
+    for (int i = from; i < to; ++i) sum += Rms(frames[size_t(i)]);
+    return sum / (to - from);
+}
+
+Result RunTavhost(const std::string& args, const std::string& env) {
+    const std::string errFile =
+        fs::temp_directory_path() / ("tavhost-err-" + std::to_string(getpid()));
+    const std::string cmd =
+        env + " " + std::string(TAVHOST_PATH) + " " + args + " >/dev/null 2>" + errFile;
+    Result run;
+    const int rc = std::system(cmd.c_str());
+    run.status = WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
+    std::ifstream in(errFile);
+    std::stringstream ss;
+    ss << in.rdbuf();
+    run.err = ss.str();
+    fs::remove(errFile);
+    return run;
+}
+
+}  // namespace tavtest

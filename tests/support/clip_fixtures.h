@@ -1,0 +1,38 @@
+// Clips made by the tests, read back as the host reads them, and the
+// tavhost program run as a user runs it.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "media.h"
+
+namespace tavtest {
+
+constexpr int kW = 160, kH = 96;
+constexpr tavhost::media::Rational kFps{30, 1};
+
+// A clip whose pictures change with the frame and whose sound is a steady tone
+// (or silence when `tone` is 0).
+void MakeClip(const std::string& path, int frames, int hue, double tone, int w = kW, int h = kH);
+
+// Every frame of a clip (or PNG folder) as the host reads it.
+std::vector<tavhost::media::Frame> ReadAll(const std::string& path, int w = kW, int h = kH);
+
+// The frames of a PNG folder output, as a pattern ReadAll takes.
+std::string PngFolder(const std::string& dir);
+
+// RMS of a frame's sound, and the mean RMS of frames [from, to).
+double Rms(const tavhost::media::Frame& f);
+double Rms(const std::vector<tavhost::media::Frame>& frames, int from, int to);
+
+struct Result {
+    int status = -1;
+    std::string err;
+};
+
+// Runs tavhost with `args` (shell words), stdout dropped; `env` is put before
+// the command ("NAME=value ...").
+Result RunTavhost(const std::string& args, const std::string& env = "");
+
+}  // namespace tavtest
