@@ -11,7 +11,9 @@
 // The per-instance record kept in `clientData`.
 struct EffectData {
     int32_t frameCount;  // set to 0 by Initialize; nothing else reads it
-    int16_t boxSize;     // side of the grid's square boxes (the box height of single-clip bundles)
+    // Side of the grid's square boxes, in pixels. The single-clip bundles'
+    // interface calls this field boxHeight; it is the same square side.
+    int16_t boxSize;
 };
 static_assert(sizeof(EffectData) == 8);
 

@@ -49,7 +49,9 @@ struct ClipInfo {
 bool Probe(const std::string& path, ClipInfo* info, std::string* error);
 
 // Decodes a clip ahead of use on its own thread: frame k is the clip's
-// picture at time k / fps, scaled to width x height, with its sound for that frame.
+// picture at time k / fps, scaled to width x height, with its sound for that
+// frame. The reader reads forwards only: asking for an earlier frame than the
+// last one served restarts decoding from the clip's start.
 class ClipReader {
   public:
     struct Options {
