@@ -380,16 +380,20 @@ TEST(Boundary, WhiteAndBlackDrawTheSamePattern) {
 
 struct LevelCase {
     int32_t renderFrame, frameCount;
-    int16_t volume;
+    int32_t volume;  // taken as the 16-bit volume; 32 bits leave no padding to print
     int32_t level;
 };
+
+void PrintTo(const LevelCase& c, std::ostream* os) {
+    *os << "frame " << c.renderFrame << " of " << c.frameCount << " volume " << c.volume;
+}
 
 class ScatterLevels : public ::testing::TestWithParam<LevelCase> {};
 
 TEST_P(ScatterLevels, FirstClipFallsSecondStaysFull) {
     const LevelCase& c = GetParam();
     Rig rig("boxscatter", 2, 16, 8);
-    rig.clips.volume = c.volume;
+    rig.clips.volume = int16_t(c.volume);
     rig.Start();
     ASSERT_EQ(rig.Frame(c.renderFrame, c.frameCount, 10), kPluginOK);
     const auto mixes = rig.rec.CallsOf(Svc::MixAudio);
