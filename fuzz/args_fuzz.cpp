@@ -1,0 +1,62 @@
+// Fuzzes the command line: argument lists (the input split at NUL bytes)
+// through the real parser. Whatever the words, the answer is help, one usage
+// mistake on one line, or a command whose values are within their ranges.
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "cli.h"
+
+namespace {
+
+[[noreturn]] void Broken(const char* contract) {
+    std::fprintf(stderr, "contract broken: %s\n", contract);
+    std::abort();
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    std::vector<std::string> args(1);
+    for (size_t i = 0; i < size; ++i) {
+        if (data[i] == 0)
+            args.emplace_back();
+        else
+            args.back() += char(data[i]);
+    }
+    const tavhost::Command c = tavhost::ParseCommandLine(args);
+    using Kind = tavhost::Command::Kind;
+    switch (c.kind) {
+        case Kind::kHelp:
+            if (c.help.empty()) Broken("help has a text");
+            break;
+        case Kind::kUsageError:
+            if (c.usageError.empty() || c.usageError.find('\n') != std::string::npos)
+                Broken("a usage mistake is one line");
+            break;
+        case Kind::kList:
+            if (!(c.listSpeed >= 0.0f && c.listSpeed <= 1.0f)) Broken("list speed in range");
+            break;
+        case Kind::kRender: {
+            const tavhost::RenderJob& j = c.render;
+            if (!(j.speed >= 0.0f && j.speed <= 1.0f)) Broken("render speed in range");
+            if (j.variant < 1) Broken("variant in range");
+            if (j.crf < 0 || j.crf > 51) Broken("crf in range");
+            if (j.bundle.empty() || j.clips.empty() || j.output.empty())
+                Broken("a render has a bundle, clips and an output");
+            if (j.width != 0 &&
+                (j.width < 2 || j.width > 16384 || j.height < 2 || j.height > 16384))
+                Broken("size in range");
+            break;
+        }
+        case Kind::kPlaceholder:
+            if (c.placeholder.bundle.empty() || c.placeholder.output.empty())
+                Broken("a placeholder has a bundle and an output");
+            break;
+        case Kind::kDemo:
+            if (c.demo.dir.empty()) Broken("the demo has a folder");
+            break;
+    }
+    return 0;
+}

@@ -1,0 +1,319 @@
+#include "cli.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cmath>
+#include <cstdlib>
+
+namespace tavhost {
+
+namespace {
+
+constexpr const char* kUsage =
+    "usage: tavhost COMMAND [options]\n"
+    "\n"
+    "commands:\n"
+    "  list         the bundles found, their variants, type and length\n"
+    "  render       render a transition on clips into a movie or PNG frames\n"
+    "  placeholder  draw a bundle's placeholder into a PNG file\n"
+    "  demo         render every transition on two generated clips\n"
+    "\n"
+    "'tavhost COMMAND --help' tells more.\n";
+
+constexpr const char* kRenderUsage =
+    "usage: tavhost render BUNDLE [options] CLIP... -o OUT\n"
+    "\n"
+    "Renders the edited sequence with the transition: between two clips it overlaps\n"
+    "the end of the first with the start of the second; at the start or end of one\n"
+    "clip it covers the clip's first or last frames.\n"
+    "\n"
+    "  --variant N          the bundle's variant (default 3)\n"
+    "  --speed S            transition speed, 0 (10 frames) to 1 (120 frames); default 0.5\n"
+    "  --seed N             seed the random sequence, so the render can be repeated\n"
+    "  --preview            preview quality: no sound mixing, faster scaling\n"
+    "  --size WxH           output size (default: the first clip's)\n"
+    "  --crf N              H.264 quality, 0 (lossless) to 51 (worst); default 20\n"
+    "  --preset NAME        H.264 encoder preset, ultrafast to placebo; default veryfast\n"
+    "  --caption TEXT       the host's placeholder caption\n"
+    "  --contact-sheet PNG  also write frames of the transition side by side\n"
+    "  --quiet              no progress bar\n"
+    "  -o OUT               .mp4, .mov or .mkv (H.264 and AAC), or a folder for PNG frames\n";
+
+constexpr const char* kListUsage =
+    "usage: tavhost list [--speed S]\n"
+    "\n"
+    "Lists the bundles found in TAV_PLUGIN_PATH, the installed plug-in folder and the\n"
+    "build tree, with each variant's type and length at the speed (default 0.5).\n";
+
+constexpr const char* kPlaceholderUsage =
+    "usage: tavhost placeholder BUNDLE [--size WxH] [--caption TEXT] -o FILE.png\n";
+
+constexpr const char* kDemoUsage =
+    "usage: tavhost demo [-o DIR] [--quiet]\n"
+    "\n"
+    "Makes two clips of its own, renders all five transitions on them (a movie and a\n"
+    "contact sheet each) and the placeholder, into DIR (default: demo).\n";
+
+bool ParseInt(const std::string& s, long long lo, long long hi, long long* out) {
+    char* end = nullptr;
+    errno = 0;
+    const long long v = std::strtoll(s.c_str(), &end, 10);
+    if (s.empty() || *end || errno || v < lo || v > hi) return false;
+    *out = v;
+    return true;
+}
+
+bool ParseSpeed(const std::string& s, float* out) {
+    char* end = nullptr;
+    const float v = std::strtof(s.c_str(), &end);
+    if (s.empty() || *end || !(v >= 0.0f && v <= 1.0f)) return false;
+    *out = v;
+    return true;
+}
+
+bool ParseSize(const std::string& s, int* w, int* h) {
+    const size_t x = s.find('x');
+    long long a, b;
+    if (x == std::string::npos || !ParseInt(s.substr(0, x), 2, 16384, &a) ||
+        !ParseInt(s.substr(x + 1), 2, 16384, &b))
+        return false;
+    *w = int(a);
+    *h = int(b);
+    return true;
+}
+
+// A word the user typed, quoted for a message; long words cut.
+std::string Quoted(const std::string& s) {
+    return "'" + OneLine(s.substr(0, 80)) + (s.size() > 80 ? "...'" : "'");
+}
+
+// Walks the words of one command: options with values and plain words.
+class Words {
+  public:
+    Words(const std::vector<std::string>& args, const char* command, Command* out)
+        : args_(args), command_(command), out_(out) {}
+    bool Done() const { return i_ >= args_.size(); }
+    std::string Next() { return args_[i_++]; }
+    // The value after option `name`; a usage error when there is none.
+    bool Value(const std::string& name, std::string* value) {
+        if (Done()) return Mistake(name + " needs a value");
+        *value = Next();
+        return true;
+    }
+    bool Mistake(const std::string& message) {
+        out_->kind = Command::Kind::kUsageError;
+        out_->usageError = message;
+        out_->helpCommand = command_;
+        return false;
+    }
+    bool Help(const char* text) {
+        out_->kind = Command::Kind::kHelp;
+        out_->help = text;
+        return false;
+    }
+
+  private:
+    const std::vector<std::string>& args_;
+    const char* command_;
+    Command* out_;
+    size_t i_ = 0;
+};
+
+bool IsHelp(const std::string& a) {
+    return a == "--help" || a == "-h";
+}
+
+bool IsOption(const std::string& a) {
+    return a.size() > 1 && a[0] == '-';
+}
+
+bool In(const std::string& a, std::initializer_list<const char*> names) {
+    return std::any_of(names.begin(), names.end(), [&](const char* n) { return a == n; });
+}
+
+void ParseList(Words& w, Command* c) {
+    c->kind = Command::Kind::kList;
+    while (!w.Done()) {
+        const std::string a = w.Next();
+        std::string v;
+        if (IsHelp(a)) return void(w.Help(kListUsage));
+        if (a != "--speed") return void(w.Mistake("unknown option " + Quoted(a)));
+        if (!w.Value(a, &v)) return;
+        if (!ParseSpeed(v, &c->listSpeed))
+            return void(w.Mistake("--speed takes a number from 0 to 1, not " + Quoted(v)));
+    }
+}
+
+void ParseRender(Words& w, Command* c) {
+    c->kind = Command::Kind::kRender;
+    RenderJob& job = c->render;
+    bool haveBundle = false;
+    while (!w.Done()) {
+        const std::string a = w.Next();
+        std::string v;
+        long long n;
+        if (IsHelp(a)) return void(w.Help(kRenderUsage));
+        if (a == "--preview") {
+            job.preview = true;
+        } else if (a == "--quiet" || a == "-q") {
+            job.quiet = true;
+        } else if (In(a, {"--variant", "--speed", "--seed", "--size", "--crf", "--preset",
+                          "--caption", "--contact-sheet", "-o", "--output"}) &&
+                   !w.Value(a, &v)) {
+            return;
+        } else if (a == "--variant") {
+            if (!ParseInt(v, 1, 32767, &n))
+                return void(
+                    w.Mistake("--variant takes a whole number from 1 to 32767, not " + Quoted(v)));
+            job.variant = int16_t(n);
+        } else if (a == "--speed") {
+            if (!ParseSpeed(v, &job.speed))
+                return void(w.Mistake("--speed takes a number from 0 to 1, not " + Quoted(v)));
+        } else if (a == "--seed") {
+            if (!ParseInt(v, 0, 4294967295LL, &n))
+                return void(w.Mistake("--seed takes a whole number from 0 to 4294967295, not " +
+                                      Quoted(v)));
+            job.seed = uint32_t(n);
+        } else if (a == "--size") {
+            if (!ParseSize(v, &job.width, &job.height))
+                return void(
+                    w.Mistake("--size takes WIDTHxHEIGHT, each from 2 to 16384, not " + Quoted(v)));
+        } else if (a == "--crf") {
+            if (!ParseInt(v, 0, 51, &n))
+                return void(w.Mistake("--crf takes a whole number from 0 to 51, not " + Quoted(v)));
+            job.crf = int(n);
+        } else if (a == "--preset") {
+            const auto& presets = H264Presets();
+            if (std::find(presets.begin(), presets.end(), v) == presets.end())
+                return void(
+                    w.Mistake("--preset takes one of ultrafast, superfast, veryfast, "
+                              "faster, fast, medium, slow, slower, veryslow, placebo; not " +
+                              Quoted(v)));
+            job.preset = v;
+        } else if (a == "--caption") {
+            job.caption = v;
+        } else if (a == "--contact-sheet") {
+            if (v.empty()) return void(w.Mistake("--contact-sheet needs a file name"));
+            job.contactSheet = v;
+        } else if (a == "-o" || a == "--output") {
+            if (v.empty()) return void(w.Mistake("-o needs a file or folder name"));
+            job.output = v;
+        } else if (IsOption(a)) {
+            return void(w.Mistake("unknown option " + Quoted(a)));
+        } else if (!haveBundle) {
+            if (a.empty()) return void(w.Mistake("the bundle name is empty"));
+            job.bundle = a;
+            haveBundle = true;
+        } else {
+            if (a.empty()) return void(w.Mistake("a clip name is empty"));
+            job.clips.push_back(a);
+        }
+    }
+    if (!haveBundle) return void(w.Mistake("no bundle given"));
+    if (job.clips.empty()) return void(w.Mistake("no clip given"));
+    if (job.output.empty()) return void(w.Mistake("no output given (-o OUT)"));
+}
+
+void ParsePlaceholder(Words& w, Command* c) {
+    c->kind = Command::Kind::kPlaceholder;
+    auto& job = c->placeholder;
+    while (!w.Done()) {
+        const std::string a = w.Next();
+        std::string v;
+        if (IsHelp(a)) return void(w.Help(kPlaceholderUsage));
+        if (In(a, {"--size", "--caption", "-o", "--output"}) && !w.Value(a, &v)) return;
+        if (a == "--size") {
+            if (!ParseSize(v, &job.width, &job.height))
+                return void(
+                    w.Mistake("--size takes WIDTHxHEIGHT, each from 2 to 16384, not " + Quoted(v)));
+        } else if (a == "--caption") {
+            job.caption = v;
+        } else if (a == "-o" || a == "--output") {
+            job.output = v;
+        } else if (IsOption(a)) {
+            return void(w.Mistake("unknown option " + Quoted(a)));
+        } else if (job.bundle.empty() && !a.empty()) {
+            job.bundle = a;
+        } else {
+            return void(w.Mistake("unexpected " + Quoted(a)));
+        }
+    }
+    if (job.bundle.empty() || job.output.empty())
+        return void(w.Mistake("give a bundle and -o FILE.png"));
+}
+
+void ParseDemo(Words& w, Command* c) {
+    c->kind = Command::Kind::kDemo;
+    while (!w.Done()) {
+        const std::string a = w.Next();
+        std::string v;
+        if (IsHelp(a)) return void(w.Help(kDemoUsage));
+        if (a == "--quiet" || a == "-q") {
+            c->demo.quiet = true;
+        } else if (a == "-o" || a == "--output") {
+            if (!w.Value(a, &v)) return;
+            if (v.empty()) return void(w.Mistake("-o needs a folder name"));
+            c->demo.dir = v;
+        } else {
+            return void(w.Mistake("unknown option " + Quoted(a)));
+        }
+    }
+}
+
+}  // namespace
+
+std::string OneLine(const std::string& text) {
+    static const char kHex[] = "0123456789abcdef";
+    std::string out;
+    for (const char ch : text) {
+        const auto c = static_cast<unsigned char>(ch);
+        if (c == '\n')
+            out += "\\n";
+        else if (c < 0x20 || c == 0x7F)
+            out += std::string("\\x") + kHex[c >> 4] + kHex[c & 15];
+        else
+            out += ch;
+    }
+    return out;
+}
+
+const std::vector<std::string>& H264Presets() {
+    static const std::vector<std::string> kPresets = {
+        "ultrafast", "superfast", "veryfast", "faster",   "fast",
+        "medium",    "slow",      "slower",   "veryslow", "placebo"};
+    return kPresets;
+}
+
+Command ParseCommandLine(const std::vector<std::string>& args) {
+    Command c;
+    if (args.empty()) {
+        c.kind = Command::Kind::kUsageError;
+        c.usageError = "no command given";
+        return c;
+    }
+    const std::string& cmd = args[0];
+    const std::vector<std::string> rest(args.begin() + 1, args.end());
+    if (IsHelp(cmd) || cmd == "help") {
+        c.help = kUsage;
+        return c;
+    }
+    using Parser = void (*)(Words&, Command*);
+    const struct {
+        const char* name;
+        Parser parse;
+    } kCommands[] = {{"list", ParseList},
+                     {"render", ParseRender},
+                     {"placeholder", ParsePlaceholder},
+                     {"demo", ParseDemo}};
+    for (const auto& entry : kCommands) {
+        if (cmd != entry.name) continue;
+        Words words(rest, entry.name, &c);
+        entry.parse(words, &c);
+        return c;
+    }
+    c.kind = Command::Kind::kUsageError;
+    c.usageError = "unknown command " + Quoted(cmd);
+    return c;
+}
+
+}  // namespace tavhost

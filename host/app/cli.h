@@ -1,0 +1,40 @@
+// The command line: words in, a command to run (or the help to print, or one
+// usage mistake to report) out. No files are touched here.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "render.h"
+
+namespace tavhost {
+
+struct Command {
+    enum class Kind { kHelp, kUsageError, kList, kRender, kPlaceholder, kDemo };
+    Kind kind = Kind::kHelp;
+    std::string help;         // kHelp: the text to print on stdout
+    std::string usageError;   // kUsageError: one line, no newline
+    std::string helpCommand;  // kUsageError: the command whose --help tells more
+    float listSpeed = 0.5f;   // kList
+    RenderJob render;         // kRender
+    struct {
+        std::string bundle, caption, output;
+        int width = 640, height = 360;
+    } placeholder;  // kPlaceholder
+    struct {
+        std::string dir = "demo";
+        bool quiet = false;
+    } demo;  // kDemo
+};
+
+// Parses `args` (without the program name).
+Command ParseCommandLine(const std::vector<std::string>& args);
+
+// `text` with control characters shown as escapes, so a message that
+// quotes a user's words stays on one line.
+std::string OneLine(const std::string& text);
+
+// The x264 presets, fastest first.
+const std::vector<std::string>& H264Presets();
+
+}  // namespace tavhost
