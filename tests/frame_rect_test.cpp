@@ -66,7 +66,8 @@ INSTANTIATE_TEST_SUITE_P(
             RectCase{"inverted", {0, 0, 20, 20}, {15, 15, 5, 5}},
             // An inverted span of more than 32767: its 16-bit width and
             // height wrap to positive sizes.
-            RectCase{"wrappingSpan", {-32768, -32768, -32700, -32700}, {32744, 32763, -32527, -32541}},
+            RectCase{
+                "wrappingSpan", {-32768, -32768, -32700, -32700}, {32744, 32763, -32527, -32541}},
             RectCase{"nearTheTop", {32700, 32700, 32767, 32767}, {32710, 32705, 32767, 32767}}),
         ::testing::Values(0, 4, 9)),
     [](const auto& info) {
