@@ -36,41 +36,68 @@ struct Frame {
     std::vector<float> audio;  // interleaved stereo
 };
 
-struct ClipInfo {
-    int width = 0;
-    int height = 0;
-    Rational fps;
-    int64_t frames = 0;  // at the clip's own rate
-    bool hasAudio = false;
+// How a clip is fitted into an output frame of another shape.
+enum class Fit { kPad, kCrop, kStretch };
+
+// Where a clip was found damaged, and how much of it could not be decoded.
+struct Damage {
+    int errors = 0;          // packets or frames the demuxer or decoder refused
+    int64_t lostFrames = 0;  // pictures in the file that did not decode
+    double firstAt = -1.0;   // seconds into the clip of the first error
+    bool Any() const { return errors > 0 || lostFrames > 0; }
 };
 
-// Probes a clip: size, rate, frame count (counted from its packets) and
-// whether it has sound. Returns false and says why in `error`.
+struct ClipInfo {
+    int width = 0;  // display size: rotation applied, square pixels
+    int height = 0;
+    Rational fps;          // the clip's own rate
+    int64_t frames = 0;    // at the clip's own rate, from its timeline
+    double seconds = 0.0;  // length of the video timeline
+    bool hasAudio = false;
+    bool still = false;  // a single picture: shown for the still duration
+    int rotation = 0;    // degrees clockwise the picture is turned for display
+    bool interlaced = false;
+    bool hdr = false;           // PQ or HLG transfer
+    std::string matrix, range;  // colour matrix and range the clip is read with
+    int64_t packets = 0;        // video packets in the file
+};
+
+// Opens and probes a clip: one pass over its packets (no decoding) gives the
+// timeline. Returns false and says why in `error`, naming the file.
 bool Probe(const std::string& path, ClipInfo* info, std::string* error);
 
-// Decodes a clip ahead of use on its own thread: frame k is the clip's
-// picture at time k / fps, scaled to width x height, with its sound for that
-// frame. The reader reads forwards only: asking for an earlier frame than the
-// last one served restarts decoding from the clip's start.
+// Decodes a clip ahead of use on its own thread through a filter graph that
+// deinterlaces (when the stream says it is interlaced), turns it upright,
+// converts it with its own colour matrix and range, fits it into the output
+// frame and retimes it to the output rate by timestamps, as FFmpeg's fps
+// filter does. Frame k is the clip's picture at time k / fps with its sound
+// for that frame. The reader reads forwards only: asking for an earlier frame
+// than the last one served restarts decoding from the clip's start.
 class ClipReader {
   public:
     struct Options {
         int width = 0;
         int height = 0;
         Rational fps;
+        Fit fit = Fit::kPad;
+        double stillSeconds = 5.0;
         bool fastScaling = false;
         int lookahead = 6;
     };
     static std::unique_ptr<ClipReader> Open(const std::string& path, const Options& options,
                                             std::string* error);
+    // With the clip already probed.
+    static std::unique_ptr<ClipReader> Open(const std::string& path, const ClipInfo& info,
+                                            const Options& options, std::string* error);
     ~ClipReader();
 
     // Frame `index` of the clip at the output rate, or null past its end or on
-    // a decoding error (then `error` says why). Forward access is served from
-    // the decoding thread; going back restarts it.
+    // a decoding error (then `error` says why).
     const Frame* Get(int64_t index, std::string* error);
     const ClipInfo& Info() const { return info_; }
     int64_t FrameCount() const { return frameCount_; }
+    // What decoding found wrong so far (all of it once the last frame is served).
+    Damage DamageFound();
 
   private:
     struct Decoder;
@@ -93,6 +120,7 @@ class ClipReader {
     bool done_ = false;
     bool stop_ = false;
     std::string threadError_;
+    Damage damage_;
 };
 
 // Encodes a movie: H.264 video and AAC sound in an MP4, MOV or MKV file.

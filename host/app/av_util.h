@@ -1,0 +1,46 @@
+// Small pieces every FFmpeg user in tavhost shares: owning pointers that
+// free each object with its own call, and error codes as text.
+#pragma once
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavfilter/avfilter.h>
+#include <libavformat/avformat.h>
+#include <libavutil/error.h>
+#include <libswresample/swresample.h>
+#include <libswscale/swscale.h>
+}
+
+#include <memory>
+#include <string>
+#include <type_traits>
+
+namespace tavhost::media {
+
+inline std::string AvError(int code) {
+    char text[AV_ERROR_MAX_STRING_SIZE] = {};
+    av_strerror(code, text, sizeof text);
+    return text;
+}
+
+template <class T, auto Free>
+struct Freer {
+    void operator()(T* p) const {
+        if constexpr (std::is_invocable_v<decltype(Free), T**>)
+            Free(&p);
+        else
+            Free(p);
+    }
+};
+template <class T, auto Free>
+using AvPtr = std::unique_ptr<T, Freer<T, Free>>;
+
+using InputPtr = AvPtr<AVFormatContext, avformat_close_input>;
+using CodecPtr = AvPtr<AVCodecContext, avcodec_free_context>;
+using AvFramePtr = AvPtr<AVFrame, av_frame_free>;
+using PacketPtr = AvPtr<AVPacket, av_packet_free>;
+using SwsPtr = AvPtr<SwsContext, sws_freeContext>;
+using SwrPtr = AvPtr<SwrContext, swr_free>;
+using GraphPtr = AvPtr<AVFilterGraph, avfilter_graph_free>;
+
+}  // namespace tavhost::media
