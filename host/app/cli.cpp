@@ -32,12 +32,22 @@ constexpr const char* kRenderUsage =
     "  --seed N             seed the random sequence, so the render can be repeated\n"
     "  --preview            preview quality: no sound mixing, faster scaling\n"
     "  --size WxH           output size (default: the first clip's)\n"
+    "  --fit pad|crop|stretch  clips of another shape: black bars (default), cut, or stretched\n"
+    "  --still-duration S   seconds a still image is shown (default 5)\n"
     "  --crf N              H.264 quality, 0 (lossless) to 51 (worst); default 20\n"
     "  --preset NAME        H.264 encoder preset, ultrafast to placebo; default veryfast\n"
+    "  --strict             a damaged clip is an error, not a warning\n"
+    "  --verbose            also show FFmpeg's own messages\n"
     "  --caption TEXT       the host's placeholder caption\n"
-    "  --contact-sheet PNG  also write frames of the transition side by side\n"
+    "  --contact-sheet IMG  also write frames of the transition side by side (.png or .jpg)\n"
     "  --quiet              no progress bar\n"
-    "  -o OUT               .mp4, .mov or .mkv (H.264 and AAC), or a folder for PNG frames\n";
+    "  -o OUT               .mp4, .mov or .mkv (H.264 and AAC), .webm (VP9 and Opus), a folder\n"
+    "                       for PNG frames, or a frame pattern such as frames/f%04d.png\n"
+    "\n"
+    "The output has the first clip's size as it is shown (rotation applied, square pixels),\n"
+    "made even with a one-pixel black edge where needed, and its frame rate. Clips are\n"
+    "read with their own colour matrix (untagged: BT.709 from 720 lines up, BT.601 below);\n"
+    "the output is converted and tagged the same way.\n";
 
 constexpr const char* kListUsage =
     "usage: tavhost list [--speed S]\n"
@@ -46,7 +56,7 @@ constexpr const char* kListUsage =
     "build tree, with each variant's type and length at the speed (default 0.5).\n";
 
 constexpr const char* kPlaceholderUsage =
-    "usage: tavhost placeholder BUNDLE [--size WxH] [--caption TEXT] -o FILE.png\n";
+    "usage: tavhost placeholder BUNDLE [--size WxH] [--caption TEXT] -o FILE.png|FILE.jpg\n";
 
 constexpr const char* kDemoUsage =
     "usage: tavhost demo [-o DIR] [--quiet]\n"
@@ -157,8 +167,13 @@ void ParseRender(Words& w, Command* c) {
             job.preview = true;
         } else if (a == "--quiet" || a == "-q") {
             job.quiet = true;
-        } else if (In(a, {"--variant", "--speed", "--seed", "--size", "--crf", "--preset",
-                          "--caption", "--contact-sheet", "-o", "--output"}) &&
+        } else if (a == "--strict") {
+            job.strict = true;
+        } else if (a == "--verbose") {
+            c->verbose = true;
+        } else if (In(a,
+                      {"--variant", "--speed", "--seed", "--size", "--crf", "--preset", "--caption",
+                       "--contact-sheet", "-o", "--output", "--fit", "--still-duration"}) &&
                    !w.Value(a, &v)) {
             return;
         } else if (a == "--variant") {
@@ -190,6 +205,22 @@ void ParseRender(Words& w, Command* c) {
                               "faster, fast, medium, slow, slower, veryslow, placebo; not " +
                               Quoted(v)));
             job.preset = v;
+        } else if (a == "--fit") {
+            if (v == "pad")
+                job.fit = media::Fit::kPad;
+            else if (v == "crop")
+                job.fit = media::Fit::kCrop;
+            else if (v == "stretch")
+                job.fit = media::Fit::kStretch;
+            else
+                return void(w.Mistake("--fit takes pad, crop or stretch, not " + Quoted(v)));
+        } else if (a == "--still-duration") {
+            char* end = nullptr;
+            const double seconds = std::strtod(v.c_str(), &end);
+            if (v.empty() || *end || !(seconds >= 0.04 && seconds <= 3600))
+                return void(w.Mistake("--still-duration takes seconds from 0.04 to 3600, not " +
+                                      Quoted(v)));
+            job.stillSeconds = seconds;
         } else if (a == "--caption") {
             job.caption = v;
         } else if (a == "--contact-sheet") {
@@ -240,6 +271,9 @@ void ParsePlaceholder(Words& w, Command* c) {
     }
     if (job.bundle.empty() || job.output.empty())
         return void(w.Mistake("give a bundle and -o FILE.png"));
+    if (media::ImageFormatOf(job.output) == media::ImageFormat::kNone)
+        return void(w.Mistake("the placeholder is an image: name it .png or .jpg, not " +
+                              Quoted(job.output)));
 }
 
 void ParseDemo(Words& w, Command* c) {

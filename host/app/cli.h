@@ -16,6 +16,7 @@ struct Command {
     std::string usageError;   // kUsageError: one line, no newline
     std::string helpCommand;  // kUsageError: the command whose --help tells more
     float listSpeed = 0.5f;   // kList
+    bool verbose = false;     // FFmpeg's own messages too
     RenderJob render;         // kRender
     struct {
         std::string bundle, caption, output;

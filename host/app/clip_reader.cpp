@@ -526,7 +526,8 @@ ClipReader::~ClipReader() {
 }
 
 Damage ClipReader::DamageFound() {
-    std::lock_guard lock(mutex_);
+    std::unique_lock lock(mutex_);
+    changed_.wait(lock, [&] { return done_ || stop_; });
     return damage_;
 }
 

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <filesystem>
 
 #include "host.h"
 #include "media.h"
@@ -18,7 +19,9 @@ constexpr int kMargin = 8, kLabel = 18, kTitle = 30, kThumbWidth = 240;
 
 ContactSheet::ContactSheet(const std::string& path, int frameWidth, int frameHeight,
                            int32_t transitionFrames, const std::string& title)
-    : staged_(path, StagedOutput::Kind::kFile, ".partial.png"), total_(transitionFrames) {
+    : staged_(path, StagedOutput::Kind::kFile,
+              ".partial" + std::filesystem::path(path).extension().string()),
+      total_(transitionFrames) {
     count_ = std::clamp<int32_t>(transitionFrames, 1, 12);
     cols_ = std::min(4, count_);
     const int rows = (count_ + cols_ - 1) / cols_;
@@ -67,8 +70,9 @@ bool ContactSheet::Save(std::string* error) {
         return false;
     }
     PixMap& sheet = **GetGWorldPixMap(world_);
-    const bool ok = media::WritePng(staged_.TempPath(), sheet.baseAddr, sheet.bounds.right,
-                                    sheet.bounds.bottom, sheet.rowBytes / 4, error);
+    const bool ok =
+        media::WriteImage(staged_.TempPath(), media::ImageFormatOf(staged_.Path()), sheet.baseAddr,
+                          sheet.bounds.right, sheet.bounds.bottom, sheet.rowBytes / 4, error);
     if (!ok) staged_.NameUserPath(error);
     return ok;
 }

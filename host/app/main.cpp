@@ -21,9 +21,13 @@ namespace {
 
 using tavhost::Command;
 
-int Fail(const std::string& message) {
+// The signal that stopped the work, if one did.
+volatile std::sig_atomic_t gSignal = 0;
+
+int Fail(const std::string& message, bool usage = false) {
     std::fprintf(stderr, "tavhost: error: %s\n", tavhost::OneLine(message).c_str());
-    return tavhost::gInterrupted ? 130 : 1;
+    if (tavhost::gInterrupted) return 128 + (gSignal ? int(gSignal) : SIGINT);
+    return usage ? 2 : 1;
 }
 
 const char* Where(int type) {
@@ -68,7 +72,7 @@ int RunRender(const tavhost::RenderJob& job) {
     const bool ok = tavhost::Render(job, &summary, &error);
     for (const std::string& w : summary.warnings)
         std::fprintf(stderr, "tavhost: warning: %s\n", tavhost::OneLine(w).c_str());
-    if (!ok) return Fail(error);
+    if (!ok) return Fail(error, summary.usageMistake);
     if (!job.quiet && isatty(STDERR_FILENO))
         std::fprintf(
             stderr, "%s: %lld frames (transition: %d frames from frame %lld), seed %u, %.1f s\n",
@@ -86,17 +90,20 @@ int RunDemo(const std::string& dir, bool quiet) {
     return 0;
 }
 
-void OnSignal(int) {
+// Interrupts, a closed terminal, quit and a closed pipe all stop the work
+// the same way: the output in progress is removed and nothing is left.
+void OnSignal(int signal) {
+    gSignal = signal;
     tavhost::gInterrupted = true;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-    std::signal(SIGINT, OnSignal);
-    std::signal(SIGTERM, OnSignal);
-    av_log_set_level(AV_LOG_ERROR);
+    for (int signal : {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGPIPE}) std::signal(signal, OnSignal);
     const Command c = tavhost::ParseCommandLine(std::vector<std::string>(argv + 1, argv + argc));
+    // FFmpeg's own lines only on request: damage is reported once, in our words.
+    av_log_set_level(c.verbose ? AV_LOG_INFO : AV_LOG_QUIET);
     switch (c.kind) {
         case Command::Kind::kHelp:
             std::fputs(c.help.c_str(), stdout);

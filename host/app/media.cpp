@@ -37,6 +37,11 @@ struct MovieWriter::Impl {
     bool headerWritten = false;
     int width = 0;
     int height = 0;
+    std::string path;  // named in every error
+
+    std::string Failed(const std::string& why) const {
+        return "cannot write '" + path + "': " + why;
+    }
 
     ~Impl() {
         if (oc) {
@@ -50,7 +55,7 @@ struct MovieWriter::Impl {
             const int rc = avcodec_receive_packet(enc, pkt.get());
             if (rc == AVERROR(EAGAIN) || rc == AVERROR_EOF) return true;
             if (rc < 0) {
-                *error = "encoding failed: " + AvError(rc);
+                *error = Failed("encoding failed: " + AvError(rc));
                 return false;
             }
             // Every video packet lasts one frame: without it the muxers give the
@@ -59,7 +64,7 @@ struct MovieWriter::Impl {
             av_packet_rescale_ts(pkt.get(), enc->time_base, stream->time_base);
             pkt->stream_index = stream->index;
             if (int w = av_interleaved_write_frame(oc, pkt.get()); w < 0) {
-                *error = "cannot write: " + AvError(w);
+                *error = Failed(AvError(w));
                 return false;
             }
         }
@@ -68,17 +73,23 @@ struct MovieWriter::Impl {
     bool EncodeAudio(int samples, std::string* error) {
         aframe->nb_samples = samples;
         if (av_frame_make_writable(aframe.get()) < 0) return false;
-        auto* left = reinterpret_cast<float*>(aframe->data[0]);
-        auto* right = reinterpret_cast<float*>(aframe->data[1]);
-        for (int i = 0; i < samples; ++i) {
-            left[i] = std::clamp(pending[size_t(i) * 2], -1.0f, 1.0f);
-            right[i] = std::clamp(pending[size_t(i) * 2 + 1], -1.0f, 1.0f);
+        if (aenc->sample_fmt == AV_SAMPLE_FMT_FLT) {
+            auto* both = reinterpret_cast<float*>(aframe->data[0]);
+            for (size_t i = 0; i < size_t(samples) * kChannels; ++i)
+                both[i] = std::clamp(pending[i], -1.0f, 1.0f);
+        } else {
+            auto* left = reinterpret_cast<float*>(aframe->data[0]);
+            auto* right = reinterpret_cast<float*>(aframe->data[1]);
+            for (int i = 0; i < samples; ++i) {
+                left[i] = std::clamp(pending[size_t(i) * 2], -1.0f, 1.0f);
+                right[i] = std::clamp(pending[size_t(i) * 2 + 1], -1.0f, 1.0f);
+            }
         }
         pending.erase(pending.begin(), pending.begin() + ptrdiff_t(samples) * 2);
         aframe->pts = audioPts;
         audioPts += samples;
         if (int rc = avcodec_send_frame(aenc.get(), aframe.get()); rc < 0) {
-            *error = "audio encoding failed: " + AvError(rc);
+            *error = Failed("audio encoding failed: " + AvError(rc));
             return false;
         }
         return Drain(aenc.get(), astream, error);
@@ -91,6 +102,7 @@ MovieWriter::~MovieWriter() = default;
 std::unique_ptr<MovieWriter> MovieWriter::Open(const std::string& path, const Options& options,
                                                std::string* error) {
     auto impl = std::make_unique<Impl>();
+    impl->path = path;
     impl->width = options.width;
     impl->height = options.height;
     if (int rc = avformat_alloc_output_context2(
@@ -98,14 +110,18 @@ std::unique_ptr<MovieWriter> MovieWriter::Open(const std::string& path, const Op
             path.c_str());
         rc < 0 || !impl->oc) {
         *error = "cannot write '" + path + "': unknown movie format";
+        if (impl->oc) avformat_free_context(impl->oc);
+        impl->oc = nullptr;
         return nullptr;
     }
     AVFormatContext* oc = impl->oc;
 
-    const AVCodec* vcodec = avcodec_find_encoder_by_name("libx264");
-    if (!vcodec) vcodec = avcodec_find_encoder(AV_CODEC_ID_H264);
+    // WebM carries VP9 and Opus; the other containers H.264 and AAC.
+    const bool webm = std::string(oc->oformat->name).find("webm") != std::string::npos;
+    const char* videoName = webm ? "libvpx-vp9" : "libx264";
+    const AVCodec* vcodec = avcodec_find_encoder_by_name(videoName);
     if (!vcodec) {
-        *error = "no H.264 encoder in this FFmpeg";
+        *error = impl->Failed(std::string("this FFmpeg has no ") + videoName + " encoder");
         return nullptr;
     }
     impl->venc.reset(avcodec_alloc_context3(vcodec));
@@ -117,33 +133,52 @@ std::unique_ptr<MovieWriter> MovieWriter::Open(const std::string& path, const Op
     v->framerate = {options.fps.num, options.fps.den};
     v->gop_size = 2 * options.fps.num / std::max(options.fps.den, 1);
     v->thread_count = 0;
-    av_opt_set(v->priv_data, "preset", options.preset.c_str(), 0);
-    av_opt_set(v->priv_data, "crf", std::to_string(options.crf).c_str(), 0);
+    // The pictures are converted with the matrix players assume for this
+    // size (BT.709 from 720 lines up, BT.601 below), and tagged with it.
+    const bool hd = options.height >= 720;
+    v->colorspace = hd ? AVCOL_SPC_BT709 : AVCOL_SPC_SMPTE170M;
+    v->color_primaries = hd ? AVCOL_PRI_BT709 : AVCOL_PRI_SMPTE170M;
+    v->color_trc = hd ? AVCOL_TRC_BT709 : AVCOL_TRC_SMPTE170M;
+    v->color_range = AVCOL_RANGE_MPEG;
+    if (webm) {
+        av_opt_set(v->priv_data, "deadline", options.preset == "ultrafast" ? "realtime" : "good",
+                   0);
+        av_opt_set_int(v->priv_data, "cpu-used", options.preset == "ultrafast" ? 8 : 4, 0);
+        av_opt_set_int(v->priv_data, "row-mt", 1, 0);
+        v->bit_rate = 0;
+        av_opt_set_int(v->priv_data, "crf", std::min(63, options.crf + 11), 0);
+    } else {
+        av_opt_set(v->priv_data, "preset", options.preset.c_str(), 0);
+        av_opt_set(v->priv_data, "crf", std::to_string(options.crf).c_str(), 0);
+    }
     if (oc->oformat->flags & AVFMT_GLOBALHEADER) v->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
     if (int rc = avcodec_open2(v, vcodec, nullptr); rc < 0) {
-        *error = "cannot write '" + path + "': the H.264 encoder refused its settings (preset '" +
-                 options.preset + "', crf " + std::to_string(options.crf) + "): " + AvError(rc);
+        *error = impl->Failed(std::string("the ") + videoName +
+                              " encoder refused its settings (preset '" + options.preset +
+                              "', crf " + std::to_string(options.crf) + "): " + AvError(rc));
         return nullptr;
     }
     impl->vstream = avformat_new_stream(oc, nullptr);
     avcodec_parameters_from_context(impl->vstream->codecpar, v);
     impl->vstream->time_base = v->time_base;
 
-    const AVCodec* acodec = avcodec_find_encoder(AV_CODEC_ID_AAC);
+    const AVCodec* acodec =
+        webm ? avcodec_find_encoder_by_name("libopus") : avcodec_find_encoder(AV_CODEC_ID_AAC);
     if (!acodec) {
-        *error = "no AAC encoder in this FFmpeg";
+        *error = impl->Failed(webm ? "this FFmpeg has no Opus encoder"
+                                   : "this FFmpeg has no AAC encoder");
         return nullptr;
     }
     impl->aenc.reset(avcodec_alloc_context3(acodec));
     AVCodecContext* a = impl->aenc.get();
-    a->sample_fmt = AV_SAMPLE_FMT_FLTP;
+    a->sample_fmt = webm ? AV_SAMPLE_FMT_FLT : AV_SAMPLE_FMT_FLTP;
     a->sample_rate = kSampleRate;
     a->ch_layout = AV_CHANNEL_LAYOUT_STEREO;
-    a->bit_rate = 192000;
+    a->bit_rate = webm ? 128000 : 192000;
     a->time_base = {1, kSampleRate};
     if (oc->oformat->flags & AVFMT_GLOBALHEADER) a->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
     if (int rc = avcodec_open2(a, acodec, nullptr); rc < 0) {
-        *error = "cannot write '" + path + "': cannot open the AAC encoder: " + AvError(rc);
+        *error = impl->Failed("cannot open the audio encoder: " + AvError(rc));
         return nullptr;
     }
     impl->astream = avformat_new_stream(oc, nullptr);
@@ -160,12 +195,18 @@ std::unique_ptr<MovieWriter> MovieWriter::Open(const std::string& path, const Op
     af->ch_layout = AV_CHANNEL_LAYOUT_STEREO;
     af->nb_samples = a->frame_size;
     if (av_frame_get_buffer(vf, 0) < 0 || av_frame_get_buffer(af, 0) < 0) {
-        *error = "out of memory";
+        *error = impl->Failed("out of memory");
         return nullptr;
     }
     impl->sws.reset(sws_getContext(options.width, options.height, AV_PIX_FMT_RGB32, options.width,
                                    options.height, AV_PIX_FMT_YUV420P, SWS_BILINEAR, nullptr,
                                    nullptr, nullptr));
+    if (!impl->sws) {
+        *error = impl->Failed("cannot convert the pictures");
+        return nullptr;
+    }
+    const int* table = sws_getCoefficients(hd ? SWS_CS_ITU709 : SWS_CS_ITU601);
+    sws_setColorspaceDetails(impl->sws.get(), table, 1, table, 0, 0, 1 << 16, 1 << 16);
 
     if (!(oc->oformat->flags & AVFMT_NOFILE)) {
         if (int rc = avio_open(&oc->pb, path.c_str(), AVIO_FLAG_WRITE); rc < 0) {
@@ -188,7 +229,7 @@ std::unique_ptr<MovieWriter> MovieWriter::Open(const std::string& path, const Op
 bool MovieWriter::WriteVideo(const uint32_t* pixels, int rowPixels, std::string* error) {
     Impl& m = *impl_;
     if (av_frame_make_writable(m.vframe.get()) < 0) {
-        *error = "out of memory";
+        *error = m.Failed("out of memory");
         return false;
     }
     const uint8_t* src[1] = {reinterpret_cast<const uint8_t*>(pixels)};
@@ -196,7 +237,7 @@ bool MovieWriter::WriteVideo(const uint32_t* pixels, int rowPixels, std::string*
     sws_scale(m.sws.get(), src, srcStride, 0, m.height, m.vframe->data, m.vframe->linesize);
     m.vframe->pts = m.videoPts++;
     if (int rc = avcodec_send_frame(m.venc.get(), m.vframe.get()); rc < 0) {
-        *error = "video encoding failed: " + AvError(rc);
+        *error = m.Failed("video encoding failed: " + AvError(rc));
         return false;
     }
     return m.Drain(m.venc.get(), m.vstream, error);
@@ -220,62 +261,82 @@ bool MovieWriter::Finish(std::string* error) {
     avcodec_send_frame(m.aenc.get(), nullptr);
     if (!m.Drain(m.aenc.get(), m.astream, error)) return false;
     if (int rc = av_write_trailer(m.oc); rc < 0) {
-        *error = "cannot finish the movie: " + AvError(rc);
+        *error = m.Failed(AvError(rc));
         return false;
     }
     if (!(m.oc->oformat->flags & AVFMT_NOFILE) && avio_closep(&m.oc->pb) < 0) {
-        *error = "cannot close the movie file";
+        *error = m.Failed("cannot close the file");
         return false;
     }
     return true;
 }
 
-bool WritePng(const std::string& path, const uint32_t* pixels, int width, int height, int rowPixels,
-              std::string* error) {
-    const AVCodec* codec = avcodec_find_encoder(AV_CODEC_ID_PNG);
-    if (!codec) {
-        *error = "no PNG encoder in this FFmpeg";
+ImageFormat ImageFormatOf(const std::string& path) {
+    std::string ext;
+    if (const size_t dot = path.rfind('.');
+        dot != std::string::npos && path.find('/', dot) == std::string::npos)
+        ext = path.substr(dot + 1);
+    for (char& c : ext) c = char(std::tolower(static_cast<unsigned char>(c)));
+    if (ext == "png") return ImageFormat::kPng;
+    if (ext == "jpg" || ext == "jpeg") return ImageFormat::kJpeg;
+    return ImageFormat::kNone;
+}
+
+bool WriteImage(const std::string& path, ImageFormat format, const uint32_t* pixels, int width,
+                int height, int rowPixels, std::string* error) {
+    auto failed = [&](const std::string& why) {
+        *error = "cannot write '" + path + "': " + why;
         return false;
-    }
+    };
+    const bool png = format == ImageFormat::kPng;
+    const AVCodec* codec = avcodec_find_encoder(png ? AV_CODEC_ID_PNG : AV_CODEC_ID_MJPEG);
+    if (!codec)
+        return failed(png ? "this FFmpeg has no PNG encoder" : "this FFmpeg has no JPEG encoder");
+    // PNG keeps the pixels exactly; JPEG takes full-range BT.601 YUV, as JPEG files do.
+    const AVPixelFormat pixFmt = png ? AV_PIX_FMT_RGB24 : AV_PIX_FMT_YUVJ444P;
     CodecPtr enc(avcodec_alloc_context3(codec));
     enc->width = width;
     enc->height = height;
-    enc->pix_fmt = AV_PIX_FMT_RGB24;
+    enc->pix_fmt = pixFmt;
     enc->time_base = {1, 25};
-    if (int rc = avcodec_open2(enc.get(), codec, nullptr); rc < 0) {
-        *error = "cannot open the PNG encoder: " + AvError(rc);
-        return false;
+    if (!png) {
+        enc->flags |= AV_CODEC_FLAG_QSCALE;
+        enc->global_quality = FF_QP2LAMBDA * 2;
+        enc->color_range = AVCOL_RANGE_JPEG;
     }
+    if (int rc = avcodec_open2(enc.get(), codec, nullptr); rc < 0)
+        return failed("cannot open the image encoder: " + AvError(rc));
     AvFramePtr frame(av_frame_alloc());
-    frame->format = AV_PIX_FMT_RGB24;
+    frame->format = pixFmt;
     frame->width = width;
     frame->height = height;
-    if (av_frame_get_buffer(frame.get(), 0) < 0) {
-        *error = "out of memory";
-        return false;
+    if (!png) frame->quality = enc->global_quality;
+    if (av_frame_get_buffer(frame.get(), 0) < 0) return failed("out of memory");
+    SwsPtr sws(sws_getContext(width, height, AV_PIX_FMT_RGB32, width, height, pixFmt, SWS_POINT,
+                              nullptr, nullptr, nullptr));
+    if (!sws) return failed("cannot convert the picture");
+    if (!png) {
+        const int* table = sws_getCoefficients(SWS_CS_ITU601);
+        sws_setColorspaceDetails(sws.get(), table, 1, table, 1, 0, 1 << 16, 1 << 16);
     }
-    SwsPtr sws(sws_getContext(width, height, AV_PIX_FMT_RGB32, width, height, AV_PIX_FMT_RGB24,
-                              SWS_POINT, nullptr, nullptr, nullptr));
     const uint8_t* src[1] = {reinterpret_cast<const uint8_t*>(pixels)};
     const int srcStride[1] = {rowPixels * 4};
     sws_scale(sws.get(), src, srcStride, 0, height, frame->data, frame->linesize);
     PacketPtr pkt(av_packet_alloc());
     if (avcodec_send_frame(enc.get(), frame.get()) < 0 ||
-        avcodec_receive_packet(enc.get(), pkt.get()) < 0) {
-        *error = "PNG encoding failed";
-        return false;
-    }
+        avcodec_receive_packet(enc.get(), pkt.get()) < 0)
+        return failed("encoding failed");
     FILE* f = std::fopen(path.c_str(), "wb");
-    if (!f) {
-        *error = "cannot write '" + path + "': " + std::strerror(errno);
-        return false;
-    }
+    if (!f) return failed(std::strerror(errno));
     const bool ok = std::fwrite(pkt->data, 1, size_t(pkt->size), f) == size_t(pkt->size);
-    if (std::fclose(f) != 0 || !ok) {
-        *error = "cannot write '" + path + "'";
-        return false;
-    }
+    const int writeErrno = errno;
+    if (std::fclose(f) != 0 || !ok) return failed(std::strerror(ok ? errno : writeErrno));
     return true;
+}
+
+bool WritePng(const std::string& path, const uint32_t* pixels, int width, int height, int rowPixels,
+              std::string* error) {
+    return WriteImage(path, ImageFormat::kPng, pixels, width, height, rowPixels, error);
 }
 
 void Scale(const uint32_t* src, int srcW, int srcH, int srcRowPixels, uint32_t* dst, int dstW,

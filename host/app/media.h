@@ -96,7 +96,8 @@ class ClipReader {
     const Frame* Get(int64_t index, std::string* error);
     const ClipInfo& Info() const { return info_; }
     int64_t FrameCount() const { return frameCount_; }
-    // What decoding found wrong so far (all of it once the last frame is served).
+    // What decoding found wrong in the whole clip; waits until the decoding
+    // thread has read to the clip's end.
     Damage DamageFound();
 
   private:
@@ -147,6 +148,14 @@ class MovieWriter {
     explicit MovieWriter(std::unique_ptr<Impl> impl);
     std::unique_ptr<Impl> impl_;
 };
+
+// Still-image formats, told by a file name's extension (.png, .jpg, .jpeg).
+enum class ImageFormat { kNone, kPng, kJpeg };
+ImageFormat ImageFormatOf(const std::string& path);
+
+// Writes one picture as a PNG or JPEG file.
+bool WriteImage(const std::string& path, ImageFormat format, const uint32_t* pixels, int width,
+                int height, int rowPixels, std::string* error);
 
 // Writes one picture as a PNG file.
 bool WritePng(const std::string& path, const uint32_t* pixels, int width, int height, int rowPixels,

@@ -1,5 +1,7 @@
 #include "placeholder_png.h"
 
+#include <filesystem>
+
 #include "instance.h"
 #include "loaded_bundle.h"
 #include "media.h"
@@ -28,8 +30,15 @@ bool RenderPlaceholder(const std::string& bundleName, int width, int height,
         return false;
     }
     PixMap& pm = **GetGWorldPixMap(world);
-    StagedOutput staged(output, StagedOutput::Kind::kFile, ".partial.png");
-    if (!media::WritePng(staged.TempPath(), pm.baseAddr, width, height, pm.rowBytes / 4, error)) {
+    const media::ImageFormat format = media::ImageFormatOf(output);
+    if (format == media::ImageFormat::kNone) {
+        *error = "cannot write '" + output + "': name the placeholder .png or .jpg";
+        return false;
+    }
+    StagedOutput staged(output, StagedOutput::Kind::kFile,
+                        ".partial" + std::filesystem::path(output).extension().string());
+    if (!media::WriteImage(staged.TempPath(), format, pm.baseAddr, width, height, pm.rowBytes / 4,
+                           error)) {
         staged.NameUserPath(error);
         return false;
     }

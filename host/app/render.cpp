@@ -4,6 +4,8 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cmath>
+#include <cstdio>
 #include <deque>
 #include <memory>
 #include <random>
@@ -14,6 +16,7 @@
 #include "instance.h"
 #include "loaded_bundle.h"
 #include "media.h"
+#include "output_safety.h"
 #include "placement.h"
 #include "progress.h"
 #include "sinks.h"
@@ -50,8 +53,14 @@ class SequenceRender {
     SequenceRender(const RenderJob& job, RenderSummary* summary) : job_(job), summary_(summary) {}
 
     bool Run(std::string* error) {
+        if (!CheckOutputs(error)) return false;
         bundle_ = Bundle::Open(job_.bundle, error);
-        if (!bundle_ || !CheckVariant(*bundle_, job_, error) || !OpenClips(error)) return false;
+        if (!bundle_) return false;
+        if (!CheckVariant(*bundle_, job_, error)) {
+            summary_->usageMistake = true;
+            return false;
+        }
+        if (!OpenClips(error)) return false;
 
         host_ =
             std::make_unique<Host>(AudioLayout{media::kSampleRate, media::kChannels,
@@ -72,10 +81,40 @@ class SequenceRender {
     }
 
   private:
+    // Before any work: outputs tavhost can write, none of them an input or
+    // another output.
+    bool CheckOutputs(std::string* error) {
+        if (!CheckOutput(job_.output, error)) return Mistake();
+        if (!job_.contactSheet.empty() &&
+            media::ImageFormatOf(job_.contactSheet) == media::ImageFormat::kNone) {
+            *error =
+                "cannot write the contact sheet '" + job_.contactSheet + "': name it .png or .jpg";
+            return Mistake();
+        }
+        const std::string clash = OutputClash(job_.clips, {job_.output, job_.contactSheet});
+        if (!clash.empty()) {
+            *error = clash;
+            return Mistake();
+        }
+        return true;
+    }
+
+    bool Mistake() {
+        summary_->usageMistake = true;
+        return false;
+    }
+
+    // The output takes the first clip's display size (square pixels, turned
+    // upright), made even for the encoder by a black edge, and its rate.
     bool OpenClips(std::string* error) {
         std::vector<media::ClipInfo> infos(job_.clips.size());
-        for (size_t i = 0; i < job_.clips.size(); ++i)
+        for (size_t i = 0; i < job_.clips.size(); ++i) {
             if (!media::Probe(job_.clips[i], &infos[i], error)) return false;
+            if (infos[i].hdr)
+                summary_->warnings.push_back("clip '" + job_.clips[i] +
+                                             "' is HDR (PQ or HLG): the output is 8-bit SDR, so "
+                                             "its colours will look flat");
+        }
         fps_ = infos[0].fps;
         width_ = job_.width > 0 ? job_.width : infos[0].width;
         height_ = job_.height > 0 ? job_.height : infos[0].height;
@@ -85,11 +124,36 @@ class SequenceRender {
         options.width = width_;
         options.height = height_;
         options.fps = fps_;
+        options.fit = job_.fit;
+        options.stillSeconds = job_.stillSeconds;
         options.fastScaling = job_.preview;
         for (size_t i = 0; i < job_.clips.size() && i < 2; ++i) {
-            readers_.push_back(media::ClipReader::Open(job_.clips[i], options, error));
+            readers_.push_back(media::ClipReader::Open(job_.clips[i], infos[i], options, error));
             if (!readers_.back()) return false;
             clipFrames_.push_back(readers_.back()->FrameCount());
+        }
+        return true;
+    }
+
+    // What decoding found wrong in the clips, once, in our words.
+    bool ReportDamage(std::string* error) {
+        for (size_t i = 0; i < readers_.size(); ++i) {
+            const media::Damage d = readers_[i]->DamageFound();
+            if (!d.Any()) continue;
+            char at[32];
+            std::snprintf(at, sizeof at, "%d:%05.2f", int(d.firstAt / 60),
+                          std::fmod(std::max(0.0, d.firstAt), 60.0));
+            const std::string text =
+                "clip '" + job_.clips[i] + "' is damaged" +
+                (d.firstAt >= 0 ? std::string(" from ") + at : std::string()) + ": " +
+                std::to_string(d.lostFrames) + " of its " +
+                std::to_string(readers_[i]->Info().packets) +
+                " pictures could not be decoded and were replaced by the nearest good one";
+            if (job_.strict) {
+                *error = text + " (--strict)";
+                return false;
+            }
+            summary_->warnings.push_back(text);
         }
         return true;
     }
@@ -103,6 +167,11 @@ class SequenceRender {
         }
         if (!Place(timing, bundle_->Name(), clipFrames_, &place_, &summary_->warnings, error))
             return false;
+        if (place_.Between() && timing.frames == TransitionTiming::kUnsetFrames)
+            summary_->warnings.push_back(bundle_->Name() + " variant " +
+                                         std::to_string(job_.variant) +
+                                         " draws no picture of its own: the clips meet in a "
+                                         "plain cut");
         inst_->SetLength(place_.frames);
         InitClipRecord(host_->Clip(), job_.clips[0], clipFrames_[0]);
         if (int32_t code = inst_->Initialize(); code != kPluginOK) {
@@ -228,6 +297,7 @@ class SequenceRender {
 
     // The movie and the sheet are complete before either is moved into place.
     bool Finish(std::string* error) {
+        if (!ReportDamage(error)) return false;
         if (!sink_->Finish(error)) return false;
         if (sheet_ && !sheet_->Save(error)) return false;
         if (!sink_->Commit(error)) return false;

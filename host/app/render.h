@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "media.h"
+
 namespace tavhost {
 
 struct RenderJob {
@@ -25,6 +27,9 @@ struct RenderJob {
     std::string output;
     std::string preset = "veryfast";  // H.264 encoder preset
     int crf = 20;
+    media::Fit fit = media::Fit::kPad;  // clips of another shape than the output
+    double stillSeconds = 5.0;          // how long a still image is shown
+    bool strict = false;                // a damaged clip is an error
     bool quiet = false;
 };
 
@@ -35,6 +40,7 @@ struct RenderSummary {
     double seconds = 0.0;
     uint32_t seed = 0;
     std::vector<std::string> warnings;
+    bool usageMistake = false;  // the failure was a bad value given by the user
 };
 
 // Set from a signal handler; a render in progress stops, leaving no output.

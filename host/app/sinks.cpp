@@ -55,17 +55,60 @@ class MovieSink : public Sink {
     std::unique_ptr<media::MovieWriter> writer_;
 };
 
-class PngFolderSink : public Sink {
+// A frame-numbering pattern: text, one %d (with an optional zero-padded
+// width) and more text; %% stands for itself.
+struct FramePattern {
+    std::string before, after;
+    int width = 0;
+
+    static bool Parse(const std::string& pattern, FramePattern* out) {
+        bool found = false;
+        std::string* part = &out->before;
+        for (size_t i = 0; i < pattern.size(); ++i) {
+            if (pattern[i] != '%') {
+                *part += pattern[i];
+                continue;
+            }
+            if (i + 1 < pattern.size() && pattern[i + 1] == '%') {
+                *part += '%';
+                ++i;
+                continue;
+            }
+            size_t j = i + 1;
+            while (j < pattern.size() && std::isdigit(static_cast<unsigned char>(pattern[j]))) ++j;
+            if (found || j >= pattern.size() || pattern[j] != 'd' || j - i > 3) return false;
+            out->width = j > i + 1 ? std::stoi(pattern.substr(i + 1, j - i - 1)) : 0;
+            found = true;
+            part = &out->after;
+            i = j;
+        }
+        return found;
+    }
+    std::string Name(int64_t n) const {
+        std::string digits = std::to_string(n);
+        if (int(digits.size()) < width) digits.insert(0, size_t(width) - digits.size(), '0');
+        return before + digits + after;
+    }
+};
+
+class ImageFolderSink : public Sink {
   public:
-    PngFolderSink(const std::string& dir, int width, int height)
-        : staged_(dir, StagedOutput::Kind::kFolder), width_(width), height_(height) {}
+    // Frames named by `pattern` in `dir`, staged in a hidden folder inside it.
+    ImageFolderSink(const std::string& dir, FramePattern pattern, media::ImageFormat format,
+                    int width, int height)
+        : staged_(dir, StagedOutput::Kind::kFolder, "/.tavhost-partial"),
+          pattern_(std::move(pattern)),
+          format_(format),
+          width_(width),
+          height_(height) {
+        staged_.ReplaceFiles(pattern_.before, fs::path(pattern_.after).extension().string());
+    }
 
     bool Open(std::string* error) { return staged_.Prepare(error); }
     bool Video(const uint32_t* pixels, int rowPixels, std::string* error) override {
-        char name[32];
-        std::snprintf(name, sizeof name, "frame%04lld.png", static_cast<long long>(count_++));
-        const bool ok = media::WritePng((fs::path(staged_.TempPath()) / name).string(), pixels,
-                                        width_, height_, rowPixels, error);
+        const std::string name = pattern_.Name(count_++);
+        const bool ok = media::WriteImage((fs::path(staged_.TempPath()) / name).string(), format_,
+                                          pixels, width_, height_, rowPixels, error);
         if (!ok) staged_.NameUserPath(error);
         return ok;
     }
@@ -75,32 +118,87 @@ class PngFolderSink : public Sink {
 
   private:
     StagedOutput staged_;
+    FramePattern pattern_;
+    media::ImageFormat format_;
     int width_, height_;
     int64_t count_ = 0;
 };
 
+// What `output` names, and, with `options`, the sink that writes it.
+bool Classify(const std::string& output, const SinkOptions* options, std::string* error,
+              std::unique_ptr<Sink>* sink = nullptr) {
+    const std::string ext = Lower(fs::path(output).extension().string());
+    const char* format = ext == ".mp4"    ? "mp4"
+                         : ext == ".mov"  ? "mov"
+                         : ext == ".mkv"  ? "matroska"
+                         : ext == ".webm" ? "webm"
+                                          : nullptr;
+    std::error_code ec;
+    if (format) {
+        if (fs::is_directory(output, ec)) {
+            *error = "cannot write '" + output + "': it is a folder";
+            return false;
+        }
+        if (!options) return true;
+        auto movie = std::make_unique<MovieSink>(output);
+        if (!movie->Open(format, *options, error)) return false;
+        *sink = std::move(movie);
+        return true;
+    }
+    const std::string name = fs::path(output).filename().string();
+    if (name.find('%') != std::string::npos) {
+        FramePattern pattern;
+        const media::ImageFormat image = media::ImageFormatOf(output);
+        if (!FramePattern::Parse(name, &pattern) || image == media::ImageFormat::kNone) {
+            *error = "cannot write '" + output +
+                     "': a frame pattern has one %d (or %04d) and ends in .png or .jpg";
+            return false;
+        }
+        std::string dir = fs::path(output).parent_path().string();
+        if (dir.empty()) dir = ".";
+        if (fs::exists(dir, ec) && !fs::is_directory(dir, ec)) {
+            *error = "cannot write '" + output + "': '" + dir + "' is not a folder";
+            return false;
+        }
+        if (!options) return true;
+        auto images =
+            std::make_unique<ImageFolderSink>(dir, pattern, image, options->width, options->height);
+        if (!images->Open(error)) return false;
+        *sink = std::move(images);
+        return true;
+    }
+    if (ext.empty() || fs::is_directory(output, ec)) {
+        if (fs::exists(output, ec) && !fs::is_directory(output, ec)) {
+            *error =
+                "cannot write '" + output + "': a file of that name exists and is not a folder";
+            return false;
+        }
+        if (!options) return true;
+        FramePattern pattern;
+        FramePattern::Parse("frame%04d.png", &pattern);
+        auto images = std::make_unique<ImageFolderSink>(output, pattern, media::ImageFormat::kPng,
+                                                        options->width, options->height);
+        if (!images->Open(error)) return false;
+        *sink = std::move(images);
+        return true;
+    }
+    *error = "cannot write '" + output +
+             "': use a .mp4, .mov, .mkv or .webm file, a folder for PNG frames, or a frame "
+             "pattern such as frames/f%04d.png";
+    return false;
+}
+
 }  // namespace
+
+bool CheckOutput(const std::string& output, std::string* error) {
+    return Classify(output, nullptr, error);
+}
 
 std::unique_ptr<Sink> OpenSink(const std::string& output, const SinkOptions& options,
                                std::string* error) {
-    const std::string ext = Lower(fs::path(output).extension().string());
-    const char* format = ext == ".mp4"   ? "mp4"
-                         : ext == ".mov" ? "mov"
-                         : ext == ".mkv" ? "matroska"
-                                         : nullptr;
-    if (format) {
-        auto sink = std::make_unique<MovieSink>(output);
-        if (!sink->Open(format, options, error)) return nullptr;
-        return sink;
-    }
-    if (ext.empty() || fs::is_directory(output)) {
-        auto sink = std::make_unique<PngFolderSink>(output, options.width, options.height);
-        if (!sink->Open(error)) return nullptr;
-        return sink;
-    }
-    *error =
-        "cannot write '" + output + "': use a .mp4, .mov or .mkv file, or a folder for PNG frames";
-    return nullptr;
+    std::unique_ptr<Sink> sink;
+    if (!Classify(output, &options, error, &sink)) return nullptr;
+    return sink;
 }
 
 }  // namespace tavhost

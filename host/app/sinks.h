@@ -29,9 +29,14 @@ struct SinkOptions {
     int crf = 20;
 };
 
-// A .mp4, .mov or .mkv file, or a folder (an existing one, or a name with no
-// extension) of frameNNNN.png files. Null with the reason in `error` otherwise.
+// A .mp4, .mov or .mkv file (H.264 + AAC) or .webm (VP9 + Opus); a folder
+// (an existing one, or a name with no extension) of frameNNNN.png files; or a
+// frame pattern such as frames/f%04d.png or shots/%d.jpg. Null with the
+// reason in `error` otherwise.
 std::unique_ptr<Sink> OpenSink(const std::string& output, const SinkOptions& options,
                                std::string* error);
+
+// Whether OpenSink would take `output`, checked before any work is done.
+bool CheckOutput(const std::string& output, std::string* error);
 
 }  // namespace tavhost

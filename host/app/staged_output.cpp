@@ -16,11 +16,6 @@ std::string WithoutTrailingSlash(std::string path) {
     return path;
 }
 
-// Frames a folder output writes, replaced by the next render into it.
-bool IsFrameFile(const fs::path& file) {
-    return file.filename().string().rfind("frame", 0) == 0 && file.extension() == ".png";
-}
-
 }  // namespace
 
 StagedOutput::StagedOutput(std::string path, Kind kind, std::string suffix)
@@ -30,12 +25,15 @@ StagedOutput::~StagedOutput() {
     if (committed_) return;
     std::error_code ec;
     fs::remove_all(temp_, ec);
+    // A folder made only to stage in goes too.
+    if (createdFolder_) fs::remove(path_, ec);
 }
 
 bool StagedOutput::Prepare(std::string* error) {
     if (kind_ != Kind::kFolder) return true;
     std::error_code ec;
     fs::remove_all(temp_, ec);
+    createdFolder_ = temp_.rfind(path_ + "/", 0) == 0 && !fs::exists(path_, ec);
     if (!fs::create_directories(temp_, ec) || ec) {
         *error = "cannot write '" + path_ + "': " + (ec ? ec.message() : "cannot make the folder");
         return false;
@@ -53,7 +51,8 @@ bool StagedOutput::Commit(std::string* error) {
         return true;
     }
     std::error_code ec;
-    if (!fs::exists(path_, ec)) {
+    const bool inside = temp_.rfind(path_ + "/", 0) == 0;
+    if (!inside && !fs::exists(path_, ec)) {
         fs::rename(temp_, path_, ec);
         if (ec) {
             *error = "cannot write '" + path_ + "': " + ec.message();
@@ -66,8 +65,12 @@ bool StagedOutput::Commit(std::string* error) {
         *error = "cannot write '" + path_ + "': not a folder";
         return false;
     }
-    for (const auto& entry : fs::directory_iterator(path_, ec))
-        if (IsFrameFile(entry.path())) fs::remove(entry.path(), ec);
+    for (const auto& entry : fs::directory_iterator(path_, ec)) {
+        const std::string name = entry.path().filename().string();
+        if (entry.is_regular_file() && name.rfind(stalePrefix_, 0) == 0 &&
+            entry.path().extension() == staleExtension_)
+            fs::remove(entry.path(), ec);
+    }
     for (const auto& entry : fs::directory_iterator(temp_, ec)) {
         fs::rename(entry.path(), fs::path(path_) / entry.path().filename(), ec);
         if (ec) {

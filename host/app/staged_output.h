@@ -13,8 +13,15 @@ class StagedOutput {
     enum class Kind { kFile, kFolder };
 
     // Stages `path`; the temporary name is `path` + `suffix` (a suffix ending
-    // in the file's extension keeps its format recognisable to writers).
+    // in the file's extension keeps its format recognisable to writers; a
+    // folder may be staged inside itself with a suffix starting with '/').
     StagedOutput(std::string path, Kind kind, std::string suffix = ".partial");
+    // A folder: files of an earlier render that this one replaces, by name
+    // prefix and extension (frameNNNN.png by default).
+    void ReplaceFiles(std::string prefix, std::string extension) {
+        stalePrefix_ = std::move(prefix);
+        staleExtension_ = std::move(extension);
+    }
     // Removes the temporary file or folder unless committed.
     ~StagedOutput();
     StagedOutput(const StagedOutput&) = delete;
@@ -36,7 +43,9 @@ class StagedOutput {
     std::string path_;
     std::string temp_;
     Kind kind_;
+    std::string stalePrefix_ = "frame", staleExtension_ = ".png";
     bool committed_ = false;
+    bool createdFolder_ = false;
 };
 
 }  // namespace tavhost

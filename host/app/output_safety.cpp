@@ -1,0 +1,33 @@
+#include "output_safety.h"
+
+#include <filesystem>
+
+namespace fs = std::filesystem;
+
+namespace tavhost {
+
+bool SameFile(const std::string& a, const std::string& b) {
+    std::error_code ec;
+    if (fs::exists(a, ec) && fs::exists(b, ec)) return fs::equivalent(a, b, ec);
+    const fs::path pa = fs::weakly_canonical(fs::absolute(a, ec), ec);
+    const fs::path pb = fs::weakly_canonical(fs::absolute(b, ec), ec);
+    return !ec && pa == pb;
+}
+
+std::string OutputClash(const std::vector<std::string>& inputs,
+                        const std::vector<std::string>& outputs) {
+    for (size_t i = 0; i < outputs.size(); ++i) {
+        if (outputs[i].empty()) continue;
+        for (const std::string& input : inputs)
+            if (SameFile(outputs[i], input))
+                return "'" + outputs[i] + "' is the clip '" + input +
+                       "': writing it would destroy the clip";
+        for (size_t j = i + 1; j < outputs.size(); ++j)
+            if (!outputs[j].empty() && SameFile(outputs[i], outputs[j]))
+                return "'" + outputs[j] + "' and '" + outputs[i] +
+                       "' are the same file: give each output its own name";
+    }
+    return {};
+}
+
+}  // namespace tavhost
