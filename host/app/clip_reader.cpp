@@ -104,13 +104,15 @@ double Seconds(int64_t ts, AVRational tb) {
     return double(ts) * av_q2d(tb);
 }
 
-// The probe pass: the video timeline's start and end, and its packets.
+// The probe pass: the video timeline's start and end, its packets, and the
+// holes in it: a gap of several frames between neighbouring pictures is
+// pictures lost to damage (a variable rate never skips that many).
 struct Timeline {
     int64_t start = AV_NOPTS_VALUE;
     int64_t end = AV_NOPTS_VALUE;
     int64_t packets = 0;
-    int demuxErrors = 0;
-    double firstErrorAt = -1.0;
+    double otherEnd = 0.0;  // seconds where the other streams end
+    Damage damage;
 };
 
 Timeline ScanPackets(AVFormatContext* fmt, int video) {
@@ -121,28 +123,61 @@ Timeline ScanPackets(AVFormatContext* fmt, int video) {
         rate.num > 0 && rate.den > 0
             ? std::max<int64_t>(1, av_rescale_q(1, av_inv_q(rate), vs->time_base))
             : 1;
+    std::vector<int64_t> times;
     PacketPtr pkt(av_packet_alloc());
     for (;;) {
         const int rc = av_read_frame(fmt, pkt.get());
         if (rc == AVERROR_EOF) break;
         if (rc < 0) {
-            // A read error other than the end: count it and stop, as decoding will.
-            ++line.demuxErrors;
-            if (line.end != AV_NOPTS_VALUE)
-                line.firstErrorAt = Seconds(line.end - line.start, vs->time_base);
+            // A read error other than the end: decoding will stop here too.
+            ++line.damage.errors;
             break;
         }
+        const AVStream* st = fmt->streams[pkt->stream_index];
+        const int64_t pts = pkt->pts != AV_NOPTS_VALUE ? pkt->pts : pkt->dts;
         if (pkt->stream_index == video && !(pkt->flags & AV_PKT_FLAG_DISCARD)) {
             ++line.packets;
-            const int64_t pts = pkt->pts != AV_NOPTS_VALUE ? pkt->pts : pkt->dts;
             if (pts != AV_NOPTS_VALUE) {
                 const int64_t duration = pkt->duration > 0 ? pkt->duration : frameTicks;
                 if (line.start == AV_NOPTS_VALUE || pts < line.start) line.start = pts;
                 if (line.end == AV_NOPTS_VALUE || pts + duration > line.end)
                     line.end = pts + duration;
+                times.push_back(pts);
             }
+        } else if (pts != AV_NOPTS_VALUE) {
+            line.otherEnd = std::max(
+                line.otherEnd, Seconds(pts + std::max<int64_t>(pkt->duration, 0), st->time_base));
         }
         av_packet_unref(pkt.get());
+    }
+    std::sort(times.begin(), times.end());
+    if (times.size() >= 3) {
+        std::vector<int64_t> steps;
+        for (size_t i = 1; i < times.size(); ++i) steps.push_back(times[i] - times[i - 1]);
+        std::vector<int64_t> sorted = steps;
+        std::nth_element(sorted.begin(), sorted.begin() + ptrdiff_t(sorted.size() / 2),
+                         sorted.end());
+        const int64_t typical = std::max<int64_t>(1, sorted[sorted.size() / 2]);
+        for (size_t i = 0; i < steps.size(); ++i) {
+            if (steps[i] <= 3 * typical) continue;
+            line.damage.lostFrames += (steps[i] + typical / 2) / typical - 1;
+            if (line.damage.firstAt < 0)
+                line.damage.firstAt = Seconds(times[i] - line.start, vs->time_base);
+        }
+    }
+    // A file cut short: its header promises more than its packets hold.
+    const double declared = vs->duration != AV_NOPTS_VALUE && vs->duration > 0
+                                ? Seconds(vs->duration, vs->time_base)
+                            : fmt->duration > 0 ? double(fmt->duration) / AV_TIME_BASE
+                                                : 0.0;
+    if (line.start != AV_NOPTS_VALUE && rate.num > 0) {
+        const double videoEnd = Seconds(line.end - line.start, vs->time_base);
+        const double ends = std::max(videoEnd, line.otherEnd - Seconds(line.start, vs->time_base));
+        if (declared > ends + std::max(0.5, 3.0 / av_q2d(rate))) {
+            line.damage.lostFrames += std::llround((declared - videoEnd) * av_q2d(rate));
+            if (line.damage.firstAt < 0) line.damage.firstAt = videoEnd;
+            line.damage.cutShort = true;
+        }
     }
     return line;
 }
@@ -186,6 +221,7 @@ bool Probe(const std::string& path, ClipInfo* info, std::string* error) {
 
     const Timeline line = ScanPackets(fmt.get(), video);
     info->packets = line.packets;
+    info->damage = line.damage;
     if (line.packets == 0) {
         *error = "clip '" + path + "' has no video frames";
         return false;
@@ -491,7 +527,13 @@ struct ClipReader::Decoder {
         if (adec) Send(adec.get(), nullptr, false);
         // The clip's end: the rate filter fills the timeline up to it.
         if (graph) av_buffersrc_close(src, std::max(endPts, lastPts + 1), 0);
-        damage.lostFrames = std::max<int64_t>(0, info->packets - decoded);
+        // Pictures the decoder refused, on top of those the file lacks.
+        damage.lostFrames = info->damage.lostFrames + std::max<int64_t>(0, info->packets - decoded);
+        damage.errors += info->damage.errors;
+        damage.cutShort = info->damage.cutShort;
+        if (info->damage.firstAt >= 0 &&
+            (damage.firstAt < 0 || info->damage.firstAt < damage.firstAt))
+            damage.firstAt = info->damage.firstAt;
         flushed = true;
         return false;
     }

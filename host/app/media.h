@@ -42,9 +42,10 @@ enum class Fit { kPad, kCrop, kStretch };
 // Where a clip was found damaged, and how much of it could not be decoded.
 struct Damage {
     int errors = 0;          // packets or frames the demuxer or decoder refused
-    int64_t lostFrames = 0;  // pictures in the file that did not decode
-    double firstAt = -1.0;   // seconds into the clip of the first error
-    bool Any() const { return errors > 0 || lostFrames > 0; }
+    int64_t lostFrames = 0;  // pictures missing from the file or that did not decode
+    double firstAt = -1.0;   // seconds into the clip of the first damage
+    bool cutShort = false;   // the file ends before its header says it does
+    bool Any() const { return errors > 0 || lostFrames > 0 || cutShort; }
 };
 
 struct ClipInfo {
@@ -60,6 +61,7 @@ struct ClipInfo {
     bool hdr = false;           // PQ or HLG transfer
     std::string matrix, range;  // colour matrix and range the clip is read with
     int64_t packets = 0;        // video packets in the file
+    Damage damage;              // what the probe pass found missing
 };
 
 // Opens and probes a clip: one pass over its packets (no decoding) gives the

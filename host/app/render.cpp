@@ -143,12 +143,14 @@ class SequenceRender {
             char at[32];
             std::snprintf(at, sizeof at, "%d:%05.2f", int(d.firstAt / 60),
                           std::fmod(std::max(0.0, d.firstAt), 60.0));
-            const std::string text =
-                "clip '" + job_.clips[i] + "' is damaged" +
-                (d.firstAt >= 0 ? std::string(" from ") + at : std::string()) + ": " +
-                std::to_string(d.lostFrames) + " of its " +
-                std::to_string(readers_[i]->Info().packets) +
-                " pictures could not be decoded and were replaced by the nearest good one";
+            std::string text = "clip '" + job_.clips[i] + "' is damaged" +
+                               (d.firstAt >= 0 ? std::string(" from ") + at : std::string());
+            if (d.cutShort) text += " (the file is cut short)";
+            text += d.lostFrames > 0
+                        ? ": " + std::to_string(d.lostFrames) +
+                              " pictures are missing or could not be decoded; the nearest good "
+                              "picture stands in for them"
+                        : ": some of it could not be decoded";
             if (job_.strict) {
                 *error = text + " (--strict)";
                 return false;
