@@ -84,16 +84,16 @@ class SequenceRender {
     // Before any work: outputs tavhost can write, none of them an input or
     // another output.
     bool CheckOutputs(std::string* error) {
+        const std::string clash = OutputClash(job_.clips, {job_.output, job_.contactSheet});
+        if (!clash.empty()) {
+            *error = clash;
+            return Mistake();
+        }
         if (!CheckOutput(job_.output, error)) return Mistake();
         if (!job_.contactSheet.empty() &&
             media::ImageFormatOf(job_.contactSheet) == media::ImageFormat::kNone) {
             *error =
                 "cannot write the contact sheet '" + job_.contactSheet + "': name it .png or .jpg";
-            return Mistake();
-        }
-        const std::string clash = OutputClash(job_.clips, {job_.output, job_.contactSheet});
-        if (!clash.empty()) {
-            *error = clash;
             return Mistake();
         }
         return true;

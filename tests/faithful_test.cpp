@@ -1,0 +1,449 @@
+// tavhost on the clips people have, made here by the ffmpeg program: every
+// frame kept at every rate and container, the colours of tagged and untagged
+// clips, rotation, pixel aspect and odd sizes, outputs that would destroy an
+// input, damaged files, and what is said about each.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cmath>
+#include <csignal>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "support/clip_fixtures.h"
+
+namespace fs = std::filesystem;
+
+namespace tavtest {
+namespace {
+
+// Runs a shell command; its standard output, and whether it succeeded.
+std::string Sh(const std::string& cmd, bool* ok = nullptr) {
+    std::string out;
+    FILE* p = popen(cmd.c_str(), "r");
+    if (!p) return out;
+    char buffer[4096];
+    for (size_t n; (n = fread(buffer, 1, sizeof buffer, p)) > 0;) out.append(buffer, n);
+    const int rc = pclose(p);
+    if (ok) *ok = WIFEXITED(rc) && WEXITSTATUS(rc) == 0;
+    return out;
+}
+
+std::string Probe(const std::string& path, const std::string& stream, const std::string& entries,
+                  bool count = false) {
+    std::string out =
+        Sh("ffprobe -v error " + std::string(count ? "-count_frames " : "") + "-select_streams " +
+           stream + " -show_entries stream=" + entries + " -of csv=p=0 '" + path + "'");
+    while (!out.empty() && (out.back() == '\n' || out.back() == ',')) out.pop_back();
+    return out;
+}
+
+int64_t Frames(const std::string& path) {
+    return std::atoll(Probe(path, "v", "nb_read_frames", true).c_str());
+}
+
+// Where a stream starts and ends: its first packet's time and the end of its
+// last (a packet with no duration lasts as long as the one before it).
+struct Span {
+    double start = 1e9, end = 0;
+    double Length() const { return end - start; }
+};
+
+Span StreamSpan(const std::string& path, const std::string& stream) {
+    const std::string out =
+        Sh("ffprobe -v error -select_streams " + stream +
+           " -show_entries packet=pts_time,duration_time -of csv=p=0 '" + path + "'");
+    Span span;
+    double step = 0;
+    std::istringstream in(out);
+    for (std::string line; std::getline(in, line);) {
+        const size_t comma = line.find(',');
+        if (line.empty()) continue;
+        const double pts = std::atof(line.c_str());
+        const double duration = comma != std::string::npos && line.compare(comma + 1, 3, "N/A") != 0
+                                    ? std::atof(line.c_str() + comma + 1)
+                                    : 0;
+        if (duration > 0) step = duration;
+        span.start = std::min(span.start, pts);
+        span.end = std::max(span.end, pts + (duration > 0 ? duration : step));
+    }
+    return span;
+}
+
+// Luma PSNR of the first `frames` frames of `a` against `b` (after `filter` on b).
+double Psnr(const std::string& a, const std::string& b, int frames = 5,
+            const std::string& filter = "null", const std::string& aFilter = "null") {
+    const std::string out =
+        Sh("ffmpeg -hide_banner -nostats -i '" + a + "' -i '" + b + "' -lavfi \"[0:v]" + aFilter +
+           ",trim=end_frame=" + std::to_string(frames) + ",setpts=PTS-STARTPTS[x];[1:v]" + filter +
+           ",trim=end_frame=" + std::to_string(frames) +
+           ",setpts=PTS-STARTPTS[y];[x][y]psnr\" -f null - 2>&1");
+    const size_t at = out.find("PSNR y:");
+    if (at != std::string::npos) return std::atof(out.c_str() + at + 7);
+    const size_t rgb = out.find("average:");
+    return rgb == std::string::npos ? -1 : std::atof(out.c_str() + rgb + 8);
+}
+
+class Faithful : public ::testing::Test {
+  protected:
+    static void SetUpTestSuite() {
+        dir_ = fs::temp_directory_path() / ("tav-faithful-" + std::to_string(getpid()));
+        fs::create_directories(dir_);
+    }
+    static void TearDownTestSuite() { fs::remove_all(dir_); }
+    static std::string P(const std::string& name) { return dir_ + "/" + name; }
+    // Makes a clip with ffmpeg from a lavfi source and output options.
+    static std::string Make(const std::string& name, const std::string& args) {
+        const std::string path = P(name);
+        if (!fs::exists(path)) {
+            bool ok = false;
+            Sh("ffmpeg -v error -y " + args + " '" + path + "' 2>&1", &ok);
+            EXPECT_TRUE(ok) << name;
+        }
+        return path;
+    }
+    static Result Render(const std::string& args) {
+        return RunTavhost("render " + args + " --quiet");
+    }
+
+    static inline std::string dir_;
+};
+
+// --- Timing: every frame decodable, in every container and at every rate. ---
+
+struct RateCase {
+    const char* name;
+    const char* rate;
+    const char* ext;
+};
+
+void PrintTo(const RateCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class Timing : public Faithful, public ::testing::WithParamInterface<RateCase> {};
+
+TEST_P(Timing, EveryFrameAndTheSoundToTheEnd) {
+    const RateCase& c = GetParam();
+    const std::string src =
+        Make(std::string("t_") + c.name + ".mp4",
+             "-f lavfi -i testsrc2=s=160x96:r=" + std::string(c.rate) +
+                 ":d=1.5 -f lavfi -i sine=d=1.5 -c:v libx264 -preset ultrafast -c:a aac -shortest");
+    const std::string out = P(std::string("t_") + c.name + "_out." + c.ext);
+    const Result run = Render("boxconcealblack --speed 0 " + src + " -o " + out);
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(run.err, "");
+    EXPECT_EQ(Frames(out), Frames(src));
+    EXPECT_NEAR(StreamSpan(out, "v").Length(), StreamSpan(src, "v").Length(), 0.002);
+    // Video and sound end within one audio frame of each other.
+    EXPECT_NEAR(StreamSpan(out, "a").end, StreamSpan(out, "v").end, 1024.0 / 48000 + 0.002);
+    bool ok = false;
+    Sh("ffmpeg -v error -xerror -i '" + out + "' -f null - 2>&1", &ok);
+    EXPECT_TRUE(ok);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Rates, Timing,
+    ::testing::Values(RateCase{"10mp4", "10", "mp4"}, RateCase{"20mov", "20", "mov"},
+                      RateCase{"25mp4", "25", "mp4"}, RateCase{"25mov", "25", "mov"},
+                      RateCase{"25mkv", "25", "mkv"}, RateCase{"50mp4", "50", "mp4"},
+                      RateCase{"ntscfilm", "24000/1001", "mp4"},
+                      RateCase{"ntsc", "30000/1001", "mov"}, RateCase{"30webm", "30", "webm"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(Faithful, OneAndTwoFrameClipsAndStills) {
+    for (const int n : {1, 2}) {
+        const std::string src = Make("few" + std::to_string(n) + ".mp4",
+                                     "-f lavfi -i testsrc2=s=160x96:r=25 -frames:v " +
+                                         std::to_string(n) + " -c:v libx264 -preset ultrafast");
+        const std::string out = P("few" + std::to_string(n) + "_out.mp4");
+        const Result run = Render("boxrevealwhite " + src + " -o " + out);
+        ASSERT_EQ(run.status, 0) << run.err;
+        EXPECT_EQ(Frames(out), n);
+    }
+    const std::string still = Make("still.png", "-f lavfi -i testsrc2=s=160x96 -frames:v 1");
+    const std::string out = P("still_out.mp4");
+    const Result run = Render("boxrevealblack --still-duration 2 " + still + " -o " + out);
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(Frames(out), 50);  // 2 s at the image's 25 frames a second
+}
+
+TEST_F(Faithful, VariableRateKeepsItsLengthAndSync) {
+    // Every sixth frame dropped: 100 pictures over 4 s.
+    const std::string src =
+        Make("vfr.mp4",
+             "-f lavfi -i testsrc2=s=160x96:r=30:d=4 -f lavfi -i sine=d=4 -vf "
+             "\"select='not(eq(mod(n\\,6)\\,5))'\" -fps_mode vfr -c:v libx264 -preset ultrafast "
+             "-c:a aac -shortest");
+    const std::string out = P("vfr_out.mp4");
+    const Result run = Render("boxconcealblack --speed 0 " + src + " -o " + out);
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_NEAR(StreamSpan(out, "v").Length(), StreamSpan(src, "v").Length(), 1.0 / 30 + 0.002);
+    EXPECT_NEAR(StreamSpan(out, "a").end, StreamSpan(out, "v").end, 1024.0 / 48000 + 0.002);
+}
+
+// --- Colour: each clip read with its own matrix and range, the output tagged. ---
+
+struct ColourCase {
+    const char* name;
+    const char* size;
+    const char* make;  // video filter and output options
+    const char* ext;
+    const char* tags;  // the output's range, matrix, transfer, primaries
+    const char* rgb;   // how ffmpeg turns the source into RGB for the PNG comparison
+};
+
+void PrintTo(const ColourCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class Colour : public Faithful, public ::testing::WithParamInterface<ColourCase> {};
+
+TEST_P(Colour, FramesOutsideTheTransitionMatchTheirSource) {
+    const ColourCase& c = GetParam();
+    const std::string src =
+        Make(std::string("c_") + c.name + "." + c.ext,
+             "-f lavfi -i smptebars=s=" + std::string(c.size) + ":r=25:d=1 " + c.make);
+    const std::string out = P(std::string("c_") + c.name + "_out.mp4");
+    const Result run = Render("boxconcealblack --speed 0 " + src + " -o " + out);
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_GE(Psnr(out, src), 40.0);
+    EXPECT_EQ(Probe(out, "v", "color_range,color_space,color_transfer,color_primaries"), c.tags);
+    // The same frames as PNG pictures.
+    const std::string frames = P(std::string("c_") + c.name + "_png");
+    ASSERT_EQ(Render("boxconcealblack --speed 0 " + src + " -o " + frames).status, 0);
+    EXPECT_GE(Psnr(frames + "/frame%04d.png", src, 3, c.rgb, "format=rgb24"), 40.0);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Matrices, Colour,
+    ::testing::Values(
+        ColourCase{"bt709tagged", "1280x720",
+                   "-vf scale=out_color_matrix=bt709,format=yuv420p -colorspace bt709 "
+                   "-color_primaries bt709 -color_trc bt709 -c:v libx264 -preset ultrafast -qp 0",
+                   "mp4", "tv,bt709,bt709,bt709", "scale=in_color_matrix=bt709,format=rgb24"},
+        ColourCase{"bt709untagged", "1280x720",
+                   "-vf scale=out_color_matrix=bt709,format=yuv420p -c:v libx264 -preset "
+                   "ultrafast -qp 0",
+                   "mp4", "tv,bt709,bt709,bt709", "scale=in_color_matrix=bt709,format=rgb24"},
+        ColourCase{"bt601tagged", "640x480",
+                   "-vf scale=out_color_matrix=bt601,format=yuv420p -colorspace smpte170m "
+                   "-color_primaries smpte170m -color_trc smpte170m -c:v libx264 -preset "
+                   "ultrafast -qp 0",
+                   "mp4", "tv,smpte170m,smpte170m,smpte170m",
+                   "scale=in_color_matrix=bt601,format=rgb24"},
+        ColourCase{"bt601untagged", "640x480",
+                   "-vf scale=out_color_matrix=bt601,format=yuv420p -c:v libx264 -preset "
+                   "ultrafast -qp 0",
+                   "mkv", "tv,smpte170m,smpte170m,smpte170m",
+                   "scale=in_color_matrix=bt601,format=rgb24"},
+        ColourCase{"fullRange", "640x480",
+                   "-vf scale=out_color_matrix=bt601:out_range=full,format=yuvj420p -c:v mjpeg "
+                   "-q:v 1",
+                   "mov", "tv,smpte170m,smpte170m,smpte170m",
+                   "scale=in_color_matrix=bt601:in_range=full,format=rgb24"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// --- Geometry: upright, square pixels, fitted, never stretched. ---
+
+class Rotation : public Faithful, public ::testing::WithParamInterface<int> {};
+
+TEST_P(Rotation, PhoneClipsComeOutUpright) {
+    const int degrees = GetParam();
+    const std::string base = Make("r_base.mp4",
+                                  "-f lavfi -i testsrc2=s=160x96:r=25:d=1 -c:v libx264 -preset "
+                                  "ultrafast -qp 0");
+    const std::string src = P("r_" + std::to_string(degrees) + ".mp4");
+    bool ok = false;
+    Sh("ffmpeg -v error -y -i '" + base +
+           "' -c copy -metadata:s:v rotate=" + std::to_string(degrees) + " '" + src + "'",
+       &ok);
+    ASSERT_TRUE(ok);
+    const std::string out = P("r_" + std::to_string(degrees) + "_out.mp4");
+    ASSERT_EQ(Render("boxconcealblack --speed 0 " + src + " -o " + out).status, 0);
+    EXPECT_EQ(Probe(out, "v", "width,height"), degrees == 180 ? "160,96" : "96,160");
+    // ffmpeg turns the source upright the same way when it reads it.
+    EXPECT_GE(Psnr(out, src), 35.0);
+}
+
+INSTANTIATE_TEST_SUITE_P(Degrees, Rotation, ::testing::Values(90, 180, 270));
+
+TEST_F(Faithful, PixelAspectBecomesSquarePixels) {
+    const std::string src = Make("sar.mp4",
+                                 "-f lavfi -i testsrc2=s=720x576:r=25:d=0.5 -vf setsar=64/45 "
+                                 "-c:v libx264 -preset ultrafast");
+    const std::string out = P("sar_out.mp4");
+    ASSERT_EQ(Render("boxconcealblack --speed 0 " + src + " -o " + out).status, 0);
+    EXPECT_EQ(Probe(out, "v", "width,height"), "1024,576");  // 16:9 kept
+}
+
+TEST_F(Faithful, OddSizeIsPaddedNotStretched) {
+    const std::string src = Make("odd.mkv",
+                                 "-f lavfi -i testsrc2=s=640x360:r=25:d=0.5 -vf "
+                                 "scale=641:359,setsar=1 -pix_fmt yuv444p -c:v ffv1");
+    const std::string out = P("odd_out");
+    ASSERT_EQ(Render("boxconcealblack --speed 0 " + src + " -o " + out).status, 0);
+    const std::string first = out + "/frame0000.png";
+    EXPECT_EQ(Probe(first, "v", "width,height"), "642,360");
+    // The picture sits at the top left, pixel for pixel; the extra column and row are black.
+    bool ok = false;
+    const std::string psnr =
+        Sh("ffmpeg -hide_banner -i '" + first + "' -i '" + src +
+               "' -lavfi \"[0]crop=641:359:0:0,format=rgb24[a];[1]format=rgb24[b];[a][b]psnr\" "
+               "-frames:v 1 -f null - 2>&1",
+           &ok);
+    const size_t at = psnr.find("average:");
+    ASSERT_NE(at, std::string::npos) << psnr;
+    EXPECT_GE(std::atof(psnr.c_str() + at + 8), 40.0);
+}
+
+TEST_F(Faithful, ClipOfAnotherShapeIsFittedWithBars) {
+    const std::string portrait = Make("portrait.mp4",
+                                      "-f lavfi -i color=red:s=90x160:r=25:d=1 -f lavfi -i "
+                                      "sine=d=1 -c:v libx264 -preset ultrafast -c:a aac -shortest");
+    const std::string landscape =
+        Make("landscape.mp4",
+             "-f lavfi -i color=blue:s=160x90:r=25:d=1 -f lavfi -i "
+             "sine=d=1 -c:v libx264 -preset ultrafast -c:a aac -shortest");
+    const std::string out = P("fit_out");
+    ASSERT_EQ(Render("boxscatter --speed 0 " + portrait + " " + landscape + " -o " + out).status,
+              0);
+    const std::vector<tavhost::media::Frame> frames = ReadAll(PngFolder(out), 90, 160);
+    ASSERT_FALSE(frames.empty());
+    const tavhost::media::Frame& last = frames.back();
+    // The landscape clip, 90 wide, sits in the middle with black above and below.
+    EXPECT_EQ(last.pixels[size_t(2) * 90 + 45] & 0xFFFFFF, 0u);
+    EXPECT_GT(last.pixels[size_t(80) * 90 + 45] & 0xFF, 0xC0u);
+    EXPECT_LT((last.pixels[size_t(80) * 90 + 45] >> 16) & 0xFF, 0x40u);
+}
+
+// --- Safety: an output never destroys an input or another output. ---
+
+TEST_F(Faithful, OutputsThatAreInputsAreRefusedBeforeAnyWork) {
+    const std::string src = Make("safe.mp4",
+                                 "-f lavfi -i testsrc2=s=160x96:r=25:d=0.5 -c:v libx264 -preset "
+                                 "ultrafast");
+    const auto size = fs::file_size(src);
+    fs::remove(P("hard.mp4"));
+    fs::remove(P("soft.mp4"));
+    fs::create_hard_link(src, P("hard.mp4"));
+    fs::create_symlink(src, P("soft.mp4"));
+    for (const std::string& out : {src, P("hard.mp4"), P("soft.mp4")}) {
+        const Result run = Render("boxconcealblack " + src + " -o " + out);
+        EXPECT_EQ(run.status, 2) << out;
+        EXPECT_NE(run.err.find("would destroy the clip"), std::string::npos) << run.err;
+    }
+    EXPECT_EQ(fs::file_size(src), size);
+    const Result same =
+        Render("boxconcealblack " + src + " -o " + P("m.mp4") + " --contact-sheet " + P("m.mp4"));
+    EXPECT_EQ(same.status, 2);
+    EXPECT_NE(same.err.find("same file"), std::string::npos) << same.err;
+}
+
+TEST_F(Faithful, AFailingContactSheetLeavesNothing) {
+    const std::string src = Make("sheet.mp4",
+                                 "-f lavfi -i testsrc2=s=160x96:r=25:d=0.5 -c:v libx264 -preset "
+                                 "ultrafast");
+    const Result run = Render("boxconcealblack " + src + " -o " + P("sheet_out.mp4") +
+                              " --contact-sheet /proc/nowhere/s.png");
+    EXPECT_EQ(run.status, 1);
+    EXPECT_FALSE(fs::exists(P("sheet_out.mp4")));
+    // A tall narrow frame makes a tall sheet, not a crash.
+    const Result tall = Render("boxconcealblack --size 16x2000 " + src + " -o " + P("tall.mp4") +
+                               " --contact-sheet " + P("tall.jpg"));
+    EXPECT_EQ(tall.status, 0) << tall.err;
+    EXPECT_EQ(Sh("head -c 2 '" + P("tall.jpg") + "' | od -An -tx1"), " ff d8\n");
+}
+
+TEST_F(Faithful, HangUpLeavesNothing) {
+    const std::string src = Make("long.mp4",
+                                 "-f lavfi -i testsrc2=s=640x360:r=25:d=20 -c:v libx264 -preset "
+                                 "ultrafast");
+    const std::string out = P("hup.mp4");
+    const pid_t pid = fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+        freopen("/dev/null", "w", stderr);
+        execl(TAVHOST_PATH, "tavhost", "render", "boxconcealwhite", "--quiet", src.c_str(), "-o",
+              out.c_str(), nullptr);
+        _exit(127);
+    }
+    for (int i = 0; i < 500 && !fs::exists(out + ".partial"); ++i) usleep(10000);
+    kill(pid, SIGHUP);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    ASSERT_TRUE(WIFEXITED(status));
+    if (WEXITSTATUS(status) == 0) GTEST_SKIP() << "the render finished before the signal";
+    EXPECT_EQ(WEXITSTATUS(status), 128 + SIGHUP);
+    EXPECT_FALSE(fs::exists(out));
+    EXPECT_FALSE(fs::exists(out + ".partial"));
+}
+
+// --- Damage: rendered as far as it decodes, and said once, in our words. ---
+
+class Damaged : public Faithful, public ::testing::WithParamInterface<std::string> {};
+
+TEST_P(Damaged, SaidOnceAndStrictRefuses) {
+    const std::string good = Make("good.mkv",
+                                  "-f lavfi -i testsrc2=s=160x96:r=25:d=4 -f lavfi -i sine=d=4 "
+                                  "-c:v libx264 -preset ultrafast -g 25 -c:a aac -shortest");
+    const std::string bad = P(GetParam() + ".mkv");
+    const auto size = fs::file_size(good);
+    fs::copy_file(good, bad, fs::copy_options::overwrite_existing);
+    if (GetParam() == "truncated") {
+        fs::resize_file(bad, size * 6 / 10);
+    } else {
+        std::fstream f(bad, std::ios::in | std::ios::out | std::ios::binary);
+        f.seekp(std::streamoff(size / 2));
+        for (int i = 0; i < 20000; ++i) f.put(char(i * 7919 % 251));
+    }
+    const Result run = Render("boxconcealblack --speed 0 " + bad + " -o " + P(GetParam() + ".mp4"));
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << run.err;
+    EXPECT_NE(run.err.find("'" + bad + "' is damaged"), std::string::npos) << run.err;
+    EXPECT_NE(run.err.find("pictures are missing"), std::string::npos) << run.err;
+    const Result strict =
+        Render("boxconcealblack --strict " + bad + " -o " + P(GetParam() + "_strict.mp4"));
+    EXPECT_EQ(strict.status, 1);
+    EXPECT_FALSE(fs::exists(P(GetParam() + "_strict.mp4")));
+}
+
+INSTANTIATE_TEST_SUITE_P(Files, Damaged, ::testing::Values("truncated", "corrupted"));
+
+// --- What is said. ---
+
+TEST_F(Faithful, VariantThatDrawsNothingIsSaid) {
+    const std::string a = Make("v5a.mp4", "-f lavfi -i testsrc2=s=160x96:r=25:d=2 -c:v libx264");
+    const std::string b = Make("v5b.mp4", "-f lavfi -i testsrc=s=160x96:r=25:d=2 -c:v libx264");
+    const Result run = Render("boxrevealwhite --variant 5 " + a + " " + b + " -o " + P("v5.mp4"));
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_NE(run.err.find("draws no picture of its own"), std::string::npos) << run.err;
+    const std::string list = Sh(std::string(TAVHOST_PATH) + " list");
+    EXPECT_NE(list.find("draws no picture"), std::string::npos) << list;
+}
+
+TEST_F(Faithful, ImageOutputsFollowTheirExtension) {
+    const Result jpg = RunTavhost("placeholder boxscatter --size 64x48 -o " + P("ph.jpg"));
+    EXPECT_EQ(jpg.status, 0) << jpg.err;
+    EXPECT_EQ(Sh("head -c 2 '" + P("ph.jpg") + "' | od -An -tx1"), " ff d8\n");
+    const Result gif = RunTavhost("placeholder boxscatter -o " + P("ph.gif"));
+    EXPECT_EQ(gif.status, 2);
+    EXPECT_FALSE(fs::exists(P("ph.gif")));
+    // A frame pattern writes numbered pictures.
+    const std::string src = Make("pat.mp4", "-f lavfi -i testsrc2=s=64x48:r=25:d=0.4 -c:v libx264");
+    fs::create_directories(P("shots"));
+    ASSERT_EQ(Render("boxconcealblack --speed 0 " + src + " -o " + P("shots/s%03d.jpg")).status, 0);
+    EXPECT_TRUE(fs::exists(P("shots/s000.jpg")));
+    EXPECT_TRUE(fs::exists(P("shots/s009.jpg")));
+    EXPECT_FALSE(fs::exists(P("shots/.tavhost-partial")));
+    // An existing file with no extension is refused at once.
+    std::ofstream(P("plainfile")) << "x";
+    const Result plain = Render("boxconcealblack " + src + " -o " + P("plainfile"));
+    EXPECT_EQ(plain.status, 2);
+    EXPECT_NE(plain.err.find("not a folder"), std::string::npos) << plain.err;
+}
+
+}  // namespace
+}  // namespace tavtest
