@@ -199,6 +199,32 @@ TEST_F(Faithful, InterlacedClipsAreDeinterlaced) {
     EXPECT_GE(deinterlaced, combed + 5.0);
 }
 
+TEST_F(Faithful, SoundKeepsTheFirstClipsLayoutAndRate) {
+    struct {
+        const char* name;
+        const char* audio;
+        const char* expected;  // rate, channels, layout
+    } const cases[] = {
+        {"mono44", "-f lavfi -i sine=d=1.2:r=44100 -ac 1", "44100,1,mono"},
+        {"surround",
+         "-f lavfi -i sine=d=1.2:r=48000 -af 'pan=5.1|c0=c0|c1=c0|c2=c0|c3=c0|c4=c0|c5=c0'",
+         "48000,6,5.1"},
+        {"odd rate", "-f lavfi -i sine=d=1.2:r=11000 -ac 2", "48000,2,stereo"},
+    };
+    for (const auto& c : cases) {
+        const std::string src =
+            Make(std::string("snd_") + c.name + ".mkv",
+                 "-f lavfi -i testsrc2=s=160x96:r=25:d=1.2 " + std::string(c.audio) +
+                     " -c:v libx264 -preset ultrafast -c:a pcm_s16le -shortest");
+        const std::string out = P(std::string("snd_") + c.name + "_out.mp4");
+        const Result run = Render("boxconcealwhite --speed 0 '" + src + "' -o '" + out + "'");
+        ASSERT_EQ(run.status, 0) << run.err;
+        EXPECT_EQ(Probe(out, "a", "sample_rate,channels,channel_layout"), c.expected) << c.name;
+        EXPECT_NEAR(StreamSpan(out, "a").end, StreamSpan(out, "v").end, 1024.0 / 44100 + 0.002)
+            << c.name;
+    }
+}
+
 // --- Colour: each clip read with its own matrix and range, the output tagged. ---
 
 struct ColourCase {

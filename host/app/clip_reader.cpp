@@ -184,8 +184,8 @@ Timeline ScanPackets(AVFormatContext* fmt, int video) {
 
 }  // namespace
 
-int64_t FrameSampleStart(int64_t index, Rational fps) {
-    return index * kSampleRate * fps.den / fps.num;
+int64_t FrameSampleStart(int64_t index, Rational fps, int rate) {
+    return index * rate * fps.den / fps.num;
 }
 
 bool Probe(const std::string& path, ClipInfo* info, std::string* error) {
@@ -205,7 +205,13 @@ bool Probe(const std::string& path, ClipInfo* info, std::string* error) {
     AVRational rate = av_guess_frame_rate(fmt.get(), vs, nullptr);
     if (rate.num <= 0 || rate.den <= 0 || av_q2d(rate) > 1000) rate = {25, 1};
     info->fps = {rate.num, rate.den};
-    info->hasAudio = av_find_best_stream(fmt.get(), AVMEDIA_TYPE_AUDIO, -1, -1, nullptr, 0) >= 0;
+    const int audio = av_find_best_stream(fmt.get(), AVMEDIA_TYPE_AUDIO, -1, -1, nullptr, 0);
+    info->hasAudio = audio >= 0;
+    if (audio >= 0) {
+        const AVCodecParameters* ap = fmt->streams[audio]->codecpar;
+        if (ap->sample_rate > 0) info->sound.rate = ap->sample_rate;
+        if (ap->ch_layout.nb_channels > 0) info->sound.channels = ap->ch_layout.nb_channels;
+    }
     info->rotation = RotationOf(vs);
     info->interlaced =
         par->field_order != AV_FIELD_UNKNOWN && par->field_order != AV_FIELD_PROGRESSIVE;
@@ -425,16 +431,19 @@ struct ClipReader::Decoder {
             NoteDamage(fmt->streams[video]->time_base, frame->best_effort_timestamp);
     }
 
-    int64_t AudioEnd() const { return audioBase + int64_t(sound.size() / kChannels); }
+    int Channels() const { return options->sound.channels; }
+    int64_t AudioEnd() const { return audioBase + int64_t(sound.size() / size_t(Channels())); }
 
     void TakeAudio(AVFrame* frame) {
         if (!swr) {
-            AVChannelLayout stereo = AV_CHANNEL_LAYOUT_STEREO;
+            AVChannelLayout layout;
+            av_channel_layout_default(&layout, Channels());
             SwrContext* s = nullptr;
-            if (swr_alloc_set_opts2(&s, &stereo, AV_SAMPLE_FMT_FLT, kSampleRate, &frame->ch_layout,
-                                    AVSampleFormat(frame->format), frame->sample_rate, 0,
-                                    nullptr) < 0 ||
-                swr_init(s) < 0) {
+            const int rc = swr_alloc_set_opts2(&s, &layout, AV_SAMPLE_FMT_FLT, options->sound.rate,
+                                               &frame->ch_layout, AVSampleFormat(frame->format),
+                                               frame->sample_rate, 0, nullptr);
+            av_channel_layout_uninit(&layout);
+            if (rc < 0 || swr_init(s) < 0) {
                 swr_free(&s);
                 audio = -1;
                 return;
@@ -446,10 +455,10 @@ struct ClipReader::Decoder {
                     ? (as->start_time == AV_NOPTS_VALUE ? 0.0
                                                         : Seconds(as->start_time, as->time_base))
                     : Seconds(frame->pts, as->time_base);
-            audioNext = int64_t(std::llround((t - videoStart) * kSampleRate));
+            audioNext = int64_t(std::llround((t - videoStart) * options->sound.rate));
         }
         const int capacity = swr_get_out_samples(swr.get(), frame->nb_samples);
-        std::vector<float> out(size_t(std::max(capacity, 0)) * kChannels);
+        std::vector<float> out(size_t(std::max(capacity, 0)) * size_t(Channels()));
         uint8_t* outPlanes[1] = {reinterpret_cast<uint8_t*>(out.data())};
         const int n =
             swr_convert(swr.get(), outPlanes, capacity,
@@ -464,13 +473,14 @@ struct ClipReader::Decoder {
         audioNext += n;
         if (at < audioBase) {
             const int64_t skip = std::min<int64_t>(audioBase - at, n);
-            data += skip * kChannels;
+            data += skip * Channels();
             n -= int(skip);
             at += skip;
         }
         if (n <= 0) return;
-        if (at > AudioEnd()) sound.insert(sound.end(), size_t(at - AudioEnd()) * kChannels, 0.0f);
-        sound.insert(sound.end(), data, data + size_t(n) * kChannels);
+        const size_t channels = size_t(Channels());
+        if (at > AudioEnd()) sound.insert(sound.end(), size_t(at - AudioEnd()) * channels, 0.0f);
+        sound.insert(sound.end(), data, data + size_t(n) * channels);
     }
 
     void NoteDamage(AVRational tb, int64_t pts) {
@@ -554,7 +564,8 @@ std::unique_ptr<ClipReader> ClipReader::Open(const std::string& path, const Opti
 
 std::unique_ptr<ClipReader> ClipReader::Open(const std::string& path, const ClipInfo& info,
                                              const Options& options, std::string* error) {
-    if (options.width <= 0 || options.height <= 0 || options.fps.num <= 0 || options.fps.den <= 0) {
+    if (options.width <= 0 || options.height <= 0 || options.fps.num <= 0 || options.fps.den <= 0 ||
+        options.sound.rate <= 0 || options.sound.channels <= 0) {
         *error = "clip '" + path + "': no output size or rate";
         return nullptr;
     }
@@ -610,8 +621,8 @@ void ClipReader::Run() {
         return stop_;
     };
     for (int64_t k = 0; k < frameCount_; ++k) {
-        const int64_t audioStart = FrameSampleStart(k, options_.fps);
-        const int64_t audioEnd = FrameSampleStart(k + 1, options_.fps);
+        const int64_t audioStart = FrameSampleStart(k, options_.fps, options_.sound.rate);
+        const int64_t audioEnd = FrameSampleStart(k + 1, options_.fps, options_.sound.rate);
         // The picture shown at k: the last one out of the graph at or before k.
         for (;;) {
             if (ahead && ahead->pts <= k) last = std::move(ahead);
@@ -659,11 +670,12 @@ void ClipReader::Run() {
             std::memcpy(frame->pixels.data() + size_t(y) * size_t(w),
                         pic->data[0] + ptrdiff_t(y) * pic->linesize[0], size_t(cols) * 4);
 
-        const size_t want = size_t(audioEnd - audioStart) * kChannels;
+        const size_t channels = size_t(options_.sound.channels);
+        const size_t want = size_t(audioEnd - audioStart) * channels;
         frame->audio.assign(want, 0.0f);
         if (audioStart > dec.audioBase) {
             const size_t drop =
-                std::min(dec.sound.size(), size_t(audioStart - dec.audioBase) * kChannels);
+                std::min(dec.sound.size(), size_t(audioStart - dec.audioBase) * channels);
             dec.sound.erase(dec.sound.begin(), dec.sound.begin() + ptrdiff_t(drop));
             dec.audioBase = audioStart;
         }

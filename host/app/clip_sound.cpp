@@ -30,13 +30,15 @@ Fade Fade::FromClipRecord(const TavPluginClipInfo& clip, int64_t clipFrames) {
     return f;
 }
 
-void Fade::Apply(int64_t clipIndex, media::Rational fps, int channels,
+void Fade::Apply(int64_t clipIndex, media::Rational fps, media::SoundFormat sound,
                  std::vector<float>& samples) const {
     if (!in && !out) return;
-    const int64_t first = media::FrameSampleStart(clipIndex, fps);
-    const int64_t inLen = in ? media::FrameSampleStart(inFrames, fps) : 0;
-    const int64_t end = media::FrameSampleStart(clipFrames, fps);
-    const int64_t outStart = out ? media::FrameSampleStart(clipFrames - outFrames, fps) : end;
+    const int channels = sound.channels;
+    const int64_t first = media::FrameSampleStart(clipIndex, fps, sound.rate);
+    const int64_t inLen = in ? media::FrameSampleStart(inFrames, fps, sound.rate) : 0;
+    const int64_t end = media::FrameSampleStart(clipFrames, fps, sound.rate);
+    const int64_t outStart =
+        out ? media::FrameSampleStart(clipFrames - outFrames, fps, sound.rate) : end;
     for (size_t s = 0; s < samples.size() / size_t(channels); ++s) {
         const int64_t pos = first + int64_t(s);
         double gain = 1.0;

@@ -21,8 +21,8 @@ struct Fade {
 
     // The fades a clip record carries, for a clip of `clipFrames` frames.
     static Fade FromClipRecord(const TavPluginClipInfo& clip, int64_t clipFrames);
-    // Scales the sound of clip frame `clipIndex` (interleaved, `channels` wide).
-    void Apply(int64_t clipIndex, media::Rational fps, int channels,
+    // Scales the sound of clip frame `clipIndex` (interleaved, in `sound`).
+    void Apply(int64_t clipIndex, media::Rational fps, media::SoundFormat sound,
                std::vector<float>& samples) const;
 };
 

@@ -21,6 +21,23 @@ extern "C" {
 
 namespace tavhost::media {
 
+SoundFormat SoundFormatFor(const std::string& format, SoundFormat wanted) {
+    if (format == "webm") return {48000, std::clamp(wanted.channels, 1, 2)};
+    // AAC: the clip's rate and channels if the encoder opens with them.
+    const AVCodec* aac = avcodec_find_encoder(AV_CODEC_ID_AAC);
+    if (!aac || wanted.channels < 1 || wanted.channels > 8) return {};
+    bool rateKnown = false;
+    for (const int* r = aac->supported_samplerates; r && *r; ++r) rateKnown |= *r == wanted.rate;
+    if (!rateKnown) wanted.rate = kSampleRate;
+    CodecPtr trial(avcodec_alloc_context3(aac));
+    trial->sample_fmt = AV_SAMPLE_FMT_FLTP;
+    trial->sample_rate = wanted.rate;
+    av_channel_layout_default(&trial->ch_layout, wanted.channels);
+    trial->bit_rate = 96000 * int64_t(wanted.channels);
+    if (avcodec_open2(trial.get(), aac, nullptr) < 0) return {wanted.rate, kChannels};
+    return wanted;
+}
+
 struct MovieWriter::Impl {
     AVFormatContext* oc = nullptr;
     CodecPtr venc;
@@ -38,6 +55,7 @@ struct MovieWriter::Impl {
     int width = 0;
     int height = 0;
     std::string path;  // named in every error
+    SoundFormat sound;
 
     std::string Failed(const std::string& why) const {
         return "cannot write '" + path + "': " + why;
@@ -73,19 +91,19 @@ struct MovieWriter::Impl {
     bool EncodeAudio(int samples, std::string* error) {
         aframe->nb_samples = samples;
         if (av_frame_make_writable(aframe.get()) < 0) return false;
+        const size_t channels = size_t(sound.channels);
         if (aenc->sample_fmt == AV_SAMPLE_FMT_FLT) {
-            auto* both = reinterpret_cast<float*>(aframe->data[0]);
-            for (size_t i = 0; i < size_t(samples) * kChannels; ++i)
-                both[i] = std::clamp(pending[i], -1.0f, 1.0f);
+            auto* all = reinterpret_cast<float*>(aframe->data[0]);
+            for (size_t i = 0; i < size_t(samples) * channels; ++i)
+                all[i] = std::clamp(pending[i], -1.0f, 1.0f);
         } else {
-            auto* left = reinterpret_cast<float*>(aframe->data[0]);
-            auto* right = reinterpret_cast<float*>(aframe->data[1]);
-            for (int i = 0; i < samples; ++i) {
-                left[i] = std::clamp(pending[size_t(i) * 2], -1.0f, 1.0f);
-                right[i] = std::clamp(pending[size_t(i) * 2 + 1], -1.0f, 1.0f);
+            for (size_t c = 0; c < channels; ++c) {
+                auto* plane = reinterpret_cast<float*>(aframe->extended_data[c]);
+                for (size_t i = 0; i < size_t(samples); ++i)
+                    plane[i] = std::clamp(pending[i * channels + c], -1.0f, 1.0f);
             }
         }
-        pending.erase(pending.begin(), pending.begin() + ptrdiff_t(samples) * 2);
+        pending.erase(pending.begin(), pending.begin() + ptrdiff_t(size_t(samples) * channels));
         aframe->pts = audioPts;
         audioPts += samples;
         if (int rc = avcodec_send_frame(aenc.get(), aframe.get()); rc < 0) {
@@ -171,11 +189,13 @@ std::unique_ptr<MovieWriter> MovieWriter::Open(const std::string& path, const Op
     }
     impl->aenc.reset(avcodec_alloc_context3(acodec));
     AVCodecContext* a = impl->aenc.get();
+    impl->sound = SoundFormatFor(webm ? "webm" : "", options.sound);
     a->sample_fmt = webm ? AV_SAMPLE_FMT_FLT : AV_SAMPLE_FMT_FLTP;
-    a->sample_rate = kSampleRate;
-    a->ch_layout = AV_CHANNEL_LAYOUT_STEREO;
-    a->bit_rate = webm ? 128000 : 192000;
-    a->time_base = {1, kSampleRate};
+    a->sample_rate = impl->sound.rate;
+    av_channel_layout_default(&a->ch_layout, impl->sound.channels);
+    // 96 kb/s a channel for AAC (192 for stereo), 64 for Opus.
+    a->bit_rate = int64_t(impl->sound.channels) * (webm ? 64000 : 96000);
+    a->time_base = {1, impl->sound.rate};
     if (oc->oformat->flags & AVFMT_GLOBALHEADER) a->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
     if (int rc = avcodec_open2(a, acodec, nullptr); rc < 0) {
         *error = impl->Failed("cannot open the audio encoder: " + AvError(rc));
@@ -191,8 +211,8 @@ std::unique_ptr<MovieWriter> MovieWriter::Open(const std::string& path, const Op
     vf->height = v->height;
     AVFrame* af = impl->aframe.get();
     af->format = a->sample_fmt;
-    af->sample_rate = kSampleRate;
-    af->ch_layout = AV_CHANNEL_LAYOUT_STEREO;
+    af->sample_rate = impl->sound.rate;
+    av_channel_layout_default(&af->ch_layout, impl->sound.channels);
     af->nb_samples = a->frame_size;
     if (av_frame_get_buffer(vf, 0) < 0 || av_frame_get_buffer(af, 0) < 0) {
         *error = impl->Failed("out of memory");
@@ -245,16 +265,18 @@ bool MovieWriter::WriteVideo(const uint32_t* pixels, int rowPixels, std::string*
 
 bool MovieWriter::WriteAudio(const float* interleaved, int samples, std::string* error) {
     Impl& m = *impl_;
-    m.pending.insert(m.pending.end(), interleaved, interleaved + size_t(samples) * kChannels);
+    const size_t channels = size_t(m.sound.channels);
+    m.pending.insert(m.pending.end(), interleaved, interleaved + size_t(samples) * channels);
     const int frameSize = m.aenc->frame_size;
-    while (m.pending.size() >= size_t(frameSize) * kChannels)
+    while (m.pending.size() >= size_t(frameSize) * channels)
         if (!m.EncodeAudio(frameSize, error)) return false;
     return true;
 }
 
 bool MovieWriter::Finish(std::string* error) {
     Impl& m = *impl_;
-    if (!m.pending.empty() && !m.EncodeAudio(int(m.pending.size() / kChannels), error))
+    if (!m.pending.empty() &&
+        !m.EncodeAudio(int(m.pending.size() / size_t(m.sound.channels)), error))
         return false;
     avcodec_send_frame(m.venc.get(), nullptr);
     if (!m.Drain(m.venc.get(), m.vstream, error)) return false;

@@ -20,12 +20,17 @@ struct Rational {
     double Value() const { return double(num) / double(den); }
 };
 
-// Sound travels at this rate, interleaved stereo float.
+// Sound travels as interleaved float samples: by default 48 kHz stereo, or
+// the first clip's rate and channels (FFmpeg's default layout for the count).
 constexpr int kSampleRate = 48000;
 constexpr int kChannels = 2;
+struct SoundFormat {
+    int rate = kSampleRate;
+    int channels = kChannels;
+};
 
-// First sample of output frame `index` at `fps`.
-int64_t FrameSampleStart(int64_t index, Rational fps);
+// First sample of output frame `index` at `fps`, at `rate` samples a second.
+int64_t FrameSampleStart(int64_t index, Rational fps, int rate = kSampleRate);
 
 // A picture in 0xAARRGGBB pixels, rows `width` apart, and its sound.
 struct Frame {
@@ -33,7 +38,7 @@ struct Frame {
     int width = 0;
     int height = 0;
     std::vector<uint32_t> pixels;
-    std::vector<float> audio;  // interleaved stereo
+    std::vector<float> audio;  // interleaved, in the reader's sound format
 };
 
 // How a clip is fitted into an output frame of another shape.
@@ -55,6 +60,7 @@ struct ClipInfo {
     int64_t frames = 0;    // at the clip's own rate, from its timeline
     double seconds = 0.0;  // length of the video timeline
     bool hasAudio = false;
+    SoundFormat sound;   // the clip's own sample rate and channels (48 kHz stereo if none)
     bool still = false;  // a single picture: shown for the still duration
     int rotation = 0;    // degrees clockwise the picture is turned for display
     bool interlaced = false;
@@ -81,6 +87,7 @@ class ClipReader {
         int width = 0;
         int height = 0;
         Rational fps;
+        SoundFormat sound;
         Fit fit = Fit::kPad;
         double stillSeconds = 5.0;
         bool fastScaling = false;
@@ -126,6 +133,11 @@ class ClipReader {
     Damage damage_;
 };
 
+// The sound format a movie in container `format` ("webm", or anything else
+// for AAC) carries closest to `wanted`: its rate and channels where the
+// encoder takes them, otherwise 48 kHz, stereo.
+SoundFormat SoundFormatFor(const std::string& format, SoundFormat wanted);
+
 // Encodes a movie: H.264 video and AAC sound in an MP4, MOV or MKV file.
 class MovieWriter {
   public:
@@ -133,6 +145,7 @@ class MovieWriter {
         int width = 0;
         int height = 0;
         Rational fps;
+        SoundFormat sound;
         int crf = 20;
         std::string preset = "veryfast";
         std::string format;  // container short name; empty: from the file name

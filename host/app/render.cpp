@@ -7,6 +7,7 @@
 #include <cmath>
 #include <cstdio>
 #include <deque>
+#include <filesystem>
 #include <memory>
 #include <random>
 #include <set>
@@ -62,10 +63,9 @@ class SequenceRender {
         }
         if (!OpenClips(error)) return false;
 
-        host_ =
-            std::make_unique<Host>(AudioLayout{media::kSampleRate, media::kChannels,
-                                               int32_t(media::kSampleRate * fps_.den / fps_.num)},
-                                   FrameRate{fps_.num, fps_.den});
+        host_ = std::make_unique<Host>(
+            AudioLayout{sound_.rate, sound_.channels, int32_t(sound_.rate * fps_.den / fps_.num)},
+            FrameRate{fps_.num, fps_.den});
         if (!job_.caption.empty())
             host_->SetString(kTavPlaceholderStringList, 1, tav::Utf8ToMacRoman(job_.caption));
         inst_ = std::make_unique<TransitionInstance>(*bundle_, *host_, job_.variant);
@@ -116,6 +116,9 @@ class SequenceRender {
                                              "its colours will look flat");
         }
         fps_ = infos[0].fps;
+        // The first clip's sound format, where the output's encoder takes it.
+        const bool webm = std::filesystem::path(job_.output).extension() == ".webm";
+        sound_ = media::SoundFormatFor(webm ? "webm" : "", infos[0].sound);
         width_ = job_.width > 0 ? job_.width : infos[0].width;
         height_ = job_.height > 0 ? job_.height : infos[0].height;
         width_ = std::min(width_ + (width_ & 1), 16384);
@@ -124,6 +127,7 @@ class SequenceRender {
         options.width = width_;
         options.height = height_;
         options.fps = fps_;
+        options.sound = sound_;
         options.fit = job_.fit;
         options.stillSeconds = job_.stillSeconds;
         options.fastScaling = job_.preview;
@@ -197,6 +201,7 @@ class SequenceRender {
         options.width = width_;
         options.height = height_;
         options.fps = fps_;
+        options.sound = sound_;
         options.preset = job_.preset;
         options.crf = job_.crf;
         sink_ = OpenSink(job_.output, options, error);
@@ -235,9 +240,9 @@ class SequenceRender {
             return false;
         }
         DrawFrameInto(*cut, *outMap_, false);
-        const size_t floats =
-            size_t(media::FrameSampleStart(t + 1, fps_) - media::FrameSampleStart(t, fps_)) *
-            media::kChannels;
+        const size_t floats = size_t(media::FrameSampleStart(t + 1, fps_, sound_.rate) -
+                                     media::FrameSampleStart(t, fps_, sound_.rate)) *
+                              size_t(sound_.channels);
         SoundChunk chunk{cutRef.clip, cutRef.index, cut->audio};
         chunk.samples.resize(floats, chunk.samples.empty() ? 0.0f : chunk.samples.back());
 
@@ -292,9 +297,9 @@ class SequenceRender {
     }
 
     bool EmitSound(SoundChunk& chunk, std::string* error) {
-        fades_[chunk.clip].Apply(chunk.clipIndex, fps_, media::kChannels, chunk.samples);
-        return sink_->Audio(chunk.samples.data(), int(chunk.samples.size() / media::kChannels),
-                            error);
+        fades_[chunk.clip].Apply(chunk.clipIndex, fps_, sound_, chunk.samples);
+        return sink_->Audio(chunk.samples.data(),
+                            int(chunk.samples.size() / size_t(sound_.channels)), error);
     }
 
     // The movie and the sheet are complete before either is moved into place.
@@ -314,6 +319,7 @@ class SequenceRender {
     RenderSummary* summary_;
     std::unique_ptr<Bundle> bundle_;
     media::Rational fps_;
+    media::SoundFormat sound_;
     int width_ = 0, height_ = 0;
     std::vector<std::unique_ptr<media::ClipReader>> readers_;
     std::vector<int64_t> clipFrames_;

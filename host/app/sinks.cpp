@@ -26,6 +26,7 @@ class MovieSink : public Sink {
         options.width = o.width;
         options.height = o.height;
         options.fps = o.fps;
+        options.sound = o.sound;
         options.preset = o.preset;
         options.crf = o.crf;
         options.format = format;

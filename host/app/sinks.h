@@ -25,6 +25,7 @@ struct SinkOptions {
     int width = 0;
     int height = 0;
     media::Rational fps;
+    media::SoundFormat sound;
     std::string preset = "veryfast";  // H.264 encoder preset
     int crf = 20;
 };
