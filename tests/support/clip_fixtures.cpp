@@ -56,7 +56,7 @@ std::vector<Frame> ReadAll(const std::string& path, int w, int h) {
     ClipReader::Options options;
     options.width = w;
     options.height = h;
-    options.fps = info.fps;  // every frame of the file, whatever its rate
+    options.fps = info.fps;                         // every frame of the file, whatever its rate
     options.stillSeconds = 1.0 / info.fps.Value();  // a picture file is one frame
     auto reader = ClipReader::Open(path, options, &error);
     EXPECT_TRUE(reader) << error;
