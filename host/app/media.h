@@ -110,7 +110,6 @@ class ClipReader {
     Damage DamageFound();
 
   private:
-    struct Decoder;
     ClipReader(std::string path, Options options, ClipInfo info);
     void Start();
     void Stop();

@@ -1,0 +1,333 @@
+// Decoding one clip on the reader's thread: packets demuxed and decoded,
+// pictures through the clip's filter graph (deinterlace, turn upright,
+// convert with the clip's own matrix, fit, retime by timestamps), sound
+// resampled onto a timeline that starts with the picture.
+#pragma once
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <deque>
+#include <string>
+
+#include "av_util.h"
+#include "clip_open.h"
+#include "media.h"
+
+extern "C" {
+#include <libavfilter/buffersink.h>
+#include <libavfilter/buffersrc.h>
+#include <libavutil/pixdesc.h>
+}
+
+namespace tavhost::media {
+
+struct ClipDecoder {
+    InputPtr fmt;
+    int video = -1;
+    int audio = -1;
+    CodecPtr vdec;
+    CodecPtr adec;
+    SwrPtr swr;
+    PacketPtr pkt{av_packet_alloc()};
+    GraphPtr graph;
+    AVFilterContext* src = nullptr;
+    AVFilterContext* sink = nullptr;
+    int graphW = 0, graphH = 0, graphFormat = -1;
+    int64_t startPts = 0;  // the video timeline's start, in the stream's time base
+    int64_t endPts = 0;    // its end, relative to the start
+    double videoStart = 0.0;
+    int64_t lastPts = -1;
+    bool eof = false;
+    bool flushed = false;
+    Damage damage;
+    int64_t decoded = 0;
+
+    // Pictures a replaced graph still held, served before the new graph's.
+    std::deque<AvFramePtr> drained;
+    // Sound at the output rate from sample `audioBase` on, interleaved stereo.
+    std::deque<float> sound;
+    int64_t audioBase = 0;
+    int64_t audioNext = -1;
+
+    const ClipReader::Options* options = nullptr;
+    const ClipInfo* info = nullptr;
+
+    bool Open(const std::string& path, const ClipReader::Options& o, const ClipInfo& i,
+              std::string* error) {
+        options = &o;
+        info = &i;
+        if (!OpenInput(path, &fmt, error)) return false;
+        video = av_find_best_stream(fmt.get(), AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);
+        if (video < 0) {
+            *error = "clip '" + path + "' has no video";
+            return false;
+        }
+        vdec = OpenDecoder(fmt->streams[video], error);
+        if (!vdec) {
+            *error = "clip '" + path + "': " + *error;
+            return false;
+        }
+        const AVStream* vs = fmt->streams[video];
+        startPts = vs->start_time != AV_NOPTS_VALUE ? vs->start_time : 0;
+        videoStart = Seconds(startPts, vs->time_base);
+        const double seconds = i.still ? o.stillSeconds : i.seconds;
+        endPts = std::max<int64_t>(1, std::llround(seconds / av_q2d(vs->time_base)));
+        audio = av_find_best_stream(fmt.get(), AVMEDIA_TYPE_AUDIO, -1, -1, nullptr, 0);
+        if (audio >= 0) {
+            std::string ignored;
+            adec = OpenDecoder(fmt->streams[audio], &ignored);
+            if (!adec) audio = -1;
+        }
+        return true;
+    }
+
+    // Target size of the picture inside the output frame, and where it sits.
+    void Placement(int* sw, int* sh) const {
+        const int ow = options->width, oh = options->height;
+        const double dw = info->width, dh = info->height;
+        if (options->fit == Fit::kStretch) {
+            *sw = ow;
+            *sh = oh;
+            return;
+        }
+        const double s =
+            options->fit == Fit::kPad ? std::min(ow / dw, oh / dh) : std::max(ow / dw, oh / dh);
+        *sw = std::max(1, int(std::lround(dw * s)));
+        *sh = std::max(1, int(std::lround(dh * s)));
+        // Within a pixel of its own size: not scaled, only padded or cut.
+        if (std::abs(*sw - dw) <= 1 && std::abs(*sh - dh) <= 1) {
+            *sw = int(dw);
+            *sh = int(dh);
+        }
+        if (options->fit == Fit::kPad) {
+            *sw = std::min(*sw, ow);
+            *sh = std::min(*sh, oh);
+        } else {
+            *sw = std::max(*sw, ow);
+            *sh = std::max(*sh, oh);
+        }
+    }
+
+    std::string GraphDescription(const AVFrame* f) const {
+        const AVStream* vs = fmt->streams[video];
+        const AVRational sar =
+            f->sample_aspect_ratio.num > 0 ? f->sample_aspect_ratio : AVRational{1, 1};
+        char buffer[512];
+        std::snprintf(buffer, sizeof buffer,
+                      "buffer=video_size=%dx%d:pix_fmt=%d:time_base=%d/%d:pixel_aspect=%d/%d",
+                      f->width, f->height, f->format, vs->time_base.num, vs->time_base.den, sar.num,
+                      sar.den);
+        std::string d = buffer;
+        if (info->interlaced) d += ",bwdif=mode=send_frame:deint=interlaced";
+        if (info->rotation == 90) d += ",transpose=clock";
+        if (info->rotation == 180) d += ",hflip,vflip";
+        if (info->rotation == 270) d += ",transpose=cclock";
+        int sw, sh;
+        Placement(&sw, &sh);
+        const int ow = options->width, oh = options->height;
+        std::snprintf(buffer, sizeof buffer,
+                      ",scale=w=%d:h=%d:flags=%s:in_color_matrix=%s:in_range=%s:out_range=full"
+                      ",format=pix_fmts=%s",
+                      sw, sh, options->fastScaling ? "fast_bilinear" : "bicubic",
+                      info->matrix.c_str(), info->range == "full" ? "full" : "limited",
+                      av_get_pix_fmt_name(AV_PIX_FMT_RGB32));
+        d += buffer;
+        if (sw != ow || sh != oh) {
+            if (options->fit == Fit::kPad)
+                std::snprintf(buffer, sizeof buffer, ",pad=w=%d:h=%d:x=%d:y=%d:color=black", ow, oh,
+                              (ow - sw) / 2, (oh - sh) / 2);
+            else
+                std::snprintf(buffer, sizeof buffer, ",crop=w=%d:h=%d", ow, oh);
+            d += buffer;
+        }
+        std::snprintf(buffer, sizeof buffer, ",setsar=1,fps=fps=%d/%d:start_time=0:round=near",
+                      options->fps.num, options->fps.den);
+        d += buffer;
+        d += ",buffersink";
+        return d;
+    }
+
+    bool BuildGraph(const AVFrame* f, std::string* error) {
+        graph.reset(avfilter_graph_alloc());
+        if (!graph) return false;
+        graph->nb_threads = 1;
+        AVFilterInOut* inputs = nullptr;
+        AVFilterInOut* outputs = nullptr;
+        const std::string description = GraphDescription(f);
+        int rc = avfilter_graph_parse2(graph.get(), description.c_str(), &inputs, &outputs);
+        avfilter_inout_free(&inputs);
+        avfilter_inout_free(&outputs);
+        if (rc >= 0) rc = avfilter_graph_config(graph.get(), nullptr);
+        if (rc < 0) {
+            *error = "cannot convert the picture: " + AvError(rc);
+            return false;
+        }
+        src = sink = nullptr;
+        for (unsigned i = 0; i < graph->nb_filters; ++i) {
+            AVFilterContext* c = graph->filters[i];
+            if (std::strcmp(c->filter->name, "buffer") == 0) src = c;
+            if (std::strcmp(c->filter->name, "buffersink") == 0) sink = c;
+        }
+        graphW = f->width;
+        graphH = f->height;
+        graphFormat = f->format;
+        return src && sink;
+    }
+
+    // Pictures out of the graph come one at a time, as they are asked for, so
+    // a long still or a gap in a variable-rate clip never piles up frames.
+    AvFramePtr TakePicture() {
+        if (!drained.empty()) {
+            AvFramePtr f = std::move(drained.front());
+            drained.pop_front();
+            return f;
+        }
+        if (!graph) return nullptr;
+        AvFramePtr out(av_frame_alloc());
+        if (av_buffersink_get_frame(sink, out.get()) < 0) return nullptr;
+        return out;
+    }
+
+    void PushPicture(AVFrame* frame) {
+        std::string ignored;
+        if (!graph || frame->width != graphW || frame->height != graphH ||
+            frame->format != graphFormat) {
+            // A new size or format mid-stream: what the old graph holds comes first.
+            if (graph) {
+                av_buffersrc_close(src, lastPts + 1, AV_BUFFERSRC_FLAG_PUSH);
+                while (AvFramePtr f = TakePicture()) drained.push_back(std::move(f));
+            }
+            if (!BuildGraph(frame, &ignored)) {
+                graph.reset();
+                return;
+            }
+        }
+        int64_t pts = frame->best_effort_timestamp;
+        pts = pts == AV_NOPTS_VALUE ? lastPts + 1 : pts - startPts;
+        if (pts <= lastPts) pts = lastPts + 1;  // timestamps must rise
+        lastPts = pts;
+        frame->pts = pts;
+        if (av_buffersrc_add_frame_flags(src, frame, AV_BUFFERSRC_FLAG_KEEP_REF) < 0)
+            NoteDamage(fmt->streams[video]->time_base, frame->best_effort_timestamp);
+    }
+
+    int Channels() const { return options->sound.channels; }
+    int64_t AudioEnd() const { return audioBase + int64_t(sound.size() / size_t(Channels())); }
+
+    void TakeAudio(AVFrame* frame) {
+        if (!swr) {
+            AVChannelLayout layout;
+            av_channel_layout_default(&layout, Channels());
+            SwrContext* s = nullptr;
+            const int rc = swr_alloc_set_opts2(&s, &layout, AV_SAMPLE_FMT_FLT, options->sound.rate,
+                                               &frame->ch_layout, AVSampleFormat(frame->format),
+                                               frame->sample_rate, 0, nullptr);
+            av_channel_layout_uninit(&layout);
+            if (rc < 0 || swr_init(s) < 0) {
+                swr_free(&s);
+                audio = -1;
+                return;
+            }
+            swr.reset(s);
+            const AVStream* as = fmt->streams[audio];
+            const double t =
+                frame->pts == AV_NOPTS_VALUE
+                    ? (as->start_time == AV_NOPTS_VALUE ? 0.0
+                                                        : Seconds(as->start_time, as->time_base))
+                    : Seconds(frame->pts, as->time_base);
+            audioNext = int64_t(std::llround((t - videoStart) * options->sound.rate));
+        }
+        const int capacity = swr_get_out_samples(swr.get(), frame->nb_samples);
+        std::vector<float> out(size_t(std::max(capacity, 0)) * size_t(Channels()));
+        uint8_t* outPlanes[1] = {reinterpret_cast<uint8_t*>(out.data())};
+        const int n =
+            swr_convert(swr.get(), outPlanes, capacity,
+                        const_cast<const uint8_t**>(frame->extended_data), frame->nb_samples);
+        if (n > 0) Append(out.data(), n);
+    }
+
+    // Places `n` samples at audioNext on the sound timeline (before the
+    // picture's start they are dropped; a gap is filled with silence).
+    void Append(const float* data, int n) {
+        int64_t at = audioNext;
+        audioNext += n;
+        if (at < audioBase) {
+            const int64_t skip = std::min<int64_t>(audioBase - at, n);
+            data += skip * Channels();
+            n -= int(skip);
+            at += skip;
+        }
+        if (n <= 0) return;
+        const size_t channels = size_t(Channels());
+        if (at > AudioEnd()) sound.insert(sound.end(), size_t(at - AudioEnd()) * channels, 0.0f);
+        sound.insert(sound.end(), data, data + size_t(n) * channels);
+    }
+
+    void NoteDamage(AVRational tb, int64_t pts) {
+        ++damage.errors;
+        if (damage.firstAt < 0)
+            damage.firstAt =
+                pts == AV_NOPTS_VALUE ? 0.0 : std::max(0.0, Seconds(pts - startPts, tb));
+    }
+
+    void Drain(AVCodecContext* ctx, bool isVideo) {
+        for (;;) {
+            AvFramePtr frame(av_frame_alloc());
+            const int rc = avcodec_receive_frame(ctx, frame.get());
+            if (rc == AVERROR(EAGAIN) || rc == AVERROR_EOF) return;
+            if (rc < 0) {
+                if (isVideo) NoteDamage(fmt->streams[video]->time_base, AV_NOPTS_VALUE);
+                return;
+            }
+            if (isVideo) {
+                ++decoded;
+                if (frame->decode_error_flags || (frame->flags & AV_FRAME_FLAG_CORRUPT))
+                    NoteDamage(fmt->streams[video]->time_base, frame->best_effort_timestamp);
+                PushPicture(frame.get());
+            } else {
+                TakeAudio(frame.get());
+            }
+        }
+    }
+
+    void Send(AVCodecContext* ctx, const AVPacket* packet, bool isVideo) {
+        const int rc = avcodec_send_packet(ctx, packet);
+        if (rc < 0 && rc != AVERROR(EAGAIN) && rc != AVERROR_EOF && isVideo && packet)
+            NoteDamage(fmt->streams[video]->time_base, packet->pts);
+        Drain(ctx, isVideo);
+    }
+
+    // Reads and decodes one more packet; false once everything is decoded.
+    bool More() {
+        if (flushed) return false;
+        if (!eof) {
+            const int rc = av_read_frame(fmt.get(), pkt.get());
+            if (rc >= 0) {
+                if (pkt->stream_index == video)
+                    Send(vdec.get(), pkt.get(), true);
+                else if (pkt->stream_index == audio && adec)
+                    Send(adec.get(), pkt.get(), false);
+                av_packet_unref(pkt.get());
+                return true;
+            }
+            if (rc != AVERROR_EOF) NoteDamage(fmt->streams[video]->time_base, AV_NOPTS_VALUE);
+            eof = true;
+        }
+        Send(vdec.get(), nullptr, true);
+        if (adec) Send(adec.get(), nullptr, false);
+        // The clip's end: the rate filter fills the timeline up to it.
+        if (graph) av_buffersrc_close(src, std::max(endPts, lastPts + 1), 0);
+        // Pictures the decoder refused, on top of those the file lacks.
+        damage.lostFrames = info->damage.lostFrames + std::max<int64_t>(0, info->packets - decoded);
+        damage.errors += info->damage.errors;
+        damage.cutShort = info->damage.cutShort;
+        if (info->damage.firstAt >= 0 &&
+            (damage.firstAt < 0 || info->damage.firstAt < damage.firstAt))
+            damage.firstAt = info->damage.firstAt;
+        flushed = true;
+        return false;
+    }
+};
+
+}  // namespace tavhost::media
