@@ -56,7 +56,9 @@ class SequenceRender {
     bool Run(std::string* error) {
         if (!CheckOutputs(error)) return false;
         bundle_ = Bundle::Open(job_.bundle, error);
-        if (!bundle_) return false;
+        // A bundle name that names no bundle is a bad value; a file that is
+        // no bundle is a failure.
+        if (!bundle_) return job_.bundle.find('/') == std::string::npos ? Mistake() : false;
         if (!CheckVariant(*bundle_, job_, error)) {
             summary_->usageMistake = true;
             return false;
