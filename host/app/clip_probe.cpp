@@ -2,6 +2,7 @@
 // the picture's shape and colour, and what is missing from the file.
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <vector>
 
 #include "clip_open.h"
@@ -56,11 +57,21 @@ int RotationOf(const AVStream* stream) {
     return degrees < 0 ? degrees + 360 : degrees;
 }
 
+// An enum field as the file gave it: damaged files carry values outside the
+// enumeration, which must not be loaded as the enum type.
+template <class E>
+int Raw(const E& field) {
+    static_assert(sizeof(E) == sizeof(int));
+    int value;
+    std::memcpy(&value, &field, sizeof value);
+    return value;
+}
+
 // The matrix and range a clip is read with: its tags, or, untagged, what
 // players assume (BT.709 from 720 lines up, BT.601 below; full range for
 // JPEG-style formats).
 void ColourOf(const AVCodecParameters* par, ClipInfo* info) {
-    switch (par->color_space) {
+    switch (Raw(par->color_space)) {
         case AVCOL_SPC_BT709:
             info->matrix = "bt709";
             break;
@@ -81,15 +92,17 @@ void ColourOf(const AVCodecParameters* par, ClipInfo* info) {
         default:
             info->matrix = par->height >= 720 ? "bt709" : "bt601";
     }
-    const auto format = AVPixelFormat(par->format);
+    const int format = par->format;
     const bool jpegStyle = format == AV_PIX_FMT_YUVJ420P || format == AV_PIX_FMT_YUVJ422P ||
                            format == AV_PIX_FMT_YUVJ444P || format == AV_PIX_FMT_YUVJ440P ||
                            format == AV_PIX_FMT_YUVJ411P;
-    if (par->color_range == AVCOL_RANGE_JPEG || (par->color_range != AVCOL_RANGE_MPEG && jpegStyle))
+    const int range = Raw(par->color_range);
+    if (range == AVCOL_RANGE_JPEG || (range != AVCOL_RANGE_MPEG && jpegStyle))
         info->range = "full";
     else
         info->range = "limited";
-    info->hdr = par->color_trc == AVCOL_TRC_SMPTE2084 || par->color_trc == AVCOL_TRC_ARIB_STD_B67;
+    const int trc = Raw(par->color_trc);
+    info->hdr = trc == AVCOL_TRC_SMPTE2084 || trc == AVCOL_TRC_ARIB_STD_B67;
 }
 
 bool IsStillFormat(const AVFormatContext* fmt) {
@@ -207,7 +220,7 @@ bool Probe(const std::string& path, ClipInfo* info, std::string* error) {
     }
     info->rotation = RotationOf(vs);
     info->interlaced =
-        par->field_order != AV_FIELD_UNKNOWN && par->field_order != AV_FIELD_PROGRESSIVE;
+        Raw(par->field_order) != AV_FIELD_UNKNOWN && Raw(par->field_order) != AV_FIELD_PROGRESSIVE;
     ColourOf(par, info);
     // Display size: square pixels, then turned upright.
     const AVRational sar = av_guess_sample_aspect_ratio(fmt.get(), vs, nullptr);
