@@ -1,0 +1,283 @@
+// A frei0r plug-in that hosts one transition bundle: MLT (Kdenlive, melt) and
+// GStreamer load it, and it drives the real bundle through the host runtime:
+// GetInfo and Initialize when made, DoFrame for every frame, Terminate when
+// destroyed. boxscatter is a two-input mixer; the reveals and conceals are
+// one-input filters. Built once per bundle with TAV_F0R_BUNDLE set.
+#include <dlfcn.h>
+
+extern "C" {
+#include <frei0r.h>
+}
+
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <memory>
+#include <mutex>
+#include <new>
+#include <string>
+
+#include "host.h"
+#include "instance.h"
+#include "loaded_bundle.h"
+
+#ifndef TAV_F0R_BUNDLE
+#error "TAV_F0R_BUNDLE names the bundle this plug-in hosts"
+#endif
+
+namespace {
+
+namespace fs = std::filesystem;
+using tavhost::Host;
+using tavhost::TransitionInstance;
+
+constexpr const char* kBundle = TAV_F0R_BUNDLE;
+const bool kMixer = std::strcmp(kBundle, "boxscatter") == 0;
+
+// The transition's length in DoFrame's numbering: progress p is frame
+// round(p * kSteps) - 1 of kSteps, so p = 1 is exactly the last frame.
+constexpr int32_t kSteps = 100000;
+
+std::unique_ptr<tavhost::Bundle> gBundle;
+// rand() is one sequence for the whole process: a frame's pattern is seeded
+// from its own time and drawn with no other instance in between.
+std::mutex gRandMutex;
+
+// The bundle: beside this plug-in's installed folder (lib/frei0r-1 ->
+// lib/tav/bundles), in TAV_PLUGIN_PATH, or in the build tree.
+bool LoadBundle() {
+    if (gBundle) return true;
+    std::string error;
+    Dl_info self{};
+    if (dladdr(reinterpret_cast<void*>(&LoadBundle), &self) && self.dli_fname) {
+        const fs::path beside = fs::path(self.dli_fname).parent_path() / ".." / "tav" / "bundles" /
+                                (std::string(kBundle) + ".so");
+        std::error_code ec;
+        if (fs::exists(beside, ec))
+            gBundle = tavhost::Bundle::Open(beside.lexically_normal().string(), &error);
+    }
+    if (!gBundle) gBundle = tavhost::Bundle::Open(kBundle, &error);
+    return gBundle != nullptr;
+}
+
+// Box sizes 2, 4, 8, 16 are variants 1 to 4. The parameter is a frei0r
+// double: 0..1 spread over the four sizes, or the size itself in pixels.
+int16_t VariantOf(double boxSize) {
+    if (boxSize > 1.0) {
+        const double log2 = std::log2(std::clamp(boxSize, 2.0, 16.0));
+        return int16_t(std::lround(log2));
+    }
+    return int16_t(1 + std::lround(std::clamp(boxSize, 0.0, 1.0) * 3.0));
+}
+
+// The seed: a frei0r double, 0..1 spread over the 32-bit seeds, or a whole
+// number above 1 taken as it is.
+uint32_t SeedOf(double seed) {
+    if (seed > 1.0) return uint32_t(std::min(seed, 4294967295.0));
+    return uint32_t(std::clamp(seed, 0.0, 1.0) * 4294967295.0);
+}
+
+// frei0r's RGBA8888 (bytes R, G, B, A) to the worlds' 0xAARRGGBB and back.
+inline uint32_t SwapRedBlue(uint32_t p) {
+    return (p & 0xFF00FF00u) | ((p >> 16) & 0xFFu) | ((p & 0xFFu) << 16);
+}
+
+void CopyIn(const uint32_t* from, PixMap& to, unsigned width, unsigned height) {
+    for (unsigned y = 0; y < height; ++y) {
+        uint32_t* row = TavPixelRow(to, int(y));
+        const uint32_t* src = from + size_t(y) * width;
+        for (unsigned x = 0; x < width; ++x) row[x] = SwapRedBlue(src[x]);
+    }
+}
+
+// The inputs of the frame being made, lent to the bundle as its source frames.
+class Inputs : public tavhost::FrameProvider {
+  public:
+    const uint32_t* first = nullptr;
+    const uint32_t* second = nullptr;
+    int32_t firstNumber = 0;
+    int32_t secondNumber = 0;
+    unsigned width = 0, height = 0;
+
+    TavPluginResult ProvideFrame(int32_t number, bool, PixMap& picture, std::vector<float>& audio,
+                                 int16_t& volume) override {
+        const uint32_t* frame = number == firstNumber    ? first
+                                : number == secondNumber ? second
+                                                         : nullptr;
+        const int w = picture.bounds.right - picture.bounds.left;
+        const int h = picture.bounds.bottom - picture.bounds.top;
+        if (!frame || unsigned(w) != width || unsigned(h) != height)
+            return kPluginCantGetNeededFrame;
+        CopyIn(frame, picture, width, height);
+        audio.clear();  // frei0r carries no sound
+        volume = 255;
+        return kPluginOK;
+    }
+};
+
+struct Plugin {
+    unsigned width, height;
+    double progress = 0.0;
+    double boxSize = 0.667;  // 8 px, the bundles' default variant 3
+    double seed = 0.0;
+    Host host;
+    Inputs inputs;
+    std::unique_ptr<TransitionInstance> inst;
+    int16_t variant = 0;
+
+    Plugin(unsigned w, unsigned h) : width(w), height(h) {
+        host.SetProvider(&inputs);
+        inputs.width = w;
+        inputs.height = h;
+    }
+    ~Plugin() { inst.reset(); }  // Terminate while the host is still here
+
+    // An instance of the variant the box size asks for, started.
+    bool Ready() {
+        const int16_t wanted = VariantOf(boxSize);
+        if (inst && variant == wanted) return true;
+        inst.reset();
+        inst = std::make_unique<TransitionInstance>(*gBundle, host, wanted);
+        tavhost::TransitionTiming timing;
+        if (inst->Describe(0.5f, &timing) != kPluginOK || inst->Initialize() != kPluginOK) {
+            inst.reset();
+            return false;
+        }
+        inst->SetLength(kSteps);
+        variant = wanted;
+        return true;
+    }
+
+    void Update(double time, const uint32_t* in1, const uint32_t* in2, uint32_t* out) {
+        const size_t pixels = size_t(width) * height;
+        const uint32_t* from = in1;
+        const uint32_t* to = kMixer ? in2 : in1;
+        if (!out || !from || !to) return;
+        const double p = std::clamp(progress, 0.0, 1.0);
+        // Before the transition begins the mix is its first input as it is.
+        if (kMixer && p <= 0.0) {
+            std::memcpy(out, from, pixels * 4);
+            return;
+        }
+        GWorldPtr world = host.EnsureOutputWorld(int32_t(width), int32_t(height));
+        if (!world || !Ready()) {
+            std::memcpy(out, kMixer && p >= 0.5 ? to : from, pixels * 4);
+            return;
+        }
+        const int32_t renderFrame = int32_t(std::lround(p * kSteps)) - 1;
+        const int32_t startFrame = 1;
+        inputs.first = from;
+        inputs.second = to;
+        inputs.firstNumber = startFrame + renderFrame;
+        inputs.secondNumber = startFrame + renderFrame + kSteps;
+        const Rect frameRect = {0, 0, int16_t(height), int16_t(width)};
+        {
+            std::lock_guard lock(gRandMutex);
+            std::srand(unsigned(SeedOf(seed) * 2654435761u ^
+                                uint32_t(std::llround(time * 1000.0)) * 40503u));
+            host.ClearOutputAudio(0);
+            inst->DoFrame(startFrame, renderFrame, kSteps, frameRect, true);
+        }
+        host.ClearProblems();
+        PixMap& pm = **GetGWorldPixMap(world);
+        for (unsigned y = 0; y < height; ++y) {
+            const uint32_t* row = TavPixelRow(pm, int(y));
+            uint32_t* dst = out + size_t(y) * width;
+            for (unsigned x = 0; x < width; ++x) dst[x] = SwapRedBlue(row[x]);
+        }
+    }
+};
+
+struct ParamInfo {
+    const char* name;
+    const char* explanation;
+};
+constexpr ParamInfo kParams[] = {
+    {"progress", "How far the transition has gone, 0 (not begun) to 1 (complete)"},
+    {"box size", "Side of the boxes: 0 is 2 pixels, 0.33 is 4, 0.67 is 8, 1 is 16 (or the pixels)"},
+    {"seed", "Seed of the box pattern: the same seed and time give the same frame"},
+};
+
+}  // namespace
+
+extern "C" {
+
+__attribute__((visibility("default"))) int f0r_init(void) {
+    return LoadBundle() ? 1 : 0;
+}
+
+__attribute__((visibility("default"))) void f0r_deinit(void) {
+    gBundle.reset();
+}
+
+__attribute__((visibility("default"))) void f0r_get_plugin_info(f0r_plugin_info_t* info) {
+    info->name = kBundle;
+    info->author = "tav";
+    info->plugin_type = kMixer ? F0R_PLUGIN_TYPE_MIXER2 : F0R_PLUGIN_TYPE_FILTER;
+    info->color_model = F0R_COLOR_MODEL_RGBA8888;
+    info->frei0r_version = FREI0R_MAJOR_VERSION;
+    info->major_version = 1;
+    info->minor_version = 0;
+    info->num_params = 3;
+    info->explanation =
+        kMixer ? "Boxes of the second clip replace boxes of the first, at random"
+        : std::strstr(kBundle, "reveal")
+            ? (std::strstr(kBundle, "white") ? "The clip is revealed box by box out of white"
+                                             : "The clip is revealed box by box out of black")
+            : (std::strstr(kBundle, "white") ? "The clip is covered box by box with white"
+                                             : "The clip is covered box by box with black");
+}
+
+__attribute__((visibility("default"))) void f0r_get_param_info(f0r_param_info_t* info, int index) {
+    if (index < 0 || index >= 3) return;
+    info->name = kParams[index].name;
+    info->type = F0R_PARAM_DOUBLE;
+    info->explanation = kParams[index].explanation;
+}
+
+__attribute__((visibility("default"))) f0r_instance_t f0r_construct(unsigned int width,
+                                                                    unsigned int height) {
+    if (!gBundle || width == 0 || height == 0 || width > 16384 || height > 16384) return nullptr;
+    return new (std::nothrow) Plugin(width, height);
+}
+
+__attribute__((visibility("default"))) void f0r_destruct(f0r_instance_t instance) {
+    delete static_cast<Plugin*>(instance);
+}
+
+__attribute__((visibility("default"))) void f0r_set_param_value(f0r_instance_t instance,
+                                                                f0r_param_t param, int index) {
+    auto* p = static_cast<Plugin*>(instance);
+    if (!p || !param) return;
+    const double v = *static_cast<const f0r_param_double*>(param);
+    if (!std::isfinite(v)) return;
+    if (index == 0) p->progress = v;
+    if (index == 1) p->boxSize = v;
+    if (index == 2) p->seed = v;
+}
+
+__attribute__((visibility("default"))) void f0r_get_param_value(f0r_instance_t instance,
+                                                                f0r_param_t param, int index) {
+    auto* p = static_cast<Plugin*>(instance);
+    if (!p || !param) return;
+    auto* out = static_cast<f0r_param_double*>(param);
+    if (index == 0) *out = p->progress;
+    if (index == 1) *out = p->boxSize;
+    if (index == 2) *out = p->seed;
+}
+
+__attribute__((visibility("default"))) void f0r_update(f0r_instance_t instance, double time,
+                                                       const uint32_t* inframe,
+                                                       uint32_t* outframe) {
+    if (auto* p = static_cast<Plugin*>(instance)) p->Update(time, inframe, inframe, outframe);
+}
+
+__attribute__((visibility("default"))) void f0r_update2(f0r_instance_t instance, double time,
+                                                        const uint32_t* in1, const uint32_t* in2,
+                                                        const uint32_t*, uint32_t* outframe) {
+    if (auto* p = static_cast<Plugin*>(instance)) p->Update(time, in1, in2, outframe);
+}
+
+}  // extern "C"

@@ -1,0 +1,211 @@
+// The frei0r plug-ins loaded as a frei0r host loads them: plug-in and
+// parameter info, instances at several sizes, frames at several progress
+// values; pixels at the ends and in between, repeatability by seed and time,
+// and Kdenlive's descriptions checked against the plug-ins' own parameters.
+#include <dlfcn.h>
+#include <gtest/gtest.h>
+
+extern "C" {
+#include <frei0r.h>
+}
+
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace {
+
+// One plug-in's entry points.
+struct Plugin {
+    void* handle = nullptr;
+    decltype(&f0r_init) init;
+    decltype(&f0r_deinit) deinit;
+    decltype(&f0r_get_plugin_info) info;
+    decltype(&f0r_get_param_info) paramInfo;
+    decltype(&f0r_construct) construct;
+    decltype(&f0r_destruct) destruct;
+    decltype(&f0r_set_param_value) set;
+    decltype(&f0r_get_param_value) get;
+    decltype(&f0r_update) update;
+    decltype(&f0r_update2) update2;
+
+    explicit Plugin(const std::string& name) {
+        const std::string path = std::string(TAV_FREI0R_DIR) + "/" + name + ".so";
+        handle = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+        if (!handle) return;
+        auto sym = [&](const char* s) { return dlsym(handle, s); };
+        init = reinterpret_cast<decltype(init)>(sym("f0r_init"));
+        deinit = reinterpret_cast<decltype(deinit)>(sym("f0r_deinit"));
+        info = reinterpret_cast<decltype(info)>(sym("f0r_get_plugin_info"));
+        paramInfo = reinterpret_cast<decltype(paramInfo)>(sym("f0r_get_param_info"));
+        construct = reinterpret_cast<decltype(construct)>(sym("f0r_construct"));
+        destruct = reinterpret_cast<decltype(destruct)>(sym("f0r_destruct"));
+        set = reinterpret_cast<decltype(set)>(sym("f0r_set_param_value"));
+        get = reinterpret_cast<decltype(get)>(sym("f0r_get_param_value"));
+        update = reinterpret_cast<decltype(update)>(sym("f0r_update"));
+        update2 = reinterpret_cast<decltype(update2)>(sym("f0r_update2"));
+    }
+    ~Plugin() {
+        if (handle) dlclose(handle);
+    }
+};
+
+constexpr uint32_t kWhite = 0xFFFFFFFFu, kBlack = 0xFF000000u;
+
+std::vector<uint32_t> Picture(unsigned w, unsigned h, uint32_t salt) {
+    std::vector<uint32_t> p(size_t(w) * h);
+    for (size_t i = 0; i < p.size(); ++i)
+        p[i] = 0xFF000000u | ((uint32_t(i) * 2654435761u ^ salt) & 0x7F7F7Fu) | 0x202020u;
+    return p;
+}
+
+class Frei0r : public ::testing::TestWithParam<std::string> {
+  protected:
+    void SetUp() override {
+        plugin_ = std::make_unique<Plugin>(GetParam());
+        ASSERT_NE(plugin_->handle, nullptr) << dlerror();
+        ASSERT_EQ(plugin_->init(), 1);
+        f0r_plugin_info_t info{};
+        plugin_->info(&info);
+        mixer_ = info.plugin_type == F0R_PLUGIN_TYPE_MIXER2;
+    }
+    void TearDown() override { plugin_->deinit(); }
+
+    // One frame at `progress`, `seed`, `time` from the inputs a and b.
+    std::vector<uint32_t> Render(f0r_instance_t inst, unsigned w, unsigned h, double progress,
+                                 double seed, double time, const std::vector<uint32_t>& a,
+                                 const std::vector<uint32_t>& b) {
+        plugin_->set(inst, &progress, 0);
+        plugin_->set(inst, &seed, 2);
+        std::vector<uint32_t> out(size_t(w) * h, 0x12345678u);
+        if (mixer_)
+            plugin_->update2(inst, time, a.data(), b.data(), nullptr, out.data());
+        else
+            plugin_->update(inst, time, a.data(), out.data());
+        return out;
+    }
+
+    std::unique_ptr<Plugin> plugin_;
+    bool mixer_ = false;
+};
+
+TEST_P(Frei0r, DescribesItself) {
+    f0r_plugin_info_t info{};
+    plugin_->info(&info);
+    EXPECT_EQ(std::string(info.name), GetParam());
+    EXPECT_EQ(info.plugin_type,
+              GetParam() == "boxscatter" ? F0R_PLUGIN_TYPE_MIXER2 : F0R_PLUGIN_TYPE_FILTER);
+    EXPECT_EQ(info.color_model, F0R_COLOR_MODEL_RGBA8888);
+    EXPECT_EQ(info.frei0r_version, FREI0R_MAJOR_VERSION);
+    ASSERT_EQ(info.num_params, 3);
+    const char* names[] = {"progress", "box size", "seed"};
+    for (int i = 0; i < 3; ++i) {
+        f0r_param_info_t p{};
+        plugin_->paramInfo(&p, i);
+        EXPECT_EQ(std::string(p.name), names[i]);
+        EXPECT_EQ(p.type, F0R_PARAM_DOUBLE);
+        EXPECT_NE(p.explanation, nullptr);
+    }
+}
+
+TEST_P(Frei0r, EndsAreExactAndTheMiddleMixes) {
+    const bool reveal = GetParam().find("reveal") != std::string::npos;
+    const bool white = GetParam().find("white") != std::string::npos;
+    for (const auto& [w, h] : {std::pair{64u, 48u}, std::pair{33u, 17u}, std::pair{1u, 1u}}) {
+        f0r_instance_t inst = plugin_->construct(w, h);
+        ASSERT_NE(inst, nullptr);
+        const auto a = Picture(w, h, 1), b = Picture(w, h, 0x5A5A5A);
+        const uint32_t fill = white ? kWhite : kBlack;
+        const std::vector<uint32_t> solid(size_t(w) * h, fill);
+        // Progress 0: the first input (a reveal's fill); 1: the second (a reveal's clip).
+        const auto start = Render(inst, w, h, 0.0, 3, 1.0, a, b);
+        const auto end = Render(inst, w, h, 1.0, 3, 1.0, a, b);
+        if (mixer_) {
+            EXPECT_EQ(start, a);
+            EXPECT_EQ(end, b);
+        } else {
+            EXPECT_EQ(start, reveal ? solid : a);
+            EXPECT_EQ(end, reveal ? a : solid);
+        }
+        if (w * h > 100) {
+            const auto mid = Render(inst, w, h, 0.5, 3, 1.0, a, b);
+            const auto& from = mixer_ ? a : (reveal ? solid : a);
+            const auto& to = mixer_ ? b : (reveal ? a : solid);
+            size_t fromCount = 0, toCount = 0;
+            for (size_t i = 0; i < mid.size(); ++i) {
+                fromCount += mid[i] == from[i];
+                toCount += mid[i] == to[i];
+            }
+            EXPECT_GT(fromCount, mid.size() / 5) << w << "x" << h;
+            EXPECT_GT(toCount, mid.size() / 5) << w << "x" << h;
+            EXPECT_EQ(fromCount + toCount, mid.size());
+        }
+        plugin_->destruct(inst);
+    }
+}
+
+TEST_P(Frei0r, PatternDependsOnlyOnSeedAndTime) {
+    const unsigned w = 96, h = 64;
+    f0r_instance_t one = plugin_->construct(w, h);
+    f0r_instance_t two = plugin_->construct(w, h);
+    const auto a = Picture(w, h, 7), b = Picture(w, h, 99);
+    const auto first = Render(one, w, h, 0.4, 11, 2.0, a, b);
+    // Other frames asked in between, on another instance too, then the same again.
+    Render(one, w, h, 0.7, 11, 3.0, a, b);
+    Render(two, w, h, 0.4, 11, 5.0, a, b);
+    EXPECT_EQ(Render(one, w, h, 0.4, 11, 2.0, a, b), first);
+    EXPECT_EQ(Render(two, w, h, 0.4, 11, 2.0, a, b), first);
+    EXPECT_NE(Render(one, w, h, 0.4, 12, 2.0, a, b), first);
+    // Seeds within 0..1, as an editor's slider gives them, differ too.
+    EXPECT_NE(Render(one, w, h, 0.4, 0.25, 2.0, a, b), Render(one, w, h, 0.4, 0.5, 2.0, a, b));
+    EXPECT_NE(Render(one, w, h, 0.4, 11, 2.04, a, b), first);
+    // Another box size, another pattern.
+    double big = 1.0;
+    plugin_->set(one, &big, 1);
+    EXPECT_NE(Render(one, w, h, 0.4, 11, 2.0, a, b), first);
+    plugin_->destruct(one);
+    plugin_->destruct(two);
+}
+
+// Kdenlive's description of the plug-in names its parameters with the same
+// names, ranges and defaults as the plug-in itself.
+TEST_P(Frei0r, KdenliveDescriptionMatches) {
+    const std::string kind = mixer_ ? "transitions" : "effects";
+    std::ifstream in(std::string(TAV_KDENLIVE_DIR) + "/" + kind + "/frei0r_" + GetParam() + ".xml");
+    ASSERT_TRUE(in) << kind;
+    std::stringstream ss;
+    ss << in.rdbuf();
+    const std::string xml = ss.str();
+    EXPECT_NE(xml.find("tag=\"frei0r." + GetParam() + "\""), std::string::npos);
+    f0r_instance_t inst = plugin_->construct(8, 8);
+    for (int i = 0; i < 3; ++i) {
+        f0r_param_info_t p{};
+        plugin_->paramInfo(&p, i);
+        const size_t at = xml.find("name=\"" + std::string(p.name) + "\"");
+        ASSERT_NE(at, std::string::npos) << p.name;
+        const std::string tag = xml.substr(at, xml.find('>', at) - at);
+        auto attr = [&](const std::string& key) {
+            const size_t k = tag.find(key + "=\"");
+            return k == std::string::npos
+                       ? std::string("?")
+                       : tag.substr(k + key.size() + 2,
+                                    tag.find('"', k + key.size() + 2) - k - key.size() - 2);
+        };
+        EXPECT_EQ(attr("min"), "0") << p.name;
+        EXPECT_EQ(attr("max"), "1") << p.name;
+        double value = -1;
+        plugin_->get(inst, &value, i);
+        // An animated default starts with its value at the first frame.
+        std::string def = attr("default");
+        if (def.rfind("0=", 0) == 0) def = def.substr(2, def.find(';') - 2);
+        EXPECT_DOUBLE_EQ(std::stod(def), value) << p.name;
+    }
+    plugin_->destruct(inst);
+}
+
+INSTANTIATE_TEST_SUITE_P(Plugins, Frei0r,
+                         ::testing::Values("boxscatter", "boxrevealwhite", "boxrevealblack",
+                                           "boxconcealwhite", "boxconcealblack"));
+
+}  // namespace
