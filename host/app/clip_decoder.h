@@ -196,7 +196,11 @@ struct ClipDecoder {
             // A new size or format mid-stream: what the old graph holds comes first.
             if (graph) {
                 av_buffersrc_close(src, lastPts + 1, AV_BUFFERSRC_FLAG_PUSH);
-                while (AvFramePtr f = TakePicture()) drained.push_back(std::move(f));
+                for (;;) {
+                    AvFramePtr f(av_frame_alloc());
+                    if (av_buffersink_get_frame(sink, f.get()) < 0) break;
+                    drained.push_back(std::move(f));
+                }
             }
             if (!BuildGraph(frame, &ignored)) {
                 graph.reset();

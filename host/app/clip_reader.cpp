@@ -1,5 +1,6 @@
 // The reader: a decoding thread per clip that keeps a few frames ahead.
 #include <algorithm>
+#include <chrono>
 #include <cstring>
 
 #include "clip_decoder.h"
@@ -61,6 +62,14 @@ void ClipReader::Stop() {
 }
 
 void ClipReader::Run() {
+    Decode();
+    // However decoding ended, waiters learn it is over.
+    std::lock_guard lock(mutex_);
+    done_ = true;
+    changed_.notify_all();
+}
+
+void ClipReader::Decode() {
     ClipDecoder dec;
     std::string error;
     if (!dec.Open(path_, options_, info_, &error)) {
@@ -75,6 +84,7 @@ void ClipReader::Run() {
     AvFramePtr last, ahead;
     bool videoEnded = false;
     auto stopping = [&] {
+        if (options_.cancel && *options_.cancel) return true;
         std::lock_guard lock(mutex_);
         return stop_;
     };
@@ -148,9 +158,7 @@ void ClipReader::Run() {
         changed_.notify_all();
     }
     // The rest of the file, so damage after the last frame served is counted too.
-    while (dec.More()) {
-        std::lock_guard lock(mutex_);
-        if (stop_) return;
+    while (!stopping() && dec.More()) {
     }
     std::lock_guard lock(mutex_);
     damage_ = dec.damage;
@@ -173,7 +181,15 @@ const Frame* ClipReader::Get(int64_t index, std::string* error) {
     }
     std::unique_lock lock(mutex_);
     for (;;) {
-        changed_.wait(lock, [&] { return !queue_.empty() || done_; });
+        // Waits in short steps, so an interrupt is seen even while the
+        // decoding thread is busy with a damaged stretch of the file.
+        while (!changed_.wait_for(lock, std::chrono::milliseconds(100),
+                                  [&] { return !queue_.empty() || done_; })) {
+            if (options_.cancel && *options_.cancel) {
+                *error = "interrupted";
+                return nullptr;
+            }
+        }
         if (queue_.empty()) {
             if (!threadError_.empty()) *error = threadError_;
             return nullptr;

@@ -3,6 +3,7 @@
 // cut into one chunk per output frame; movies (H.264 + AAC), PNG files.
 #pragma once
 
+#include <atomic>
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
@@ -92,6 +93,9 @@ class ClipReader {
         double stillSeconds = 5.0;
         bool fastScaling = false;
         int lookahead = 6;
+        // When set and raised (by a signal), reading stops: Get returns null
+        // with "interrupted" and the decoding thread ends.
+        const std::atomic<bool>* cancel = nullptr;
     };
     static std::unique_ptr<ClipReader> Open(const std::string& path, const Options& options,
                                             std::string* error);
@@ -114,6 +118,7 @@ class ClipReader {
     void Start();
     void Stop();
     void Run();
+    void Decode();
 
     std::string path_;
     Options options_;

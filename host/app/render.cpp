@@ -133,6 +133,7 @@ class SequenceRender {
         options.fit = job_.fit;
         options.stillSeconds = job_.stillSeconds;
         options.fastScaling = job_.preview;
+        options.cancel = &gInterrupted;
         for (size_t i = 0; i < job_.clips.size() && i < 2; ++i) {
             readers_.push_back(media::ClipReader::Open(job_.clips[i], infos[i], options, error));
             if (!readers_.back()) return false;
