@@ -1,0 +1,126 @@
+// The frei0r plug-ins in real editors' engines: melt (MLT, as Kdenlive uses
+// it) mixes two clips with boxscatter and opens a clip with a reveal;
+// GStreamer runs the filter and the mixer in a pipeline.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+
+#include "support/clip_fixtures.h"
+
+namespace fs = std::filesystem;
+using tavhost::media::Frame;
+
+namespace tavtest {
+namespace {
+
+constexpr int kW2 = 160, kH2 = 96;
+
+bool Shell(const std::string& cmd) {
+    const std::string env = std::string("FREI0R_PATH=") + TAV_FREI0R_DIR +
+                            " GST_REGISTRY=" + fs::temp_directory_path().string() +
+                            "/tav-gst-registry-" + std::to_string(getpid()) + ".bin ";
+    return std::system((env + cmd + " >/dev/null 2>&1").c_str()) == 0;
+}
+
+// Mean difference per channel between two frames.
+double Difference(const Frame& a, const Frame& b) {
+    double sum = 0;
+    for (size_t i = 0; i < a.pixels.size(); ++i)
+        for (int shift = 0; shift <= 16; shift += 8)
+            sum +=
+                std::abs(int((a.pixels[i] >> shift) & 0xFF) - int((b.pixels[i] >> shift) & 0xFF));
+    return sum / double(a.pixels.size() * 3);
+}
+
+// Share of pixels close to `colour` (0xRRGGBB).
+double Share(const Frame& f, uint32_t colour) {
+    size_t n = 0;
+    for (uint32_t p : f.pixels) {
+        int d = 0;
+        for (int shift = 0; shift <= 16; shift += 8)
+            d += std::abs(int((p >> shift) & 0xFF) - int((colour >> shift) & 0xFF));
+        n += d < 60;
+    }
+    return double(n) / double(f.pixels.size());
+}
+
+class Editors : public ::testing::Test {
+  protected:
+    static void SetUpTestSuite() {
+        dir_ = fs::temp_directory_path() / ("tav-editors-" + std::to_string(getpid()));
+        fs::create_directories(dir_);
+        ASSERT_TRUE(
+            Shell("ffmpeg -v error -y -f lavfi -i testsrc2=s=160x96:r=25:d=2 -c:v ffv1 " + A()));
+        ASSERT_TRUE(
+            Shell("ffmpeg -v error -y -f lavfi -i color=blue:s=160x96:r=25:d=2 -c:v ffv1 " + B()));
+    }
+    static void TearDownTestSuite() { fs::remove_all(dir_); }
+    static std::string A() { return dir_ + "/a.mkv"; }
+    static std::string B() { return dir_ + "/b.mkv"; }
+    static inline std::string dir_;
+};
+
+TEST_F(Editors, MeltMixesTwoClipsWithBoxscatter) {
+    const std::string out = dir_ + "/mix.mkv";
+    ASSERT_TRUE(
+        Shell("melt -quiet " + A() + " out=49 " + B() +
+              " -mix 25 -mixer frei0r.boxscatter progress=\"0=0;-1=1\" -consumer avformat:" + out +
+              " vcodec=ffv1 an=1"));
+    const std::vector<Frame> mix = ReadAll(out, kW2, kH2), a = ReadAll(A(), kW2, kH2),
+                             b = ReadAll(B(), kW2, kH2);
+    ASSERT_EQ(mix.size(), 75u);  // 50 + 50 frames overlapping by 25
+    EXPECT_LT(Difference(mix[10], a[10]), 6.0);
+    EXPECT_LT(Difference(mix[25], a[25]), 6.0);  // progress 0: the first clip
+    EXPECT_LT(Difference(mix[49], b[24]), 6.0);  // progress 1: the second clip
+    // In between, boxes of both.
+    const double blue = Share(mix[37], 0x0000FF);
+    EXPECT_GT(blue, 0.25);
+    EXPECT_LT(blue, 0.85);
+    EXPECT_LT(Difference(mix[60], b[35]), 6.0);
+}
+
+TEST_F(Editors, MeltOpensAClipWithARevealFromBlack) {
+    const std::string out = dir_ + "/reveal.mkv";
+    ASSERT_TRUE(Shell("melt -quiet " + A() +
+                      " out=49 -attach-cut frei0r.boxrevealblack in=0 out=24 " +
+                      "progress=\"0=0;-1=1\" -consumer avformat:" + out + " vcodec=ffv1 an=1"));
+    const std::vector<Frame> rev = ReadAll(out, kW2, kH2), a = ReadAll(A(), kW2, kH2);
+    ASSERT_EQ(rev.size(), 50u);
+    EXPECT_GT(Share(rev[0], 0x000000), 0.99);  // progress 0: all black
+    const double black = Share(rev[12], 0x000000);
+    EXPECT_GT(black, 0.2);
+    EXPECT_LT(black, 0.8);
+    EXPECT_LT(Difference(rev[24], a[24]), 6.0);  // progress 1: the clip
+    EXPECT_LT(Difference(rev[40], a[40]), 6.0);  // after the effect: untouched
+}
+
+TEST_F(Editors, GStreamerRunsTheFilterAndTheMixer) {
+    const std::string filtered = dir_ + "/gst-filter";
+    const std::string mixed = dir_ + "/gst-mix";
+    fs::create_directories(filtered);
+    fs::create_directories(mixed);
+    const std::string caps = "video/x-raw,format=RGBA,width=160,height=96";
+    ASSERT_TRUE(
+        Shell("gst-launch-1.0 -q videotestsrc num-buffers=3 pattern=smpte ! " + caps +
+              " ! frei0r-filter-boxconcealwhite progress=0.5 box-size=0.33 ! videoconvert ! "
+              "pngenc ! multifilesink location=" +
+              filtered + "/frame%04d.png"));
+    ASSERT_TRUE(Shell("gst-launch-1.0 -q videotestsrc num-buffers=3 pattern=smpte ! " + caps +
+                      " ! mix.sink_0 videotestsrc num-buffers=3 pattern=blue ! " + caps +
+                      " ! mix.sink_1 frei0r-mixer-boxscatter name=mix progress=1 ! videoconvert ! "
+                      "pngenc ! multifilesink location=" +
+                      mixed + "/frame%04d.png"));
+    const std::vector<Frame> f = ReadAll(PngFolder(filtered), kW2, kH2);
+    const std::vector<Frame> m = ReadAll(PngFolder(mixed), kW2, kH2);
+    ASSERT_EQ(f.size(), 3u);
+    ASSERT_EQ(m.size(), 3u);
+    const double white = Share(f[1], 0xFFFFFF);
+    EXPECT_GT(white, 0.2);
+    EXPECT_LT(white, 0.8);
+    EXPECT_GT(Share(m[1], 0x0000FF), 0.99);  // progress 1: the second input
+}
+
+}  // namespace
+}  // namespace tavtest
