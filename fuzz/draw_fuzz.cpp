@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "host.h"
+#include "scoped_port.h"
 #include "tav/pixel_area.h"
 
 namespace {
@@ -89,14 +90,10 @@ void Fill(FuzzedDataProvider& in, World& w) {
     if (how == 0) {
         tavhost::Host::kProcs.FillRect(&w.Map(), &r, &colour);
     } else {
-        CGrafPtr port;
-        GDHandle device;
-        GetGWorld(&port, &device);
-        SetGWorld(w.world, nullptr);
+        tavhost::ScopedPort port(w.world);
         RGBForeColor(&colour);
         RGBBackColor(&colour);
         how == 1 ? PaintRect(&r) : EraseRect(&r);
-        SetGWorld(port, device);
     }
     const PixelArea area = tav::Clip(PixelArea::Of(r), PixelArea::Of(w.Bounds()));
     CheckOnlyInside(w, before, area, "fill changed a pixel outside its rectangle");
@@ -145,21 +142,19 @@ void Text(FuzzedDataProvider& in, World& w) {
     std::unique_ptr<unsigned char[]> s(new unsigned char[text.size() + 1]);
     s[0] = static_cast<unsigned char>(text.size());
     std::memcpy(s.get() + 1, text.data(), text.size());
-    CGrafPtr port;
-    GDHandle device;
-    GetGWorld(&port, &device);
-    SetGWorld(w.world, nullptr);
-    TextSize(short(in.ConsumeIntegralInRange(-4, 200)));
-    const Rect b = w.Bounds();
-    MoveTo(short(std::clamp(b.left + in.ConsumeIntegralInRange(-300, 100), -32768, 32767)),
-           short(std::clamp(b.top + in.ConsumeIntegralInRange(-100, 150), -32768, 32767)));
     Point start, end;
-    GetPortPenLocation(w.world, &start);
-    const short width = StringWidth(s.get());
-    const std::vector<uint32_t> before = w.Pixels();
-    DrawString(s.get());
-    GetPortPenLocation(w.world, &end);
-    SetGWorld(port, device);
+    short width;
+    {
+        tavhost::ScopedPort port(w.world);
+        TextSize(short(in.ConsumeIntegralInRange(-4, 200)));
+        const Rect b = w.Bounds();
+        MoveTo(short(std::clamp(b.left + in.ConsumeIntegralInRange(-300, 100), -32768, 32767)),
+               short(std::clamp(b.top + in.ConsumeIntegralInRange(-100, 150), -32768, 32767)));
+        GetPortPenLocation(w.world, &start);
+        width = StringWidth(s.get());
+        DrawString(s.get());
+        GetPortPenLocation(w.world, &end);
+    }
     if (width < 32767 && end.h != short(start.h + width))
         Broken("pen advance", std::to_string(end.h - start.h) + " vs " + std::to_string(width));
     if (end.v != start.v) Broken("pen moved off the baseline");

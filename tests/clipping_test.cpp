@@ -9,6 +9,7 @@
 #include <stdexcept>
 
 #include "host.h"
+#include "scoped_port.h"
 #include "support/rig.h"
 #include "support/world.h"
 
@@ -42,14 +43,10 @@ void Fill(Path path, World& w, const Rect& rect) {
             break;
         case Path::kPaintRect:
         case Path::kEraseRect: {
-            CGrafPtr port;
-            GDHandle device;
-            GetGWorld(&port, &device);
-            SetGWorld(w.world, nullptr);
+            tavhost::ScopedPort port(w.world);
             RGBForeColor(&kPaintRGB);
             RGBBackColor(&kPaintRGB);
             path == Path::kPaintRect ? PaintRect(&rect) : EraseRect(&rect);
-            SetGWorld(port, device);
             break;
         }
         case Path::kBlit: {
