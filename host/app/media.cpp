@@ -356,11 +356,6 @@ bool WriteImage(const std::string& path, ImageFormat format, const uint32_t* pix
     return true;
 }
 
-bool WritePng(const std::string& path, const uint32_t* pixels, int width, int height, int rowPixels,
-              std::string* error) {
-    return WriteImage(path, ImageFormat::kPng, pixels, width, height, rowPixels, error);
-}
-
 void Scale(const uint32_t* src, int srcW, int srcH, int srcRowPixels, uint32_t* dst, int dstW,
            int dstH, int dstRowPixels, bool fast) {
     SwsPtr sws(sws_getContext(srcW, srcH, AV_PIX_FMT_RGB32, dstW, dstH, AV_PIX_FMT_RGB32,

@@ -176,10 +176,6 @@ ImageFormat ImageFormatOf(const std::string& path);
 bool WriteImage(const std::string& path, ImageFormat format, const uint32_t* pixels, int width,
                 int height, int rowPixels, std::string* error);
 
-// Writes one picture as a PNG file.
-bool WritePng(const std::string& path, const uint32_t* pixels, int width, int height, int rowPixels,
-              std::string* error);
-
 // Scales a picture: area averaging, or the cheapest filter when `fast`.
 void Scale(const uint32_t* src, int srcW, int srcH, int srcRowPixels, uint32_t* dst, int dstW,
            int dstH, int dstRowPixels, bool fast = false);

@@ -81,7 +81,6 @@ class Host {
     static Host* Current();
 
     const AudioLayout& Audio() const { return audio_; }
-    const FrameRate& Rate() const { return rate_; }
     void SetProvider(FrameProvider* provider) { provider_ = provider; }
 
     TavPluginTransitionInfo& Transition() { return transition_; }
@@ -97,7 +96,6 @@ class Host {
     // Starts the sound of a new output frame: `floats` interleaved samples of
     // silence that MixAudio adds into.
     void ClearOutputAudio(size_t floats);
-    void ClearOutputAudio() { ClearOutputAudio(outputAudio_.size()); }
     std::vector<float>& OutputAudio() { return outputAudio_; }
     // MixAudio calls since the output sound was last cleared.
     int MixCount() const { return mixCount_; }
@@ -110,7 +108,6 @@ class Host {
     void ClearProblems() { problems_.clear(); }
 
     int LentFrameCount() const;
-    int HeldTransitionCount() const { return heldTransitions_; }
     size_t LiveBlockCount() const { return blocks_.size(); }
 
     // --- The services, for the table and for layers that wrap them. They may
