@@ -23,21 +23,22 @@ std::vector<std::string> ReadLog(const std::string& path) {
     return lines;
 }
 
-// The log of a whole run: records taken and given back in pairs, and after
-// the render's Initialize exactly one Terminate, which gives its record back.
-void ExpectLifecycleClosed(const std::vector<std::string>& log, bool initialized) {
-    const auto count = [](auto from, auto to, const char* what) {
-        return std::count(from, to, std::string(what));
-    };
-    EXPECT_EQ(count(log.begin(), log.end(), "alloc"), count(log.begin(), log.end(), "freed"));
-    const auto init = std::find(log.begin(), log.end(), "2");
-    ASSERT_EQ(init != log.end(), initialized);
-    if (!initialized) return;
-    EXPECT_EQ(count(init, log.end(), "8"), 1);
-    const auto terminate = std::find(init, log.end(), "8");
-    ASSERT_NE(terminate, log.end());
-    ASSERT_NE(terminate + 1, log.end());
-    EXPECT_EQ(*(terminate + 1), "freed");
+// The log of a whole run: records taken and given back in pairs, `inits`
+// Initialize calls, and after each exactly one Terminate before the next
+// Initialize, which gives its record back.
+void ExpectLifecycleClosed(const std::vector<std::string>& log, int inits) {
+    EXPECT_EQ(std::count(log.begin(), log.end(), "alloc"),
+              std::count(log.begin(), log.end(), "freed"));
+    EXPECT_EQ(std::count(log.begin(), log.end(), "2"), inits);
+    for (auto init = std::find(log.begin(), log.end(), "2"); init != log.end();
+         init = std::find(init + 1, log.end(), "2")) {
+        const auto next = std::find(init + 1, log.end(), "2");
+        EXPECT_EQ(std::count(init, next, "8"), 1);
+        const auto terminate = std::find(init, next, "8");
+        ASSERT_NE(terminate, next);
+        ASSERT_NE(terminate + 1, log.end());
+        EXPECT_EQ(*(terminate + 1), "freed");
+    }
 }
 
 class Lifecycle : public ::testing::Test {
@@ -65,7 +66,7 @@ struct PathCase {
     std::string args;  // {A} {B} {DIR} are replaced
     std::string env;   // more of the fixture's settings
     int status;
-    bool initialized;
+    int inits;  // Initialize calls: transitions begun
 };
 
 void PrintTo(const PathCase& c, std::ostream* os) {
@@ -83,7 +84,7 @@ TEST_P(RenderPaths, EveryInitializeEndsInOneTerminate) {
             args.replace(at, std::string(key).size(), value);
     const Result run = RunTavhost(args + " --quiet", "TAV_FIXTURE_LOG=" + log_ + " " + c.env);
     EXPECT_EQ(run.status, c.status) << run.err;
-    ExpectLifecycleClosed(ReadLog(log_), c.initialized);
+    ExpectLifecycleClosed(ReadLog(log_), c.inits);
     for (const auto& entry : fs::directory_iterator(dir_))
         EXPECT_EQ(entry.path().string().find(".partial"), std::string::npos) << entry.path();
 }
@@ -91,17 +92,19 @@ TEST_P(RenderPaths, EveryInitializeEndsInOneTerminate) {
 INSTANTIATE_TEST_SUITE_P(
     Paths, RenderPaths,
     ::testing::Values(
-        PathCase{"success", "--variant 1 {A} {B} -o {DIR}/ok.mkv", "", 0, true},
-        PathCase{"single", "--variant 2 {A} -o {DIR}/ok2.mkv", "", 0, true},
-        PathCase{"unwritable", "--variant 1 {A} {B} -o /proc/nowhere/x.mp4", "", 1, true},
-        PathCase{"clipsDoNotFit", "--variant 1 {A} -o {DIR}/x.mp4", "", 1, false},
+        PathCase{"success", "--variant 1 {A} {B} -o {DIR}/ok.mkv", "", 0, 1},
+        PathCase{"single", "--variant 2 {A} -o {DIR}/ok2.mkv", "", 0, 1},
+        PathCase{"sequence", "--variant 1 {A} {B} {A} -o {DIR}/ok3.mkv", "", 0, 2},
+        // The output cannot be opened: described, never begun.
+        PathCase{"unwritable", "--variant 1 {A} {B} -o /proc/nowhere/x.mp4", "", 1, 0},
+        PathCase{"clipsDoNotFit", "--variant 1 {A} -o {DIR}/x.mp4", "", 2, 0},
         PathCase{"doFrameFails", "--variant 1 {A} {B} -o {DIR}/x.mp4", "TAV_FIXTURE_FAIL_AT=3", 1,
-                 true},
+                 1},
         PathCase{"interrupted", "--variant 1 {A} {B} -o {DIR}/x.mp4", "TAV_FIXTURE_SIGNAL_AT=3",
-                 130, true},
+                 130, 1},
         PathCase{"sheetUnwritable",
                  "--variant 1 {A} {B} -o {DIR}/x.mp4 --contact-sheet /proc/nowhere/s.png", "", 1,
-                 true}),
+                 1}),
     [](const auto& info) { return info.param.name; });
 
 TEST_F(Lifecycle, EncoderThatCannotOpen) {
@@ -111,7 +114,7 @@ TEST_F(Lifecycle, EncoderThatCannotOpen) {
     job.variant = 1;
     job.clips = {dir_ + "/a.mp4", dir_ + "/b.mp4"};
     job.output = dir_ + "/enc.mp4";
-    job.preset = "no-such-preset";
+    job.settings.preset = "no-such-preset";
     job.quiet = true;
     tavhost::RenderSummary summary;
     std::string error;
@@ -120,7 +123,7 @@ TEST_F(Lifecycle, EncoderThatCannotOpen) {
     EXPECT_NE(error.find(job.output), std::string::npos) << error;
     EXPECT_FALSE(fs::exists(job.output));
     EXPECT_FALSE(fs::exists(job.output + ".partial"));
-    ExpectLifecycleClosed(ReadLog(log_), true);
+    ExpectLifecycleClosed(ReadLog(log_), 0);
 }
 
 }  // namespace

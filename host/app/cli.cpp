@@ -5,6 +5,8 @@
 #include <cmath>
 #include <cstdlib>
 
+#include "edit.h"
+
 namespace tavhost {
 
 namespace {
@@ -21,17 +23,27 @@ constexpr const char* kUsage =
     "'tavhost COMMAND --help' tells more.\n";
 
 constexpr const char* kRenderUsage =
-    "usage: tavhost render BUNDLE [options] CLIP... -o OUT\n"
+    "usage: tavhost render BUNDLE [options] [--in T] [--out T] CLIP... -o OUT\n"
+    "       tavhost render --edit FILE.json [options] [-o OUT]\n"
     "\n"
-    "Renders the edited sequence with the transition: between two clips it overlaps\n"
-    "the end of the first with the start of the second; at the start or end of one\n"
-    "clip it covers the clip's first or last frames.\n"
+    "Renders the edited sequence with its transitions. A between-clips bundle joins\n"
+    "every two neighbouring clips, overlapping the end of one with the start of the\n"
+    "next; a bundle that opens or closes a clip covers the first or last frames of\n"
+    "the one clip given.\n"
     "\n"
     "  --variant N          the bundle's variant (default 3)\n"
     "  --speed S            transition speed, 0 (10 frames) to 1 (120 frames); default 0.5\n"
+    "  --length T           transition length instead: seconds (1.5) or frames (40f)\n"
+    "  --open BUNDLE[:N]    also open the first clip with this bundle (variant N, default 3)\n"
+    "  --close BUNDLE[:N]   also close the last clip with this bundle\n"
+    "  --in T, --out T      use the next clip from T, up to T: seconds (2.5, 1:02.5) or\n"
+    "                       frames of the clip (75f)\n"
+    "  --edit FILE          the clips and transitions from an edit file (see README)\n"
     "  --seed N             seed the random sequence, so the render can be repeated\n"
+    "                       (the k-th transition of a sequence gets N + k)\n"
     "  --preview            preview quality: no sound mixing, faster scaling\n"
     "  --size WxH           output size (default: the first clip's)\n"
+    "  --rate R             output frame rate: 25, 29.97, 30000/1001 (default: the first clip's)\n"
     "  --fit pad|crop|stretch  clips of another shape: black bars (default), cut, or stretched\n"
     "  --still-duration S   seconds a still image is shown (default 5)\n"
     "  --crf N              H.264 quality, 0 (lossless) to 51 (worst); default 20\n"
@@ -78,17 +90,6 @@ bool ParseSpeed(const std::string& s, float* out) {
     const float v = std::strtof(s.c_str(), &end);
     if (s.empty() || *end || !(v >= 0.0f && v <= 1.0f)) return false;
     *out = v;
-    return true;
-}
-
-bool ParseSize(const std::string& s, int* w, int* h) {
-    const size_t x = s.find('x');
-    long long a, b;
-    if (x == std::string::npos || !ParseInt(s.substr(0, x), 2, 16384, &a) ||
-        !ParseInt(s.substr(x + 1), 2, 16384, &b))
-        return false;
-    *w = int(a);
-    *h = int(b);
     return true;
 }
 
@@ -157,7 +158,27 @@ void ParseList(Words& w, Command* c) {
 void ParseRender(Words& w, Command* c) {
     c->kind = Command::Kind::kRender;
     RenderJob& job = c->render;
+    OutputSettings& out = job.settings;
     bool haveBundle = false;
+    std::optional<TimeValue> in, outPoint;  // for the next clip
+    auto time = [&](const std::string& name, const std::string& v, std::optional<TimeValue>* t) {
+        TimeValue value;
+        if (!ParseTime(v, &value))
+            return w.Mistake(name + " takes seconds (2.5 or 1:02.5) or frames (75f), not " +
+                             Quoted(v));
+        *t = value;
+        return true;
+    };
+    auto transition = [&](const std::string& name, const std::string& v,
+                          std::optional<TransitionSpec>* t) {
+        TransitionSpec spec;
+        spec.where = name;
+        if (!ParseTransitionWord(v, &spec))
+            return w.Mistake(name + " takes BUNDLE or BUNDLE:VARIANT (1 to 32767), not " +
+                             Quoted(v));
+        *t = spec;
+        return true;
+    };
     while (!w.Done()) {
         const std::string a = w.Next();
         std::string v;
@@ -173,7 +194,8 @@ void ParseRender(Words& w, Command* c) {
             c->verbose = true;
         } else if (In(a,
                       {"--variant", "--speed", "--seed", "--size", "--crf", "--preset", "--caption",
-                       "--contact-sheet", "-o", "--output", "--fit", "--still-duration"}) &&
+                       "--contact-sheet", "-o", "--output", "--fit", "--still-duration", "--rate",
+                       "--length", "--open", "--close", "--in", "--out", "--edit"}) &&
                    !w.Value(a, &v)) {
             return;
         } else if (a == "--variant") {
@@ -184,19 +206,37 @@ void ParseRender(Words& w, Command* c) {
         } else if (a == "--speed") {
             if (!ParseSpeed(v, &job.speed))
                 return void(w.Mistake("--speed takes a number from 0 to 1, not " + Quoted(v)));
+        } else if (a == "--length") {
+            if (!time(a, v, &job.length)) return;
+            if (job.length->value <= 0.0) return void(w.Mistake("--length must be more than 0"));
+        } else if (a == "--open" || a == "--close") {
+            if (!transition(a, v, a == "--open" ? &job.open : &job.close)) return;
+        } else if (a == "--in" || a == "--out") {
+            if (!time(a, v, a == "--in" ? &in : &outPoint)) return;
+        } else if (a == "--edit") {
+            if (v.empty()) return void(w.Mistake("--edit needs a file name"));
+            job.editFile = v;
         } else if (a == "--seed") {
             if (!ParseInt(v, 0, 4294967295LL, &n))
                 return void(w.Mistake("--seed takes a whole number from 0 to 4294967295, not " +
                                       Quoted(v)));
             job.seed = uint32_t(n);
         } else if (a == "--size") {
-            if (!ParseSize(v, &job.width, &job.height))
+            if (!ParseSize(v, &out.width, &out.height))
                 return void(
                     w.Mistake("--size takes WIDTHxHEIGHT, each from 2 to 16384, not " + Quoted(v)));
+        } else if (a == "--rate") {
+            media::Rational rate;
+            if (!ParseRate(v, &rate))
+                return void(
+                    w.Mistake("--rate takes frames a second from 1 to 240 (25, 29.97, "
+                              "30000/1001), not " +
+                              Quoted(v)));
+            out.rate = rate;
         } else if (a == "--crf") {
             if (!ParseInt(v, 0, 51, &n))
                 return void(w.Mistake("--crf takes a whole number from 0 to 51, not " + Quoted(v)));
-            job.crf = int(n);
+            out.crf = int(n);
         } else if (a == "--preset") {
             const auto& presets = H264Presets();
             if (std::find(presets.begin(), presets.end(), v) == presets.end())
@@ -204,23 +244,19 @@ void ParseRender(Words& w, Command* c) {
                     w.Mistake("--preset takes one of ultrafast, superfast, veryfast, "
                               "faster, fast, medium, slow, slower, veryslow, placebo; not " +
                               Quoted(v)));
-            job.preset = v;
+            out.preset = v;
         } else if (a == "--fit") {
-            if (v == "pad")
-                job.fit = media::Fit::kPad;
-            else if (v == "crop")
-                job.fit = media::Fit::kCrop;
-            else if (v == "stretch")
-                job.fit = media::Fit::kStretch;
-            else
+            media::Fit fit;
+            if (!ParseFit(v, &fit))
                 return void(w.Mistake("--fit takes pad, crop or stretch, not " + Quoted(v)));
+            out.fit = fit;
         } else if (a == "--still-duration") {
             char* end = nullptr;
             const double seconds = std::strtod(v.c_str(), &end);
             if (v.empty() || *end || !(seconds >= 0.04 && seconds <= 3600))
                 return void(w.Mistake("--still-duration takes seconds from 0.04 to 3600, not " +
                                       Quoted(v)));
-            job.stillSeconds = seconds;
+            out.stillSeconds = seconds;
         } else if (a == "--caption") {
             job.caption = v;
         } else if (a == "--contact-sheet") {
@@ -231,14 +267,32 @@ void ParseRender(Words& w, Command* c) {
             job.output = v;
         } else if (IsOption(a)) {
             return void(w.Mistake("unknown option " + Quoted(a)));
-        } else if (!haveBundle) {
+        } else if (!haveBundle && job.editFile.empty()) {
             if (a.empty()) return void(w.Mistake("the bundle name is empty"));
             job.bundle = a;
             haveBundle = true;
         } else {
+            if (!job.editFile.empty())
+                return void(
+                    w.Mistake("--edit takes the bundle and clips from the file, not " + Quoted(a)));
             if (a.empty()) return void(w.Mistake("a clip name is empty"));
-            job.clips.push_back(a);
+            ClipSpec clip(a);
+            clip.in = in;
+            clip.out = outPoint;
+            in.reset();
+            outPoint.reset();
+            job.clips.push_back(clip);
         }
+    }
+    if (in || outPoint) return void(w.Mistake("--in and --out go before the clip they trim"));
+    if (!job.editFile.empty()) {
+        if (haveBundle || !job.clips.empty())
+            return void(w.Mistake("--edit takes the bundle and clips from the file"));
+        if (job.open || job.close || job.length)
+            return void(
+                w.Mistake("--edit takes the transitions from the file: no --open, "
+                          "--close or --length"));
+        return;
     }
     if (!haveBundle) return void(w.Mistake("no bundle given"));
     if (job.clips.empty()) return void(w.Mistake("no clip given"));
@@ -309,13 +363,6 @@ std::string OneLine(const std::string& text) {
             out += ch;
     }
     return out;
-}
-
-const std::vector<std::string>& H264Presets() {
-    static const std::vector<std::string> kPresets = {
-        "ultrafast", "superfast", "veryfast", "faster",   "fast",
-        "medium",    "slow",      "slower",   "veryslow", "placebo"};
-    return kPresets;
 }
 
 Command ParseCommandLine(const std::vector<std::string>& args) {

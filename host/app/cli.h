@@ -35,7 +35,4 @@ Command ParseCommandLine(const std::vector<std::string>& args);
 // quotes a user's words stays on one line.
 std::string OneLine(const std::string& text);
 
-// The x264 presets, fastest first.
-const std::vector<std::string>& H264Presets();
-
 }  // namespace tavhost

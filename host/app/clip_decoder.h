@@ -34,12 +34,15 @@ struct ClipDecoder {
     AVFilterContext* src = nullptr;
     AVFilterContext* sink = nullptr;
     int graphW = 0, graphH = 0, graphFormat = -1;
-    int64_t startPts = 0;  // the video timeline's start, in the stream's time base
-    int64_t endPts = 0;    // its end, relative to the start
+    int64_t originPts = 0;  // the video timeline's start, in the stream's time base
+    int64_t startPts = 0;   // where reading starts: the origin plus the in point
+    int64_t endPts = 0;     // where it ends, relative to startPts
     double videoStart = 0.0;
-    int64_t lastPts = -1;
+    static constexpr int64_t kNoPts = INT64_MIN;
+    int64_t lastPts = kNoPts;
     bool eof = false;
     bool flushed = false;
+    bool seeked = false;  // reading started at the in point, not the file's start
     Damage damage;
     int64_t decoded = 0;
 
@@ -69,10 +72,15 @@ struct ClipDecoder {
             return false;
         }
         const AVStream* vs = fmt->streams[video];
-        startPts = vs->start_time != AV_NOPTS_VALUE ? vs->start_time : 0;
+        originPts = vs->start_time != AV_NOPTS_VALUE ? vs->start_time : 0;
+        const double in = i.still ? 0.0 : std::max(0.0, o.inSeconds);
+        startPts = originPts + std::llround(in / av_q2d(vs->time_base));
         videoStart = Seconds(startPts, vs->time_base);
-        const double seconds = i.still ? o.stillSeconds : i.seconds;
-        endPts = std::max<int64_t>(1, std::llround(seconds / av_q2d(vs->time_base)));
+        endPts = std::max<int64_t>(1, std::llround(TrimmedSeconds(i, o) / av_q2d(vs->time_base)));
+        // From the keyframe at or before the in point; pictures before it
+        // only lead up to it (the rate filter drops them).
+        if (in > 0 && av_seek_frame(fmt.get(), video, startPts, AVSEEK_FLAG_BACKWARD) >= 0)
+            seeked = true;
         audio = av_find_best_stream(fmt.get(), AVMEDIA_TYPE_AUDIO, -1, -1, nullptr, 0);
         if (audio >= 0) {
             std::string ignored;
@@ -208,8 +216,11 @@ struct ClipDecoder {
             }
         }
         int64_t pts = frame->best_effort_timestamp;
-        pts = pts == AV_NOPTS_VALUE ? lastPts + 1 : pts - startPts;
-        if (pts <= lastPts) pts = lastPts + 1;  // timestamps must rise
+        if (pts == AV_NOPTS_VALUE)
+            pts = lastPts == kNoPts ? 0 : lastPts + 1;
+        else
+            pts -= startPts;
+        if (lastPts != kNoPts && pts <= lastPts) pts = lastPts + 1;  // timestamps must rise
         lastPts = pts;
         frame->pts = pts;
         if (av_buffersrc_add_frame_flags(src, frame, AV_BUFFERSRC_FLAG_KEEP_REF) < 0)
@@ -272,7 +283,7 @@ struct ClipDecoder {
         ++damage.errors;
         if (damage.firstAt < 0)
             damage.firstAt =
-                pts == AV_NOPTS_VALUE ? 0.0 : std::max(0.0, Seconds(pts - startPts, tb));
+                pts == AV_NOPTS_VALUE ? 0.0 : std::max(0.0, Seconds(pts - originPts, tb));
     }
 
     void Drain(AVCodecContext* ctx, bool isVideo) {
@@ -322,8 +333,10 @@ struct ClipDecoder {
         if (adec) Send(adec.get(), nullptr, false);
         // The clip's end: the rate filter fills the timeline up to it.
         if (graph) av_buffersrc_close(src, std::max(endPts, lastPts + 1), 0);
-        // Pictures the decoder refused, on top of those the file lacks.
-        damage.lostFrames = info->damage.lostFrames + std::max<int64_t>(0, info->packets - decoded);
+        // Pictures the decoder refused, on top of those the file lacks (known
+        // only when the whole file was read).
+        damage.lostFrames =
+            info->damage.lostFrames + (seeked ? 0 : std::max<int64_t>(0, info->packets - decoded));
         damage.errors += info->damage.errors;
         damage.cutShort = info->damage.cutShort;
         if (info->damage.firstAt >= 0 &&

@@ -10,8 +10,22 @@ namespace tavhost::media {
 
 ClipReader::ClipReader(std::string path, Options options, ClipInfo info)
     : path_(std::move(path)), options_(options), info_(std::move(info)) {
-    const double seconds = info_.still ? options_.stillSeconds : info_.seconds;
-    frameCount_ = std::max<int64_t>(1, std::llround(seconds * options_.fps.Value()));
+    frameCount_ = OutputFrames(info_, options_);
+}
+
+double TrimmedSeconds(const ClipInfo& info, const ClipReader::Options& options) {
+    if (info.still) return options.stillSeconds;
+    const double out =
+        options.outSeconds >= 0 ? std::min(options.outSeconds, info.seconds) : info.seconds;
+    return std::max(0.0, out - std::max(0.0, options.inSeconds));
+}
+
+int64_t OutputFrames(const ClipInfo& info, const ClipReader::Options& options) {
+    return std::max<int64_t>(1, std::llround(TrimmedSeconds(info, options) * options.fps.Value()));
+}
+
+bool ClipReader::EndsEarly() const {
+    return !info_.still && options_.outSeconds >= 0 && options_.outSeconds < info_.seconds;
 }
 
 std::unique_ptr<ClipReader> ClipReader::Open(const std::string& path, const Options& options,
@@ -157,8 +171,9 @@ void ClipReader::Decode() {
         }
         changed_.notify_all();
     }
-    // The rest of the file, so damage after the last frame served is counted too.
-    while (!stopping() && dec.More()) {
+    // The rest of the file, so damage after the last frame served is counted
+    // too; a clip trimmed short of its end stops at its out point.
+    while (!EndsEarly() && !stopping() && dec.More()) {
     }
     std::lock_guard lock(mutex_);
     damage_ = dec.damage;

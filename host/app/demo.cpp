@@ -162,7 +162,7 @@ bool RunDemo(const std::string& dir, bool quiet, std::vector<std::string>* writt
         render.variant = job.variant;
         render.speed = 0.5f;
         render.seed = 1;
-        render.clips = job.clips;
+        render.clips.assign(job.clips.begin(), job.clips.end());
         render.output = (fs::path(dir) / (std::string(job.bundle) + ".mp4")).string();
         render.contactSheet = (fs::path(dir) / (std::string(job.bundle) + ".png")).string();
         render.quiet = quiet;

@@ -73,11 +73,17 @@ int RunRender(const tavhost::RenderJob& job) {
     for (const std::string& w : summary.warnings)
         std::fprintf(stderr, "tavhost: warning: %s\n", tavhost::OneLine(w).c_str());
     if (!ok) return Fail(error, summary.usageMistake);
-    if (!job.quiet && isatty(STDERR_FILENO))
-        std::fprintf(
-            stderr, "%s: %lld frames (transition: %d frames from frame %lld), seed %u, %.1f s\n",
-            job.output.c_str(), static_cast<long long>(summary.frames), summary.transitionFrames,
-            static_cast<long long>(summary.transitionStart), summary.seed, summary.seconds);
+    if (!job.quiet && isatty(STDERR_FILENO)) {
+        if (summary.transitions == 1)
+            std::fprintf(
+                stderr, "%lld frames (transition: %d frames from frame %lld), seed %u, %.1f s\n",
+                static_cast<long long>(summary.frames), summary.transitionFrames,
+                static_cast<long long>(summary.transitionStart), summary.seed, summary.seconds);
+        else
+            std::fprintf(stderr, "%lld frames, %d clips, %d transitions, seed %u, %.1f s\n",
+                         static_cast<long long>(summary.frames), summary.clips, summary.transitions,
+                         summary.seed, summary.seconds);
+    }
     return 0;
 }
 

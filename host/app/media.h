@@ -91,6 +91,10 @@ class ClipReader {
         SoundFormat sound;
         Fit fit = Fit::kPad;
         double stillSeconds = 5.0;
+        // The part of the clip used: from `inSeconds` to `outSeconds` (to its
+        // end when negative), in seconds of the clip's own timeline.
+        double inSeconds = 0.0;
+        double outSeconds = -1.0;
         bool fastScaling = false;
         int lookahead = 6;
         // When set and raised (by a signal), reading stops: Get returns null
@@ -108,6 +112,8 @@ class ClipReader {
     // a decoding error (then `error` says why).
     const Frame* Get(int64_t index, std::string* error);
     const ClipInfo& Info() const { return info_; }
+    // Whether the decoding stops at an out point before the clip's end.
+    bool EndsEarly() const;
     int64_t FrameCount() const { return frameCount_; }
     // What decoding found wrong in the whole clip; waits until the decoding
     // thread has read to the clip's end.
@@ -136,6 +142,12 @@ class ClipReader {
     std::string threadError_;
     Damage damage_;
 };
+
+// Seconds of the clip a reader with `options` serves: the still duration for
+// a still image, else the trimmed part of its timeline.
+double TrimmedSeconds(const ClipInfo& info, const ClipReader::Options& options);
+// Frames of the clip at the output rate (at least one).
+int64_t OutputFrames(const ClipInfo& info, const ClipReader::Options& options);
 
 // The sound format a movie in container `format` ("webm", or anything else
 // for AAC) carries closest to `wanted`: its rate and channels where the

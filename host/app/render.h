@@ -1,6 +1,6 @@
-// Rendering an edited sequence with one transition: the clips placed as an
-// editor places them, the transition's frames drawn by the bundle, the whole
-// sequence written as a movie or a PNG sequence.
+// Rendering an edited sequence: the clips placed as an editor places them,
+// each transition's frames drawn by its bundle, the whole sequence written
+// as a movie or a series of images.
 #pragma once
 
 #include <atomic>
@@ -9,34 +9,39 @@
 #include <string>
 #include <vector>
 
+#include "edit.h"
 #include "media.h"
 
 namespace tavhost {
 
 struct RenderJob {
+    // The command line's transition, placed by its kind: at every join of
+    // two or more clips, or at the start or end of one clip.
     std::string bundle;
     int16_t variant = 3;
     float speed = 0.5f;
-    std::optional<uint32_t> seed;
+    std::optional<TimeValue> length;            // wins over the speed
+    std::optional<uint32_t> seed;               // the first transition's; the k-th gets seed + k
+    std::optional<TransitionSpec> open, close;  // --open, --close
+    std::vector<ClipSpec> clips;
+    // When set, the clips and transitions come from this edit file instead.
+    std::string editFile;
+
+    OutputSettings settings;
     bool preview = false;
-    int width = 0;  // 0: the first clip's size
-    int height = 0;
     std::string caption;
-    std::string contactSheet;  // PNG of frames of the transition, if set
-    std::vector<std::string> clips;
+    std::string contactSheet;  // image of frames of every transition, if set
     std::string output;
-    std::string preset = "veryfast";  // H.264 encoder preset
-    int crf = 20;
-    media::Fit fit = media::Fit::kPad;  // clips of another shape than the output
-    double stillSeconds = 5.0;          // how long a still image is shown
-    bool strict = false;                // a damaged clip is an error
+    bool strict = false;  // a damaged clip is an error
     bool quiet = false;
 };
 
 struct RenderSummary {
     int64_t frames = 0;
-    int32_t transitionFrames = 0;
+    int clips = 0;
+    int32_t transitionFrames = 0;  // the first transition's
     int64_t transitionStart = 0;
+    int transitions = 0;
     double seconds = 0.0;
     uint32_t seed = 0;
     std::vector<std::string> warnings;

@@ -20,8 +20,8 @@ void DrawFrameInto(const media::Frame& frame, PixMap& picture, bool lowQuality) 
 TavPluginResult TimelineFrames::ProvideFrame(int32_t number, bool lowQuality, PixMap& picture,
                                              std::vector<float>& audio, int16_t& volume) {
     SourceRef ref;
-    if (!placement_.Map(number, &ref)) return kPluginCantGetNeededFrame;
-    const media::Frame* frame = readers_[size_t(ref.clip)]->Get(ref.index, &error_);
+    if (!placement_ || !placement_->Map(number, &ref)) return kPluginCantGetNeededFrame;
+    const media::Frame* frame = clips_.Frame(ref.clip, ref.index, &error_);
     if (!frame) return kPluginCantGetNeededFrame;
     DrawFrameInto(*frame, picture, lowQuality);
     audio.assign(frame->audio.begin(), frame->audio.end());

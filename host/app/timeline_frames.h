@@ -1,11 +1,12 @@
 // Source frames for the plug-in: the frame numbers it asks for, mapped by the
-// placement to clip frames, read from the clips' readers.
+// current transition's placement to clip frames, read from the clips.
 #pragma once
 
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "clip_pool.h"
 #include "host.h"
 #include "media.h"
 #include "placement.h"
@@ -18,9 +19,9 @@ void DrawFrameInto(const media::Frame& frame, PixMap& picture, bool lowQuality);
 
 class TimelineFrames : public FrameProvider {
   public:
-    TimelineFrames(const Placement& placement,
-                   std::vector<std::unique_ptr<media::ClipReader>>& readers)
-        : placement_(placement), readers_(readers) {}
+    explicit TimelineFrames(ClipPool& clips) : clips_(clips) {}
+    // The transition whose frames are asked for; none: every ask fails.
+    void SetTransition(const Placement* placement) { placement_ = placement; }
 
     TavPluginResult ProvideFrame(int32_t number, bool lowQuality, PixMap& picture,
                                  std::vector<float>& audio, int16_t& volume) override;
@@ -29,8 +30,8 @@ class TimelineFrames : public FrameProvider {
     const std::string& Error() const { return error_; }
 
   private:
-    const Placement& placement_;
-    std::vector<std::unique_ptr<media::ClipReader>>& readers_;
+    ClipPool& clips_;
+    const Placement* placement_ = nullptr;
     std::string error_;
 };
 

@@ -1,0 +1,79 @@
+// An edit: the clips of a sequence in order, trimmed, and the transitions at
+// its joins and ends, as the command line or an edit file gives them.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "media.h"
+
+namespace tavhost {
+
+// A point or a length in time: seconds, or frames at a rate the user has in
+// mind (a clip's own rate for its in and out points, the output's for a
+// transition's length).
+struct TimeValue {
+    double value = 0.0;
+    bool frames = false;
+    double Seconds(double rate) const { return frames ? value / rate : value; }
+};
+
+// Reads "2.5" or "1:02.5" or "0:01:02.5" (seconds) or "75f" (frames). False
+// for anything else, or a negative or endless value.
+bool ParseTime(const std::string& text, TimeValue* out);
+
+// Values the command line and edit files share.
+bool ParseSize(const std::string& text, int* width, int* height);  // "WxH", 2 to 16384 each
+bool ParseFit(const std::string& text, media::Fit* fit);           // pad, crop, stretch
+bool ParseRate(const std::string& text, media::Rational* rate);    // "25", "29.97", "30000/1001"
+// The x264 presets, fastest first.
+const std::vector<std::string>& H264Presets();
+
+// A transition: which bundle and variant, how long (from the speed, or a
+// length that wins over it), and the random sequence's seed.
+struct TransitionSpec {
+    std::string bundle;
+    int16_t variant = 3;
+    float speed = 0.5f;
+    std::optional<TimeValue> length;
+    std::optional<uint32_t> seed;
+    std::string where;  // where it was given, for messages ("joins[1]", "--open")
+};
+
+// "BUNDLE" or "BUNDLE:VARIANT", as --open and --close take it.
+bool ParseTransitionWord(const std::string& text, TransitionSpec* out);
+
+// A clip of the sequence and the part of it used.
+struct ClipSpec {
+    ClipSpec() = default;
+    ClipSpec(std::string p) : path(std::move(p)) {}  // NOLINT: a path is a whole clip
+    std::string path;
+    std::optional<TimeValue> in, out;
+    std::optional<double> duration;  // a still image: seconds shown
+    std::string where;               // for messages: "clips[2]"; empty on the command line
+};
+
+// The output's settings; those left unset take the edit file's, then the defaults.
+struct OutputSettings {
+    int width = 0;  // 0: the first clip's size
+    int height = 0;
+    std::optional<media::Rational> rate;  // unset: the first clip's
+    std::optional<media::Fit> fit;
+    std::optional<int> crf;
+    std::optional<std::string> preset;
+    std::optional<double> stillSeconds;
+};
+
+// A whole sequence: the clips, and the transitions at the first clip's
+// start, at each join (none: a plain cut) and at the last clip's end.
+struct Edit {
+    std::string source;  // the edit file, when it came from one
+    std::vector<ClipSpec> clips;
+    std::optional<TransitionSpec> open;
+    std::vector<std::optional<TransitionSpec>> joins;
+    std::optional<TransitionSpec> close;
+};
+
+}  // namespace tavhost

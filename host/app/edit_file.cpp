@@ -1,0 +1,223 @@
+#include "edit_file.h"
+
+#include <filesystem>
+#include <fstream>
+#include <nlohmann/json.hpp>
+#include <set>
+#include <sstream>
+
+#include "cli.h"
+
+namespace tavhost {
+
+namespace {
+
+namespace fs = std::filesystem;
+using Json = nlohmann::json;
+
+// Thrown with the place in the file and what is wrong there.
+struct Mistake {
+    std::string text;
+};
+
+[[noreturn]] void Fail(const std::string& where, const std::string& what) {
+    throw Mistake{where + ": " + what};
+}
+
+std::string Shown(const Json& value) {
+    std::string text = value.dump();
+    if (text.size() > 40) text = text.substr(0, 37) + "...";
+    return OneLine(text);
+}
+
+// The keys of an object, each one known.
+void OnlyKeys(const Json& object, const std::string& where, std::set<std::string> known) {
+    if (!object.is_object())
+        Fail(where.empty() ? "the file" : where, "must be an object {...}, not " + Shown(object));
+    for (const auto& item : object.items())
+        if (!known.count(item.key())) {
+            std::string list;
+            for (const std::string& k : known) list += (list.empty() ? "" : ", ") + k;
+            Fail(where.empty() ? item.key() : where + "." + item.key(),
+                 "unknown key (known here: " + list + ")");
+        }
+}
+
+std::string Text(const Json& v, const std::string& where) {
+    if (!v.is_string()) Fail(where, "must be a string, not " + Shown(v));
+    return v.get<std::string>();
+}
+
+long long Whole(const Json& v, const std::string& where, long long lo, long long hi) {
+    if (!v.is_number_integer() || v.get<long long>() < lo || v.get<long long>() > hi)
+        Fail(where, "must be a whole number from " + std::to_string(lo) + " to " +
+                        std::to_string(hi) + ", not " + Shown(v));
+    return v.get<long long>();
+}
+
+double Number(const Json& v, const std::string& where, double lo, double hi) {
+    if (!v.is_number() || !(v.get<double>() >= lo && v.get<double>() <= hi)) {
+        std::ostringstream range;
+        range << lo << " to " << hi;
+        Fail(where, "must be a number from " + range.str() + ", not " + Shown(v));
+    }
+    return v.get<double>();
+}
+
+TimeValue Time(const Json& v, const std::string& where) {
+    TimeValue t;
+    if (v.is_number() && v.get<double>() >= 0.0 && v.get<double>() < 1e9)
+        return {v.get<double>(), false};
+    if (v.is_string() && ParseTime(v.get<std::string>(), &t)) return t;
+    Fail(where, "must be a time: seconds (2.5 or \"1:02.5\") or frames (\"75f\"), not " + Shown(v));
+}
+
+TransitionSpec Transition(const Json& v, const std::string& where) {
+    OnlyKeys(v, where, {"bundle", "variant", "speed", "length", "seed"});
+    TransitionSpec t;
+    t.where = where;
+    if (!v.contains("bundle")) Fail(where, "names no bundle (\"bundle\": \"boxscatter\")");
+    t.bundle = Text(v["bundle"], where + ".bundle");
+    if (t.bundle.empty()) Fail(where + ".bundle", "is empty");
+    if (v.contains("variant"))
+        t.variant = int16_t(Whole(v["variant"], where + ".variant", 1, 32767));
+    if (v.contains("speed")) t.speed = float(Number(v["speed"], where + ".speed", 0.0, 1.0));
+    if (v.contains("length")) {
+        t.length = Time(v["length"], where + ".length");
+        if (t.length->value <= 0.0) Fail(where + ".length", "must be more than 0");
+    }
+    if (v.contains("seed")) t.seed = uint32_t(Whole(v["seed"], where + ".seed", 0, 4294967295LL));
+    return t;
+}
+
+ClipSpec Clip(const Json& v, const std::string& where, const fs::path& base) {
+    ClipSpec c;
+    c.where = where;
+    const Json* path = &v;
+    if (v.is_object()) {
+        OnlyKeys(v, where, {"path", "in", "out", "duration"});
+        if (!v.contains("path")) Fail(where, "has no path (\"path\": \"clip.mp4\")");
+        path = &v["path"];
+        if (v.contains("in")) c.in = Time(v["in"], where + ".in");
+        if (v.contains("out")) c.out = Time(v["out"], where + ".out");
+        if (v.contains("duration"))
+            c.duration = Number(v["duration"], where + ".duration", 0.04, 3600.0);
+    } else if (!v.is_string()) {
+        Fail(where, "must be a path or an object {\"path\": ...}, not " + Shown(v));
+    }
+    const std::string text = Text(*path, v.is_object() ? where + ".path" : where);
+    if (text.empty()) Fail(v.is_object() ? where + ".path" : where, "is empty");
+    c.path = (base / text).lexically_normal().string();
+    return c;
+}
+
+void Output(const Json& v, OutputSettings* s, std::string* output, const fs::path& base) {
+    const std::string where = "output";
+    OnlyKeys(v, where, {"size", "rate", "fit", "crf", "preset", "still_duration", "path"});
+    if (v.contains("size") && s->width == 0) {
+        if (!ParseSize(Text(v["size"], "output.size"), &s->width, &s->height))
+            Fail("output.size", "must be \"WIDTHxHEIGHT\", each from 2 to 16384");
+    }
+    if (v.contains("rate") && !s->rate) {
+        media::Rational rate;
+        const Json& r = v["rate"];
+        const std::string text = r.is_number()   ? r.dump()
+                                 : r.is_string() ? r.get<std::string>()
+                                                 : "";
+        if (!ParseRate(text, &rate))
+            Fail("output.rate",
+                 "must be frames a second from 1 to 240 (25, 29.97 or "
+                 "\"30000/1001\"), not " +
+                     Shown(r));
+        s->rate = rate;
+    }
+    if (v.contains("fit") && !s->fit) {
+        media::Fit fit;
+        if (!ParseFit(Text(v["fit"], "output.fit"), &fit))
+            Fail("output.fit", "must be \"pad\", \"crop\" or \"stretch\"");
+        s->fit = fit;
+    }
+    if (v.contains("crf") && !s->crf) s->crf = int(Whole(v["crf"], "output.crf", 0, 51));
+    if (v.contains("preset") && !s->preset) {
+        const std::string preset = Text(v["preset"], "output.preset");
+        const auto& presets = H264Presets();
+        if (std::find(presets.begin(), presets.end(), preset) == presets.end())
+            Fail("output.preset", "must be an H.264 preset, ultrafast to placebo");
+        s->preset = preset;
+    }
+    if (v.contains("still_duration") && !s->stillSeconds)
+        s->stillSeconds = Number(v["still_duration"], "output.still_duration", 0.04, 3600.0);
+    if (v.contains("path") && output->empty()) {
+        const std::string path = Text(v["path"], "output.path");
+        if (path.empty()) Fail("output.path", "is empty");
+        *output = (base / path).lexically_normal().string();
+    }
+}
+
+void Read(const Json& doc, const fs::path& base, Edit* edit, OutputSettings* settings,
+          std::string* output) {
+    OnlyKeys(doc, "", {"output", "clips", "open", "joins", "close"});
+    if (doc.contains("output")) Output(doc["output"], settings, output, base);
+    if (!doc.contains("clips") || !doc["clips"].is_array() || doc["clips"].empty())
+        Fail("clips", "must list the clips in order ([\"a.mp4\", \"b.mp4\"])");
+    const Json& clips = doc["clips"];
+    for (size_t i = 0; i < clips.size(); ++i)
+        edit->clips.push_back(Clip(clips[i], "clips[" + std::to_string(i) + "]", base));
+    const size_t joins = clips.size() - 1;
+    edit->joins.assign(joins, std::nullopt);
+    if (doc.contains("joins")) {
+        const Json& j = doc["joins"];
+        if (j.is_array()) {
+            if (j.size() != joins)
+                Fail("joins", "has " + std::to_string(j.size()) + " entries; the " +
+                                  std::to_string(clips.size()) + " clips have " +
+                                  std::to_string(joins) + " joins");
+            for (size_t i = 0; i < joins; ++i)
+                if (!j[i].is_null())
+                    edit->joins[i] = Transition(j[i], "joins[" + std::to_string(i) + "]");
+        } else {
+            for (size_t i = 0; i < joins; ++i) {
+                edit->joins[i] = Transition(j, "joins");
+                edit->joins[i]->where = "joins[" + std::to_string(i) + "]";
+            }
+        }
+    }
+    if (doc.contains("open") && !doc["open"].is_null())
+        edit->open = Transition(doc["open"], "open");
+    if (doc.contains("close") && !doc["close"].is_null())
+        edit->close = Transition(doc["close"], "close");
+}
+
+}  // namespace
+
+bool LoadEdit(const std::string& path, Edit* edit, OutputSettings* settings, std::string* output,
+              std::string* error) {
+    const std::string shown = "'" + OneLine(path) + "'";
+    std::ifstream in(path, std::ios::binary);
+    if (!in || fs::is_directory(path)) {
+        *error = "cannot read the edit file " + shown + ": " +
+                 (fs::exists(path) ? "not a readable file" : "no such file");
+        return false;
+    }
+    Json doc;
+    try {
+        doc = Json::parse(in);
+    } catch (const Json::parse_error& e) {
+        std::string what = e.what();
+        // "[json.exception.parse_error.101] parse error at line 3, column 5: ..."
+        if (const size_t at = what.find("] "); at != std::string::npos) what = what.substr(at + 2);
+        *error = "the edit file " + shown + " is not JSON: " + OneLine(what);
+        return false;
+    }
+    *edit = Edit{};
+    edit->source = path;
+    try {
+        Read(doc, fs::path(path).parent_path(), edit, settings, output);
+    } catch (const Mistake& m) {
+        *error = "edit file " + shown + ": " + m.text;
+        return false;
+    }
+    return true;
+}
+
+}  // namespace tavhost

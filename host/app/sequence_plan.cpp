@@ -1,0 +1,333 @@
+#include "sequence_plan.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <filesystem>
+#include <random>
+
+#include "cli.h"
+#include "edit_file.h"
+#include "output_safety.h"
+#include "sinks.h"
+#include "tav/mac_roman.h"
+#include "variants.h"
+
+namespace tavhost {
+
+namespace {
+
+constexpr int32_t kUnset = TransitionTiming::kUnsetFrames;
+
+std::string Clock(double seconds) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%.2f s", seconds);
+    return text;
+}
+
+// The length GetInfo gives, as placement reads it.
+int64_t Length(const TransitionTiming& t) {
+    if (t.frames != kUnset) return t.frames;
+    return t.type == kPluginTransitionBetweenType ? int64_t(t.takeBefore) + t.takeAfter : 0;
+}
+
+}  // namespace
+
+std::string SequencePlan::Where(const std::string& where) const {
+    return edit.source.empty() ? where : "edit file '" + OneLine(edit.source) + "': " + where;
+}
+
+bool SequencePlan::Make(const RenderJob& job, std::vector<std::string>* warnings,
+                        std::string* error) {
+    if (!ReadEdit(job, error) || !CheckOutputs(job, error)) return false;
+    if (!ProbeClips(warnings, error)) return false;
+    ChooseFormat();
+    for (size_t i = 0; i < clips.size(); ++i) {
+        media::ClipReader::Options& o = clips[i].options;
+        o.width = format.width;
+        o.height = format.height;
+        o.fps = format.fps;
+        o.sound = format.sound;
+        o.fit = settings.fit.value_or(media::Fit::kPad);
+        o.fastScaling = job.preview;
+        if (!Trim(clips[i], edit.clips[i], error)) return Mistake();
+    }
+    host = std::make_unique<Host>(
+        AudioLayout{format.sound.rate, format.sound.channels,
+                    int32_t(format.sound.rate * format.fps.den / format.fps.num)},
+        FrameRate{format.fps.num, format.fps.den});
+    if (!job.caption.empty())
+        host->SetString(kTavPlaceholderStringList, 1, tav::Utf8ToMacRoman(job.caption));
+    if (edit.source.empty() && !PlaceCommandLineBundle(job, error)) return false;
+    return Lay(job, warnings, error);
+}
+
+bool SequencePlan::ReadEdit(const RenderJob& job, std::string* error) {
+    settings = job.settings;
+    output = job.output;
+    if (job.editFile.empty()) {
+        edit.clips = job.clips;
+        edit.open = job.open;
+        edit.close = job.close;
+        // The command line's speed or length holds for every transition on it.
+        for (auto* end : {&edit.open, &edit.close})
+            if (*end) {
+                (*end)->speed = job.speed;
+                (*end)->length = job.length;
+            }
+        edit.joins.assign(job.clips.size() - 1, std::nullopt);
+        return true;
+    }
+    if (!LoadEdit(job.editFile, &edit, &settings, &output, error)) return Mistake();
+    if (output.empty()) {
+        *error = "no output given: -o OUT, or \"output\": {\"path\": ...} in the edit file";
+        return Mistake();
+    }
+    return true;
+}
+
+// Outputs tavhost can write, none of them an input or another output.
+bool SequencePlan::CheckOutputs(const RenderJob& job, std::string* error) {
+    std::vector<std::string> inputs;
+    for (const ClipSpec& c : edit.clips) inputs.push_back(c.path);
+    if (!job.editFile.empty()) inputs.push_back(job.editFile);
+    const std::string clash = OutputClash(inputs, {output, job.contactSheet});
+    if (!clash.empty()) {
+        *error = clash;
+        return Mistake();
+    }
+    if (!CheckOutput(output, error)) return Mistake();
+    if (!job.contactSheet.empty() &&
+        media::ImageFormatOf(job.contactSheet) == media::ImageFormat::kNone) {
+        *error = "cannot write the contact sheet '" + job.contactSheet + "': name it .png or .jpg";
+        return Mistake();
+    }
+    return true;
+}
+
+bool SequencePlan::ProbeClips(std::vector<std::string>* warnings, std::string* error) {
+    for (const ClipSpec& spec : edit.clips) {
+        PlannedClip c;
+        c.path = spec.path;
+        c.label = spec.where.empty() ? "clip '" + spec.path + "'" : Where(spec.where);
+        if (!media::Probe(spec.path, &c.info, error)) {
+            if (!spec.where.empty()) *error = Where(spec.where) + ": " + *error;
+            return false;
+        }
+        if (c.info.hdr)
+            warnings->push_back(c.label +
+                                " is HDR (PQ or HLG): the output is 8-bit SDR, so its colours "
+                                "will look flat");
+        clips.push_back(std::move(c));
+    }
+    return true;
+}
+
+bool SequencePlan::Trim(PlannedClip& clip, const ClipSpec& spec, std::string* error) {
+    const media::ClipInfo& info = clip.info;
+    // "--in of clip 'a.mp4'", or "clips[2].in" in the edit file.
+    auto bare = [&](const std::string& name) {
+        return spec.where.empty() ? "--" + name + " of clip '" + spec.path + "'"
+                                  : spec.where + "." + name;
+    };
+    auto point = [&](const std::string& name) {
+        return spec.where.empty() ? bare(name) : Where(bare(name));
+    };
+    clip.options.stillSeconds = settings.stillSeconds.value_or(5.0);
+    if (info.still) {
+        if (spec.in || spec.out) {
+            *error = point(spec.in ? "in" : "out") +
+                     ": a still image has no in or out point; say how long it is shown (" +
+                     (spec.where.empty() ? "--still-duration" : "\"duration\"") + ")";
+            return false;
+        }
+        if (spec.duration) clip.options.stillSeconds = *spec.duration;
+    } else {
+        if (spec.duration) {
+            *error = point("duration") +
+                     ": only a still image has a duration; trim a movie with \"in\" and \"out\"";
+            return false;
+        }
+        const double rate = info.fps.Value();
+        const double in = spec.in ? spec.in->Seconds(rate) : 0.0;
+        const double out = spec.out ? spec.out->Seconds(rate) : info.seconds;
+        if (in >= info.seconds) {
+            *error = point("in") + ": " + Clock(in) + " is not before the clip's end (" +
+                     Clock(info.seconds) + ")";
+            return false;
+        }
+        if (out <= in) {
+            *error = point("out") + ": " + (spec.in ? "not after " + bare("in") : "at the start") +
+                     " (" + Clock(out) + ", in at " + Clock(in) + ")";
+            return false;
+        }
+        if (out > info.seconds + 1.0 / rate) {
+            *error = point("out") + ": " + Clock(out) + " is past the clip's end (" +
+                     Clock(info.seconds) + ")";
+            return false;
+        }
+        clip.options.inSeconds = in;
+        clip.options.outSeconds = spec.out ? out : -1.0;
+    }
+    clip.frames = media::OutputFrames(info, clip.options);
+    return true;
+}
+
+// The output takes the first clip's display size (square pixels, turned
+// upright), made even for the encoder by a black edge, and its rate.
+void SequencePlan::ChooseFormat() {
+    const media::ClipInfo& first = clips[0].info;
+    format.fps = settings.rate.value_or(first.fps);
+    // The first clip's sound format, where the output's encoder takes it.
+    const bool webm = std::filesystem::path(output).extension() == ".webm";
+    format.sound = media::SoundFormatFor(webm ? "webm" : "", first.sound);
+    int w = settings.width > 0 ? settings.width : first.width;
+    int h = settings.height > 0 ? settings.height : first.height;
+    format.width = std::min(w + (w & 1), 16384);
+    format.height = std::min(h + (h & 1), 16384);
+}
+
+const Bundle* SequencePlan::Load(const TransitionSpec& spec, std::string* error) {
+    auto& slot = bundles[spec.bundle];
+    if (!slot) slot = Bundle::Open(spec.bundle, error);
+    if (slot) return slot.get();
+    bundles.erase(spec.bundle);
+    if (!spec.where.empty()) *error = Where(spec.where) + ".bundle: " + *error;
+    // A name that names no bundle is a bad value; a file that is no bundle is a failure.
+    if (spec.bundle.find('/') == std::string::npos) usageMistake = true;
+    return nullptr;
+}
+
+bool SequencePlan::Describe(const TransitionSpec& spec, PlannedTransition* out,
+                            TransitionRequest* request, std::string* error) {
+    const Bundle* bundle = Load(spec, error);
+    if (!bundle) return false;
+    out->bundle = bundle;
+    out->spec = spec;
+    out->name = spec.where.empty()               ? bundle->Name()
+                : spec.where.rfind("--", 0) == 0 ? spec.where + " " + bundle->Name()
+                                                 : Where(spec.where) + " (" + bundle->Name() + ")";
+    out->instance = std::make_unique<TransitionInstance>(*bundle, *host, spec.variant);
+    TransitionTiming timing;
+    auto describe = [&](float speed) {
+        const int32_t code = out->instance->Describe(speed, &timing);
+        if (code != kPluginOK) *error = BundleFailure(out->name, "GetInfo", code);
+        return code == kPluginOK;
+    };
+    if (!describe(spec.speed)) return false;
+    if (timing.type == kPluginUnknownType) {
+        std::vector<VariantInfo> variants;
+        DescribeVariants(*bundle, spec.speed, &variants, error);
+        *error = out->name + " has no variant " + std::to_string(spec.variant) +
+                 " (it has variants 1 to " +
+                 std::to_string(variants.empty() ? 0 : variants.back().which) + ")";
+        return Mistake();
+    }
+    if (spec.length) {
+        // The slowest speed whose length reaches the one asked for; the
+        // placement then cuts it to that length exactly.
+        const int64_t wanted = spec.length->frames
+                                   ? std::llround(spec.length->value)
+                                   : std::llround(spec.length->value * format.fps.Value());
+        const std::string where = spec.where.empty()               ? "--length"
+                                  : spec.where.rfind("--", 0) == 0 ? spec.where + " --length"
+                                                                   : Where(spec.where + ".length");
+        if (wanted < 1) {
+            *error = where + ": shorter than one frame";
+            return Mistake();
+        }
+        if (!describe(1.0f)) return false;
+        if (Length(timing) < wanted) {
+            *error = where + ": " + std::to_string(wanted) + " frames is longer than " +
+                     bundle->Name() + " makes (at most " + std::to_string(Length(timing)) + ")";
+            return Mistake();
+        }
+        float lo = 0.0f, hi = 1.0f;
+        for (int step = 0; step < 24; ++step) {
+            const float mid = (lo + hi) / 2;
+            if (!describe(mid)) return false;
+            (Length(timing) >= wanted ? hi : lo) = mid;
+        }
+        if (!describe(hi)) return false;
+        out->spec.speed = hi;
+        request->length = int32_t(wanted);
+        request->exact = true;
+    }
+    request->timing = timing;
+    request->name = out->name;
+    out->timing = timing;
+    return true;
+}
+
+// The command line's bundle goes where its kind goes: at every join, or at
+// the start or end of the one clip.
+bool SequencePlan::PlaceCommandLineBundle(const RenderJob& job, std::string* error) {
+    TransitionSpec main;
+    main.bundle = job.bundle;
+    main.variant = job.variant;
+    main.speed = job.speed;
+    main.length = job.length;
+    PlannedTransition probe;
+    TransitionRequest request;
+    if (!Describe(main, &probe, &request, error)) return false;
+    const std::string& name = probe.name;
+    const size_t count = edit.clips.size();
+    switch (request.timing.type) {
+        case kPluginTransitionBetweenType:
+            if (count < 2) {
+                *error = name + " goes between two clips: give two clips or more";
+                return Mistake();
+            }
+            for (auto& join : edit.joins) join = main;
+            return true;
+        case kPluginTransitionBeforeType:
+        case kPluginTransitionAfterType: {
+            const bool opens = request.timing.type == kPluginTransitionBeforeType;
+            auto& place = opens ? edit.open : edit.close;
+            if (count != 1 || place) {
+                *error = name + (opens ? " opens" : " closes") +
+                         " one clip: give one clip, or give a between-clips bundle and " +
+                         (opens ? "--open " : "--close ") + name;
+                return Mistake();
+            }
+            place = main;
+            return true;
+        }
+        default:
+            *error = name + " is not a transition (plug-in type " +
+                     std::to_string(int(request.timing.type)) + ")";
+            return false;
+    }
+}
+
+bool SequencePlan::Lay(const RenderJob& job, std::vector<std::string>* warnings,
+                       std::string* error) {
+    TransitionRequests requests;
+    std::map<int, PlannedTransition> bySlot;
+    auto describe = [&](const TransitionSpec& spec, int slot, std::optional<TransitionRequest>* r) {
+        r->emplace();
+        return Describe(spec, &bySlot[slot], &**r, error);
+    };
+    const int joins = int(edit.joins.size());
+    if (edit.open && !describe(*edit.open, -1, &requests.open)) return false;
+    requests.joins.resize(edit.joins.size());
+    for (int j = 0; j < joins; ++j)
+        if (edit.joins[size_t(j)] &&
+            !describe(*edit.joins[size_t(j)], j, &requests.joins[size_t(j)]))
+            return false;
+    if (edit.close && !describe(*edit.close, joins, &requests.close)) return false;
+
+    std::vector<int64_t> frames;
+    for (const PlannedClip& c : clips) frames.push_back(c.frames);
+    if (!LayOut(frames, requests, &timeline, warnings, error)) return Mistake();
+    seed = job.seed ? *job.seed : std::random_device{}();
+    for (size_t k = 0; k < timeline.slots.size(); ++k) {
+        PlannedTransition& t = bySlot[timeline.slots[k]];
+        t.seed = t.spec.seed ? *t.spec.seed : seed + uint32_t(k);
+        t.instance->SetLength(timeline.transitions[k].frames);
+        transitions.push_back(std::move(t));
+    }
+    return true;
+}
+
+}  // namespace tavhost

@@ -1,0 +1,89 @@
+// Everything decided before the first frame is made: the edit read, the
+// outputs checked, the clips probed and trimmed, the bundles loaded, every
+// transition described by its own instance, the timeline laid out. Every
+// mistake in what the user asked for is found here, before any output exists.
+#pragma once
+
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "edit.h"
+#include "host.h"
+#include "instance.h"
+#include "loaded_bundle.h"
+#include "media.h"
+#include "placement.h"
+#include "render.h"
+
+namespace tavhost {
+
+struct PlannedClip {
+    std::string path;
+    std::string label;  // how messages name it
+    media::ClipInfo info;
+    media::ClipReader::Options options;  // its trims and still duration included
+    int64_t frames = 0;                  // at the output rate
+};
+
+struct PlannedTransition {
+    TransitionSpec spec;
+    std::string name;  // how messages name it: "boxscatter", "joins[1] (boxscatter)"
+    const Bundle* bundle = nullptr;
+    std::unique_ptr<TransitionInstance> instance;  // described; Initialize comes at its start
+    TransitionTiming timing;                       // its GetInfo answer
+    uint32_t seed = 0;
+};
+
+struct OutputFormat {
+    int width = 0, height = 0;
+    media::Rational fps;
+    media::SoundFormat sound;
+};
+
+struct SequencePlan {
+    SequencePlan() = default;
+    SequencePlan(const SequencePlan&) = delete;
+    SequencePlan& operator=(const SequencePlan&) = delete;
+    // The instances end (Terminate still calls into the host) before the host.
+    ~SequencePlan() {
+        transitions.clear();
+        host.reset();
+    }
+
+    // Plans `job`. False with the reason in `error`; `usageMistake` then
+    // says whether a value the user gave was at fault.
+    bool Make(const RenderJob& job, std::vector<std::string>* warnings, std::string* error);
+
+    Edit edit;
+    OutputSettings settings;
+    std::string output;
+    OutputFormat format;
+    std::vector<PlannedClip> clips;
+    std::map<std::string, std::unique_ptr<Bundle>> bundles;
+    std::unique_ptr<Host> host;
+    std::vector<PlannedTransition> transitions;  // in the timeline's order
+    Timeline timeline;
+    uint32_t seed = 0;
+    bool usageMistake = false;
+
+  private:
+    bool ReadEdit(const RenderJob& job, std::string* error);
+    bool CheckOutputs(const RenderJob& job, std::string* error);
+    bool ProbeClips(std::vector<std::string>* warnings, std::string* error);
+    bool Trim(PlannedClip& clip, const ClipSpec& spec, std::string* error);
+    void ChooseFormat();
+    bool PlaceCommandLineBundle(const RenderJob& job, std::string* error);
+    bool Describe(const TransitionSpec& spec, PlannedTransition* out, TransitionRequest* request,
+                  std::string* error);
+    const Bundle* Load(const TransitionSpec& spec, std::string* error);
+    bool Lay(const RenderJob& job, std::vector<std::string>* warnings, std::string* error);
+    bool Mistake() {
+        usageMistake = true;
+        return false;
+    }
+    std::string Where(const std::string& where) const;
+};
+
+}  // namespace tavhost
