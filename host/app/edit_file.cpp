@@ -169,9 +169,9 @@ void Read(const Json& doc, const fs::path& base, Edit* edit, OutputSettings* set
         const Json& j = doc["joins"];
         if (j.is_array()) {
             if (j.size() != joins)
-                Fail("joins", "has " + std::to_string(j.size()) + " entries; the " +
+                Fail("joins", "has " + std::to_string(j.size()) + " entries, but " +
                                   std::to_string(clips.size()) + " clips have " +
-                                  std::to_string(joins) + " joins");
+                                  std::to_string(joins) + (joins == 1 ? " join" : " joins"));
             for (size_t i = 0; i < joins; ++i)
                 if (!j[i].is_null())
                     edit->joins[i] = Transition(j[i], "joins[" + std::to_string(i) + "]");

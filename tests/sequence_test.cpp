@@ -1,0 +1,297 @@
+// Sequences: several clips with a transition at every join and at the ends,
+// trimmed clips, slideshows of stills, edit files and their mistakes.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include "clip_pool.h"
+#include "render.h"
+#include "support/clip_fixtures.h"
+
+namespace fs = std::filesystem;
+using tavhost::media::Frame;
+
+namespace tavtest {
+namespace {
+
+class Sequence : public ::testing::Test {
+  protected:
+    static void SetUpTestSuite() {
+        dir_ = fs::temp_directory_path() / ("tav-sequence-" + std::to_string(getpid()));
+        fs::create_directories(dir_ + "/show");
+        MakeClip(A(), 60, 10, 440);
+        MakeClip(B(), 45, 140, 0);
+        MakeClip(C(), 60, 70, 880);
+        MakeClip(Long(), 150, 200, 440);
+        const uint32_t colours[3] = {0xFFFF0000u, 0xFF00FF00u, 0xFF0000FFu};
+        const char* names[3] = {"r.png", "g.png", "b.png"};
+        for (int i = 0; i < 3; ++i) {
+            std::vector<uint32_t> pixels(size_t(kW) * kH, colours[i]);
+            std::string error;
+            ASSERT_TRUE(tavhost::media::WriteImage(dir_ + "/show/" + names[i],
+                                                   tavhost::media::ImageFormat::kPng, pixels.data(),
+                                                   kW, kH, kW, &error))
+                << error;
+        }
+    }
+    static void TearDownTestSuite() { fs::remove_all(dir_); }
+
+    static std::string A() { return dir_ + "/a.mp4"; }
+    static std::string B() { return dir_ + "/b.mp4"; }
+    static std::string C() { return dir_ + "/c.mp4"; }
+    static std::string Long() { return dir_ + "/long.mp4"; }
+    static std::string Out(const std::string& name) { return dir_ + "/" + name; }
+
+    static std::string Write(const std::string& name, const std::string& text) {
+        const std::string path = Out(name);
+        std::ofstream(path) << text;
+        return path;
+    }
+
+    // Runs tavhost; the frames written into PNG folder `name`.
+    static std::vector<Frame> RenderPngs(const std::string& args, const std::string& name) {
+        const Result r = RunTavhost("render " + args + " --quiet --seed 3 -o " + Out(name));
+        EXPECT_EQ(r.status, 0) << r.err;
+        return ReadAll(PngFolder(Out(name)));
+    }
+
+    static inline std::string dir_;
+};
+
+bool AllOf(const Frame& f, uint32_t colour) {
+    return std::all_of(f.pixels.begin(), f.pixels.end(), [&](uint32_t p) { return p == colour; });
+}
+
+// boxscatter at speed 0 is 10 frames: the clips overlap by 10 at each join.
+TEST_F(Sequence, ThreeClipsTwoJoins) {
+    const std::vector<Frame> out =
+        RenderPngs("boxscatter --speed 0 " + A() + " " + B() + " " + C(), "three");
+    ASSERT_EQ(out.size(), 60u + 45 + 60 - 2 * 10);
+    const std::vector<Frame> a = ReadAll(A()), b = ReadAll(B()), c = ReadAll(C());
+    // A alone, the first join over A's last 10 frames ending on B, B alone,
+    // the second join ending on C, C alone.
+    EXPECT_EQ(out[0].pixels, a[0].pixels);
+    EXPECT_EQ(out[49].pixels, a[49].pixels);
+    EXPECT_NE(out[50].pixels, a[50].pixels);
+    EXPECT_EQ(out[59].pixels, b[9].pixels);
+    EXPECT_EQ(out[60].pixels, b[10].pixels);
+    EXPECT_EQ(out[84].pixels, b[34].pixels);
+    EXPECT_NE(out[85].pixels, b[35].pixels);
+    EXPECT_EQ(out[94].pixels, c[9].pixels);
+    EXPECT_EQ(out[95].pixels, c[10].pixels);
+    EXPECT_EQ(out[144].pixels, c[59].pixels);
+}
+
+TEST_F(Sequence, SoundMixesAtEachJoinAndFadesAtTheEnds) {
+    const std::string movie = Out("three.mkv");
+    const Result r =
+        RunTavhost("render boxscatter --speed 0 --open boxrevealblack --close boxconcealwhite " +
+                   A() + " " + B() + " " + C() + " --quiet -o " + movie);
+    ASSERT_EQ(r.status, 0) << r.err;
+    const std::vector<Frame> out = ReadAll(movie);
+    ASSERT_EQ(out.size(), 145u);
+    const double a = Rms(ReadAll(A()), 5, 40), c = Rms(ReadAll(C()), 5, 40);
+    ASSERT_GT(a, 0.1);
+    EXPECT_LT(Rms(out[0]), 0.2 * a);                // the opening fades A in
+    EXPECT_NEAR(Rms(out, 15, 45), a, 0.1 * a);      // then A at its own level
+    EXPECT_GT(Rms(out, 50, 53), Rms(out, 56, 60));  // falls across the first join
+    EXPECT_LT(Rms(out, 62, 83), 0.05 * a);          // B is silent
+    EXPECT_LT(Rms(out, 85, 88), Rms(out, 91, 95));  // rises across the second join
+    EXPECT_NEAR(Rms(out, 100, 130), c, 0.1 * c);    // C at its own level
+    EXPECT_LT(Rms(out[144]), 0.2 * c);              // the closing fades C out
+    for (uint32_t p : out[0].pixels) ASSERT_LT(p & 0xFFFFFF, 0x202020u);  // opens from black
+}
+
+TEST_F(Sequence, TrimmedClipsStartAndEndAtTheirPoints) {
+    const std::vector<Frame> src = ReadAll(Long());
+    ASSERT_EQ(src.size(), 150u);
+    // Seconds and frames; an in point past the first keyframe.
+    for (const auto& [in, out, first, last] :
+         {std::tuple{"0.5", "1.5", 15, 44}, std::tuple{"100f", "140f", 100, 139},
+          std::tuple{"0:02.5", "0:04.9", 75, 146}}) {
+        const std::vector<Frame> got = RenderPngs(
+            std::string("boxconcealwhite --speed 0 --in ") + in + " --out " + out + " " + Long(),
+            "trim" + std::to_string(first));
+        ASSERT_EQ(got.size(), size_t(last - first + 1)) << in;
+        EXPECT_EQ(got[0].pixels, src[size_t(first)].pixels) << in;
+        // The closing covers the last 10 frames; the one before it is the clip's.
+        EXPECT_EQ(got[got.size() - 11].pixels, src[size_t(last - 10)].pixels) << in;
+    }
+    // Two trimmed clips joined: B's in point is its first frame after the join.
+    const std::vector<Frame> joined =
+        RenderPngs("boxscatter --speed 0 --out 40f " + Long() + " --in 20f " + B(), "trimJoin");
+    const std::vector<Frame> b = ReadAll(B());
+    ASSERT_EQ(joined.size(), 40u + 25 - 10);
+    EXPECT_EQ(joined[29].pixels, src[29].pixels);
+    EXPECT_EQ(joined[40].pixels, b[30].pixels);
+    EXPECT_EQ(joined.back().pixels, b[44].pixels);
+}
+
+TEST_F(Sequence, SlideshowOfStillsFromAnEditFile) {
+    // Paths are relative to the edit file, wherever tavhost runs.
+    const std::string edit = Out("show/show.json");
+    std::ofstream(edit) << R"({
+      "output": {"rate": 30, "path": "show-out"},
+      "clips": [{"path": "r.png", "duration": 1}, {"path": "g.png", "duration": 2},
+                {"path": "b.png", "duration": 1}],
+      "joins": {"bundle": "boxscatter", "variant": 1, "length": "10f"}
+    })";
+    const Result r = RunTavhost("render --quiet --edit " + edit);
+    ASSERT_EQ(r.status, 0) << r.err;
+    const std::vector<Frame> out = ReadAll(PngFolder(Out("show/show-out")));
+    ASSERT_EQ(out.size(), 30u + 60 + 30 - 20);
+    EXPECT_TRUE(AllOf(out[0], 0xFFFF0000u));
+    EXPECT_TRUE(AllOf(out[19], 0xFFFF0000u));
+    EXPECT_FALSE(AllOf(out[24], 0xFFFF0000u));
+    EXPECT_TRUE(AllOf(out[29], 0xFF00FF00u));
+    EXPECT_TRUE(AllOf(out[60], 0xFF00FF00u));
+    EXPECT_TRUE(AllOf(out[79], 0xFF0000FFu));
+    EXPECT_TRUE(AllOf(out[99], 0xFF0000FFu));
+}
+
+// Only the clips around the frame being made are open.
+TEST_F(Sequence, ClipsOpenOnlyAroundTheirFrames) {
+    std::vector<tavhost::PlannedClip> clips(6);
+    std::vector<int64_t> lengths;
+    tavhost::TransitionRequests requests;
+    for (tavhost::PlannedClip& c : clips) {
+        c.path = lengths.size() % 2 ? B() : A();
+        std::string error;
+        ASSERT_TRUE(tavhost::media::Probe(c.path, &c.info, &error)) << error;
+        c.options.width = kW;
+        c.options.height = kH;
+        c.options.fps = kFps;
+        c.frames = tavhost::media::OutputFrames(c.info, c.options);
+        lengths.push_back(c.frames);
+    }
+    requests.joins.assign(
+        5, tavhost::TransitionRequest{{kPluginTransitionBetweenType, 10, 10, 10}, "join"});
+    tavhost::Timeline tl;
+    std::vector<std::string> warnings;
+    std::string error;
+    ASSERT_TRUE(tavhost::LayOut(lengths, requests, &tl, &warnings, &error)) << error;
+    tavhost::ClipPool pool(clips, tl, nullptr, 5);
+    int most = 0;
+    for (int64_t t = 0; t < tl.total; ++t) {
+        ASSERT_TRUE(pool.Advance(t, &error)) << error;
+        const tavhost::SourceRef ref = tl.HardCut(t);
+        ASSERT_NE(pool.Frame(ref.clip, ref.index, &error), nullptr) << t << " " << error;
+        most = std::max(most, pool.OpenCount());
+    }
+    EXPECT_LE(most, 3);
+    EXPECT_GE(most, 2);
+    pool.CloseAll();
+    EXPECT_EQ(pool.OpenCount(), 0);
+}
+
+struct EditMistake {
+    const char* name;
+    const char* json;  // {A} {B} are the clips' paths
+    int status;
+    const char* message;
+};
+
+void PrintTo(const EditMistake& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class EditMistakes : public Sequence, public ::testing::WithParamInterface<EditMistake> {};
+
+TEST_P(EditMistakes, AreFoundBeforeAnythingIsWritten) {
+    const EditMistake& c = GetParam();
+    std::string json = c.json;
+    for (auto [key, value] : {std::pair{"{A}", A()}, std::pair{"{B}", B()}})
+        for (size_t at; (at = json.find(key)) != std::string::npos;)
+            json.replace(at, std::string(key).size(), value);
+    const std::string edit = Write(std::string(c.name) + ".json", json);
+    const std::string out = Out(std::string(c.name) + ".mp4");
+    const Result r = RunTavhost("render --quiet --edit " + edit + " -o " + out);
+    EXPECT_EQ(r.status, c.status) << r.err;
+    EXPECT_NE(r.err.find(c.message), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find(edit), std::string::npos) << r.err;
+    EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
+    EXPECT_FALSE(fs::exists(out));
+    EXPECT_FALSE(fs::exists(out + ".partial"));
+}
+
+constexpr const char* kJoin = R"("joins": {"bundle": "boxscatter"})";
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, EditMistakes,
+    ::testing::Values(
+        EditMistake{"missingFile", R"({"clips": ["{A}", "nowhere.mp4"], "joins": {"bundle":
+                    "boxscatter"}})",
+                    1, "clips[1]: cannot open clip"},
+        EditMistake{"unknownBundle", R"({"clips": ["{A}", "{B}"], "joins": {"bundle": "boxfog"}})",
+                    2, "joins[0].bundle: unknown bundle 'boxfog'"},
+        EditMistake{"inAfterOut", R"({"clips": [{"path": "{A}", "in": 1.5, "out": "10f"}]})", 2,
+                    "clips[0].out: not after clips[0].in"},
+        EditMistake{"inPastTheEnd", R"({"clips": [{"path": "{A}", "in": "0:05"}]})", 2,
+                    "clips[0].in: 5.00 s is not before the clip's end"},
+        EditMistake{"joinLongerThanItsClips",
+                    R"({"clips": ["{A}", "{B}"], "joins": {"bundle": "boxscatter", "length":
+                    "50f"}})",
+                    2, "joins[0] (boxscatter) is longer than its clips allow: 45 frames"},
+        EditMistake{"lengthBeyondTheBundle",
+                    R"({"clips": ["{A}", "{B}"], "joins": [{"bundle": "boxscatter", "length":
+                    9}]})",
+                    2, "joins[0].length: 270 frames is longer than boxscatter makes"},
+        EditMistake{"badJson", R"({"clips": ["{A}",]})", 2, "is not JSON: parse error at line 1"},
+        EditMistake{"unknownKey", R"({"clips": [{"path": "{A}", "inn": 2}]})", 2,
+                    "clips[0].inn: unknown key"},
+        EditMistake{"badTime", R"({"clips": [{"path": "{A}", "in": "soon"}]})", 2,
+                    "clips[0].in: must be a time"},
+        EditMistake{"wrongKind",
+                    R"({"clips": ["{A}", "{B}"], "joins": [{"bundle": "boxrevealwhite"}]})", 2,
+                    "joins[0] (boxrevealwhite) opens a clip: it cannot go between two clips"},
+        EditMistake{"closeThatOpens", R"({"clips": ["{A}"], "close": {"bundle": "boxscatter"}})", 2,
+                    "close (boxscatter) goes between two clips: it cannot go at the end"},
+        EditMistake{"joinCount",
+                    R"({"clips": ["{A}", "{B}"], "joins": [{"bundle": "boxscatter"}, null]})", 2,
+                    "joins: has 2 entries, but 2 clips have 1 join"},
+        EditMistake{"noClips", R"({"joins": {"bundle": "boxscatter"}})", 2,
+                    "clips: must list the clips"},
+        EditMistake{"badVariant",
+                    R"({"clips": ["{A}", "{B}"], "joins": {"bundle": "boxscatter", "variant":
+                    9}})",
+                    2, "joins[0] (boxscatter) has no variant 9"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+struct TrimMistake {
+    const char* name;
+    const char* args;  // {A} is a clip
+    const char* message;
+};
+
+void PrintTo(const TrimMistake& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class TrimMistakes : public Sequence, public ::testing::WithParamInterface<TrimMistake> {};
+
+TEST_P(TrimMistakes, AreUsageErrors) {
+    std::string args = GetParam().args;
+    args.replace(args.find("{A}"), 3, A());
+    const std::string out = Out(std::string(GetParam().name) + ".mp4");
+    const Result r = RunTavhost("render " + args + " -o " + out);
+    EXPECT_EQ(r.status, 2) << r.err;
+    EXPECT_NE(r.err.find(GetParam().message), std::string::npos) << r.err;
+    EXPECT_FALSE(fs::exists(out));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, TrimMistakes,
+    ::testing::Values(
+        TrimMistake{"trailing", "boxconcealwhite {A} --in 1", "go before the clip they trim"},
+        TrimMistake{"pastTheEnd", "boxconcealwhite --out 1:00 {A}", "is past the clip's end"},
+        TrimMistake{"notATime", "boxconcealwhite --in 1:75 {A}", "not '1:75'"},
+        TrimMistake{"openWord", "boxscatter --open boxrevealwhite:x {A} {A}",
+                    "BUNDLE or BUNDLE:VARIANT"},
+        TrimMistake{"openTwice", "boxrevealwhite --open boxrevealblack {A}", "opens one clip"},
+        TrimMistake{"oneClipBetween", "boxscatter {A}", "give two clips or more"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+}  // namespace
+}  // namespace tavtest
