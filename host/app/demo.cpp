@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
 #include <numbers>
 
 #include "host.h"
@@ -130,6 +131,38 @@ bool MakeClip(const std::string& path, bool second, std::string* error) {
     return staged.Commit(error);
 }
 
+// A sequence from an edit file: the first clip trimmed, the placeholder as a
+// still, the second clip; opened, joined twice and closed.
+bool RenderMontage(const std::string& dir, bool quiet, std::vector<std::string>* written,
+                   std::string* error) {
+    const std::string edit = (fs::path(dir) / "montage.json").string();
+    std::ofstream(edit) << R"({
+  "clips": [{"path": "clipA.mp4", "in": 0.5}, {"path": "placeholder.png", "duration": 2},
+            {"path": "clipB.mp4", "out": "80f"}],
+  "open": {"bundle": "boxrevealblack", "variant": 4, "length": 0.5},
+  "joins": [{"bundle": "boxscatter", "variant": 2, "length": 0.6},
+            {"bundle": "boxscatter", "variant": 4, "length": "20f"}],
+  "close": {"bundle": "boxconcealwhite", "variant": 3, "length": 0.8}
+}
+)";
+    if (!fs::exists(edit)) {
+        *error = "cannot write '" + edit + "'";
+        return false;
+    }
+    RenderJob render;
+    render.editFile = edit;
+    render.seed = 1;
+    render.output = (fs::path(dir) / "montage.mp4").string();
+    render.contactSheet = (fs::path(dir) / "montage.png").string();
+    render.quiet = quiet;
+    RenderSummary summary;
+    if (!Render(render, &summary, error)) return false;
+    written->push_back(edit);
+    written->push_back(render.output);
+    written->push_back(render.contactSheet);
+    return true;
+}
+
 }  // namespace
 
 bool RunDemo(const std::string& dir, bool quiet, std::vector<std::string>* written,
@@ -176,7 +209,7 @@ bool RunDemo(const std::string& dir, bool quiet, std::vector<std::string>* writt
     const std::string placeholder = (fs::path(dir) / "placeholder.png").string();
     if (!RenderPlaceholder("boxscatter", kWidth, kHeight, "", placeholder, error)) return false;
     written->push_back(placeholder);
-    return true;
+    return RenderMontage(dir, quiet, written, error);
 }
 
 }  // namespace tavhost

@@ -29,11 +29,14 @@ std::atomic<bool> gInterrupted{false};
 
 namespace {
 
-std::string SectionLabel(const PlannedTransition& t, const Placement& p, bool alone) {
+std::string SectionLabel(const PlannedTransition& t, const Placement& p, size_t k, bool alone) {
     char speed[16];
     std::snprintf(speed, sizeof speed, "%.2f", double(t.spec.speed));
-    return (alone ? t.bundle->Name() : t.name) + "  variant " + std::to_string(t.spec.variant) +
-           "  speed " + speed + "  " + std::to_string(p.frames) + " frames";
+    const std::string where = alone                  ? ""
+                              : t.spec.where.empty() ? std::to_string(k + 1) + ".  "
+                                                     : t.spec.where + "  ";
+    return where + t.bundle->Name() + "  variant " + std::to_string(t.spec.variant) + "  speed " +
+           speed + "  " + std::to_string(p.frames) + " frames";
 }
 
 // One render: the plan it follows, the clips it reads and where it writes.
@@ -101,7 +104,7 @@ class SequenceRender {
             const bool alone = plan_.transitions.size() == 1;
             for (size_t k = 0; k < plan_.transitions.size(); ++k)
                 sections.push_back(
-                    {SectionLabel(plan_.transitions[k], plan_.timeline.transitions[k], alone),
+                    {SectionLabel(plan_.transitions[k], plan_.timeline.transitions[k], k, alone),
                      plan_.timeline.transitions[k].frames});
             sheet_ =
                 std::make_unique<ContactSheet>(job_.contactSheet, f.width, f.height,
