@@ -40,13 +40,22 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             break;
         case Kind::kRender: {
             const tavhost::RenderJob& j = c.render;
+            const tavhost::OutputSettings& s = j.settings;
             if (!(j.speed >= 0.0f && j.speed <= 1.0f)) Broken("render speed in range");
             if (j.variant < 1) Broken("variant in range");
-            if (j.crf < 0 || j.crf > 51) Broken("crf in range");
-            if (j.bundle.empty() || j.clips.empty() || j.output.empty())
+            if (s.crf && (*s.crf < 0 || *s.crf > 51)) Broken("crf in range");
+            if (s.rate && (s.rate->num < 1 || s.rate->den < 1 || s.rate->Value() > 240.0))
+                Broken("rate in range");
+            if (j.length && !(j.length->value > 0.0)) Broken("a length is more than nothing");
+            if (j.editFile.empty() && (j.bundle.empty() || j.clips.empty() || j.output.empty()))
                 Broken("a render has a bundle, clips and an output");
-            if (j.width != 0 &&
-                (j.width < 2 || j.width > 16384 || j.height < 2 || j.height > 16384))
+            if (!j.editFile.empty() && (!j.bundle.empty() || !j.clips.empty()))
+                Broken("an edit file brings its own clips");
+            for (const tavhost::ClipSpec& clip : j.clips)
+                for (const auto& point : {clip.in, clip.out})
+                    if (point && !(point->value >= 0.0)) Broken("trim points not negative");
+            if (s.width != 0 &&
+                (s.width < 2 || s.width > 16384 || s.height < 2 || s.height > 16384))
                 Broken("size in range");
             break;
         }
