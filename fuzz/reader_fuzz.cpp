@@ -38,7 +38,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     for (int64_t i = 0; i < frames; ++i) {
         const Frame* frame = reader->Get(i, &error);
         if (!frame) break;
-        if (frame->width != 32 || frame->height != 24 || frame->pixels.size() != 32u * 24u)
+        if (frame->width != 32 || frame->height != 24 || frame->Pixels().size() != 32u * 24u)
             std::abort();
     }
     return 0;

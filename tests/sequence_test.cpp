@@ -172,7 +172,7 @@ TEST_F(Sequence, ClipsOpenOnlyAroundTheirFrames) {
     std::vector<std::string> warnings;
     std::string error;
     ASSERT_TRUE(tavhost::LayOut(lengths, requests, &tl, &warnings, &error)) << error;
-    tavhost::ClipPool pool(clips, tl, nullptr, 5);
+    tavhost::ClipPool pool(clips, tl, nullptr, 5, false);
     int most = 0;
     for (int64_t t = 0; t < tl.total; ++t) {
         ASSERT_TRUE(pool.Advance(t, &error)) << error;

@@ -13,6 +13,7 @@
 #include "av_util.h"
 #include "clip_open.h"
 #include "media.h"
+#include "picture_convert.h"
 
 extern "C" {
 #include <libavfilter/buffersink.h>
@@ -117,6 +118,17 @@ struct ClipDecoder {
         }
     }
 
+    // A YUV picture in the matrix and range the output is encoded with, that
+    // fills the output frame as it is.
+    bool KeepsYuv(const AVFrame* f) const {
+        const AVPixFmtDescriptor* desc = av_pix_fmt_desc_get(AVPixelFormat(f->format));
+        int sw, sh;
+        Placement(&sw, &sh);
+        return desc && desc->nb_components >= 3 && sw == options->width && sh == options->height &&
+               !(desc->flags & (AV_PIX_FMT_FLAG_RGB | AV_PIX_FMT_FLAG_PAL)) &&
+               info->matrix == MatrixName(OutputMatrix(options->height)) && info->range != "full";
+    }
+
     std::string GraphDescription(const AVFrame* f) const {
         const AVStream* vs = fmt->streams[video];
         const AVRational sar =
@@ -134,12 +146,20 @@ struct ClipDecoder {
         int sw, sh;
         Placement(&sw, &sh);
         const int ow = options->width, oh = options->height;
-        std::snprintf(buffer, sizeof buffer,
-                      ",scale=w=%d:h=%d:flags=%s:in_color_matrix=%s:in_range=%s:out_range=full"
-                      ",format=pix_fmts=%s",
-                      sw, sh, options->fastScaling ? "fast_bilinear" : "bicubic",
-                      info->matrix.c_str(), info->range == "full" ? "full" : "limited",
-                      av_get_pix_fmt_name(AV_PIX_FMT_RGB32));
+        if (KeepsYuv(f)) {
+            // Already in the output's matrix and range: scaled (if at all)
+            // within YUV, so the picture can reach the encoder untouched.
+            std::snprintf(buffer, sizeof buffer, ",scale=w=%d:h=%d:flags=%s,format=pix_fmts=%s", sw,
+                          sh, options->fastScaling ? "fast_bilinear" : "bicubic",
+                          av_get_pix_fmt_name(AV_PIX_FMT_YUV420P));
+        } else {
+            std::snprintf(buffer, sizeof buffer,
+                          ",scale=w=%d:h=%d:flags=%s:in_color_matrix=%s:in_range=%s:out_range=full"
+                          ",format=pix_fmts=%s",
+                          sw, sh, options->fastScaling ? "fast_bilinear" : "bicubic",
+                          info->matrix.c_str(), info->range == "full" ? "full" : "limited",
+                          av_get_pix_fmt_name(AV_PIX_FMT_RGB32));
+        }
         d += buffer;
         if (sw != ow || sh != oh) {
             if (options->fit == Fit::kPad)

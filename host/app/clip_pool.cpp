@@ -5,17 +5,49 @@
 namespace tavhost {
 
 ClipPool::ClipPool(const std::vector<PlannedClip>& clips, const Timeline& timeline,
-                   const std::atomic<bool>* cancel, int64_t lead)
-    : clips_(clips), cancel_(cancel), lead_(lead), readers_(clips.size()), damage_(clips.size()) {
+                   const std::atomic<bool>* cancel, int64_t lead, bool pixelsEverywhere)
+    : clips_(clips),
+      cancel_(cancel),
+      lead_(lead),
+      transitionFrames_(clips.size()),
+      pixelsEverywhere_(pixelsEverywhere),
+      readers_(clips.size()),
+      damage_(clips.size()) {
     for (size_t j = 0; j < clips.size(); ++j) {
         firstUse_.push_back(timeline.FirstUse(j));
         lastUse_.push_back(timeline.LastUse(j));
+    }
+    // The frames a transition draws on: the hard cut under it and those the
+    // plug-in asks for.
+    for (const Placement& p : timeline.transitions) {
+        std::vector<SourceRef> refs;
+        for (int64_t t = p.start; t < p.start + p.frames; ++t) refs.push_back(timeline.HardCut(t));
+        for (int64_t n = 0; n < 2 * int64_t(p.frames); ++n)
+            if (SourceRef ref; p.Map(int32_t(p.start + n), &ref)) refs.push_back(ref);
+        for (const SourceRef& ref : refs) {
+            auto& spans = transitionFrames_[size_t(ref.clip)];
+            if (!spans.empty() && ref.index >= spans.back().first - 1 &&
+                ref.index <= spans.back().second + 1) {
+                spans.back().first = std::min(spans.back().first, ref.index);
+                spans.back().second = std::max(spans.back().second, ref.index);
+            } else {
+                spans.push_back({ref.index, ref.index});
+            }
+        }
     }
 }
 
 bool ClipPool::Open(size_t clip, std::string* error) {
     media::ClipReader::Options options = clips_[clip].options;
     options.cancel = cancel_;
+    if (!pixelsEverywhere_) {
+        const auto* spans = &transitionFrames_[clip];
+        options.pixelsFor = [spans](int64_t index) {
+            return std::any_of(spans->begin(), spans->end(), [&](const auto& span) {
+                return index >= span.first && index <= span.second;
+            });
+        };
+    }
     readers_[clip] = media::ClipReader::Open(clips_[clip].path, clips_[clip].info, options, error);
     return readers_[clip] != nullptr;
 }

@@ -17,9 +17,11 @@ namespace tavhost {
 
 class ClipPool {
   public:
-    // Readers open `lead` output frames before a clip's first use.
+    // Readers open `lead` output frames before a clip's first use. Frames
+    // the transitions use are made into pixels as they are decoded; all
+    // frames when `pixelsEverywhere` (an output that takes pixels only).
     ClipPool(const std::vector<PlannedClip>& clips, const Timeline& timeline,
-             const std::atomic<bool>* cancel, int64_t lead);
+             const std::atomic<bool>* cancel, int64_t lead, bool pixelsEverywhere);
 
     // Opens the readers needed from output frame t on and closes those no
     // longer needed, noting what decoding found wrong in each.
@@ -41,6 +43,9 @@ class ClipPool {
     const std::atomic<bool>* cancel_;
     int64_t lead_;
     std::vector<int64_t> firstUse_, lastUse_;  // output frames over which each clip is read
+    // Per clip, the spans of its frames [first, last] that transitions use.
+    std::vector<std::vector<std::pair<int64_t, int64_t>>> transitionFrames_;
+    bool pixelsEverywhere_;
     std::vector<std::unique_ptr<media::ClipReader>> readers_;
     std::vector<media::Damage> damage_;
     size_t opened_ = 0, closed_ = 0;

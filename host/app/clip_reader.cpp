@@ -5,8 +5,27 @@
 
 #include "clip_decoder.h"
 #include "media.h"
+#include "picture_convert.h"
 
 namespace tavhost::media {
+
+const AVFrame* Frame::Yuv() const {
+    return picture && picture->format == AV_PIX_FMT_YUV420P ? picture.get() : nullptr;
+}
+
+const std::vector<uint32_t>& Frame::Pixels(bool fast) const {
+    if (converted) return pixels;
+    pixels.assign(size_t(width) * size_t(height), 0xFF000000u);
+    if (const AVFrame* yuv = Yuv()) {
+        YuvToRgb(yuv, pixels.data(), width, OutputMatrix(height), fast);
+    } else if (picture) {
+        for (int y = 0; y < height; ++y)
+            std::memcpy(pixels.data() + size_t(y) * size_t(width),
+                        picture->data[0] + ptrdiff_t(y) * picture->linesize[0], size_t(width) * 4);
+    }
+    converted = true;
+    return pixels;
+}
 
 ClipReader::ClipReader(std::string path, Options options, ClipInfo info)
     : path_(std::move(path)), options_(options), info_(std::move(info)) {
@@ -93,7 +112,6 @@ void ClipReader::Decode() {
         changed_.notify_all();
         return;
     }
-    const int w = options_.width, h = options_.height;
     // Pictures out of the graph carry their output frame number as pts.
     AvFramePtr last, ahead;
     bool videoEnded = false;
@@ -144,13 +162,22 @@ void ClipReader::Decode() {
         }
         if (!frame) frame = std::make_unique<Frame>();
         frame->index = k;
-        frame->width = w;
-        frame->height = h;
-        frame->pixels.resize(size_t(w) * size_t(h));
-        const int rows = std::min(h, pic->height), cols = std::min(w, pic->width);
-        for (int y = 0; y < rows; ++y)
-            std::memcpy(frame->pixels.data() + size_t(y) * size_t(w),
-                        pic->data[0] + ptrdiff_t(y) * pic->linesize[0], size_t(cols) * 4);
+        frame->width = pic->width;
+        frame->height = pic->height;
+        // The graph's own picture, shared rather than copied.
+        frame->picture.reset(av_frame_clone(pic), [](const AVFrame* f) {
+            AVFrame* owned = const_cast<AVFrame*>(f);
+            av_frame_free(&owned);
+        });
+        frame->converted = false;
+        if (!frame->picture) {
+            std::lock_guard lock(mutex_);
+            threadError_ = "out of memory";
+            break;
+        }
+        // Pixels wanted later are made here, beside the decoding.
+        if (frame->Yuv() && (!options_.pixelsFor || options_.pixelsFor(k)))
+            frame->Pixels(options_.fastScaling);
 
         const size_t channels = size_t(options_.sound.channels);
         const size_t want = size_t(audioEnd - audioStart) * channels;

@@ -2,6 +2,7 @@
 #include "media.h"
 
 #include "av_util.h"
+#include "picture_convert.h"
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -44,8 +45,9 @@ struct MovieWriter::Impl {
     CodecPtr aenc;
     AVStream* vstream = nullptr;
     AVStream* astream = nullptr;
-    SwsPtr sws;
+    Matrix matrix = Matrix::kBt601;
     AvFramePtr vframe{av_frame_alloc()};
+    AvFramePtr passed{av_frame_alloc()};  // a decoded picture handed on as it is
     AvFramePtr aframe{av_frame_alloc()};
     PacketPtr pkt{av_packet_alloc()};
     std::vector<float> pending;  // interleaved sound not yet encoded
@@ -66,6 +68,15 @@ struct MovieWriter::Impl {
             if (!(oc->oformat->flags & AVFMT_NOFILE)) avio_closep(&oc->pb);
             avformat_free_context(oc);
         }
+    }
+
+    bool SendVideo(AVFrame* frame, std::string* error) {
+        frame->pts = videoPts++;
+        if (int rc = avcodec_send_frame(venc.get(), frame); rc < 0) {
+            *error = Failed("video encoding failed: " + AvError(rc));
+            return false;
+        }
+        return Drain(venc.get(), vstream, error);
     }
 
     bool Drain(AVCodecContext* enc, AVStream* stream, std::string* error) {
@@ -153,7 +164,8 @@ std::unique_ptr<MovieWriter> MovieWriter::Open(const std::string& path, const Op
     v->thread_count = 0;
     // The pictures are converted with the matrix players assume for this
     // size (BT.709 from 720 lines up, BT.601 below), and tagged with it.
-    const bool hd = options.height >= 720;
+    impl->matrix = OutputMatrix(options.height);
+    const bool hd = impl->matrix == Matrix::kBt709;
     v->colorspace = hd ? AVCOL_SPC_BT709 : AVCOL_SPC_SMPTE170M;
     v->color_primaries = hd ? AVCOL_PRI_BT709 : AVCOL_PRI_SMPTE170M;
     v->color_trc = hd ? AVCOL_TRC_BT709 : AVCOL_TRC_SMPTE170M;
@@ -218,16 +230,6 @@ std::unique_ptr<MovieWriter> MovieWriter::Open(const std::string& path, const Op
         *error = impl->Failed("out of memory");
         return nullptr;
     }
-    impl->sws.reset(sws_getContext(options.width, options.height, AV_PIX_FMT_RGB32, options.width,
-                                   options.height, AV_PIX_FMT_YUV420P, SWS_BILINEAR, nullptr,
-                                   nullptr, nullptr));
-    if (!impl->sws) {
-        *error = impl->Failed("cannot convert the pictures");
-        return nullptr;
-    }
-    const int* table = sws_getCoefficients(hd ? SWS_CS_ITU709 : SWS_CS_ITU601);
-    sws_setColorspaceDetails(impl->sws.get(), table, 1, table, 0, 0, 1 << 16, 1 << 16);
-
     if (!(oc->oformat->flags & AVFMT_NOFILE)) {
         if (int rc = avio_open(&oc->pb, path.c_str(), AVIO_FLAG_WRITE); rc < 0) {
             *error = "cannot write '" + path + "': " + AvError(rc);
@@ -252,15 +254,27 @@ bool MovieWriter::WriteVideo(const uint32_t* pixels, int rowPixels, std::string*
         *error = m.Failed("out of memory");
         return false;
     }
-    const uint8_t* src[1] = {reinterpret_cast<const uint8_t*>(pixels)};
-    const int srcStride[1] = {rowPixels * 4};
-    sws_scale(m.sws.get(), src, srcStride, 0, m.height, m.vframe->data, m.vframe->linesize);
-    m.vframe->pts = m.videoPts++;
-    if (int rc = avcodec_send_frame(m.venc.get(), m.vframe.get()); rc < 0) {
-        *error = m.Failed("video encoding failed: " + AvError(rc));
+    RgbToYuv(pixels, rowPixels, m.width, m.height, m.vframe.get(), m.matrix);
+    return m.SendVideo(m.vframe.get(), error);
+}
+
+bool MovieWriter::TakesAsItIs(const AVFrame* picture) const {
+    const Impl& m = *impl_;
+    return picture && picture->format == m.venc->pix_fmt && picture->width == m.width &&
+           picture->height == m.height;
+}
+
+bool MovieWriter::WriteVideo(const AVFrame* picture, std::string* error) {
+    Impl& m = *impl_;
+    av_frame_unref(m.passed.get());
+    if (av_frame_ref(m.passed.get(), picture) < 0) {
+        *error = m.Failed("out of memory");
         return false;
     }
-    return m.Drain(m.venc.get(), m.vstream, error);
+    m.passed->pict_type = AV_PICTURE_TYPE_NONE;
+    const bool ok = m.SendVideo(m.passed.get(), error);
+    av_frame_unref(m.passed.get());
+    return ok;
 }
 
 bool MovieWriter::WriteAudio(const float* interleaved, int samples, std::string* error) {
@@ -360,11 +374,19 @@ void Scale(const uint32_t* src, int srcW, int srcH, int srcRowPixels, uint32_t* 
            int dstH, int dstRowPixels, bool fast) {
     SwsPtr sws(sws_getContext(srcW, srcH, AV_PIX_FMT_RGB32, dstW, dstH, AV_PIX_FMT_RGB32,
                               fast ? SWS_FAST_BILINEAR : SWS_AREA, nullptr, nullptr, nullptr));
+    if (!sws) return;
+    // swscale may write whole vectors past a row's end: it scales into rows
+    // with room to spare, which are then copied out.
+    const int stride = (dstW * 4 + 63) / 64 * 64 + 64;
+    std::vector<uint8_t> scratch(size_t(stride) * size_t(dstH) + 64);
     const uint8_t* s[1] = {reinterpret_cast<const uint8_t*>(src)};
     const int ss[1] = {srcRowPixels * 4};
-    uint8_t* d[1] = {reinterpret_cast<uint8_t*>(dst)};
-    const int ds[1] = {dstRowPixels * 4};
+    uint8_t* d[1] = {scratch.data()};
+    const int ds[1] = {stride};
     sws_scale(sws.get(), s, ss, 0, srcH, d, ds);
+    for (int y = 0; y < dstH; ++y)
+        std::memcpy(dst + ptrdiff_t(y) * dstRowPixels, scratch.data() + ptrdiff_t(y) * stride,
+                    size_t(dstW) * 4);
 }
 
 }  // namespace tavhost::media

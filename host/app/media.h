@@ -7,11 +7,14 @@
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
+
+struct AVFrame;
 
 namespace tavhost::media {
 
@@ -33,13 +36,24 @@ struct SoundFormat {
 // First sample of output frame `index` at `fps`, at `rate` samples a second.
 int64_t FrameSampleStart(int64_t index, Rational fps, int rate = kSampleRate);
 
-// A picture in 0xAARRGGBB pixels, rows `width` apart, and its sound.
+// A picture and its sound. The picture stays as the clip's filter graph made
+// it: YUV420P in the output's own matrix when the clip has that matrix and
+// range (so it can go to the encoder untouched), else 0xAARRGGBB pixels.
 struct Frame {
     int64_t index = -1;
     int width = 0;
     int height = 0;
-    std::vector<uint32_t> pixels;
+    std::shared_ptr<const AVFrame> picture;
     std::vector<float> audio;  // interleaved, in the reader's sound format
+
+    // The picture when it is YUV420P in the output's matrix, else null.
+    const AVFrame* Yuv() const;
+    // The picture as 0xAARRGGBB pixels, rows `width` apart, converted on
+    // first use (by libyuv's faster conversion when `fast`).
+    const std::vector<uint32_t>& Pixels(bool fast = false) const;
+    // Filled by Pixels().
+    mutable std::vector<uint32_t> pixels;
+    mutable bool converted = false;
 };
 
 // How a clip is fitted into an output frame of another shape.
@@ -100,6 +114,9 @@ class ClipReader {
         // When set and raised (by a signal), reading stops: Get returns null
         // with "interrupted" and the decoding thread ends.
         const std::atomic<bool>* cancel = nullptr;
+        // Which frames are made into pixels on the decoding thread, ahead of
+        // use (all when unset); the others stay as decoded.
+        std::function<bool(int64_t)> pixelsFor;
     };
     static std::unique_ptr<ClipReader> Open(const std::string& path, const Options& options,
                                             std::string* error);
@@ -171,6 +188,9 @@ class MovieWriter {
     ~MovieWriter();
     // Frames go in order; sound is appended as it comes.
     bool WriteVideo(const uint32_t* pixels, int rowPixels, std::string* error);
+    // A decoded picture the encoder takes as it is (TakesAsItIs): no conversion, no copy.
+    bool TakesAsItIs(const AVFrame* picture) const;
+    bool WriteVideo(const AVFrame* picture, std::string* error);
     bool WriteAudio(const float* interleaved, int samples, std::string* error);
     bool Finish(std::string* error);
 

@@ -64,17 +64,19 @@ class SequenceRender {
                     t.name + " variant " + std::to_string(t.spec.variant) +
                     " draws no picture of its own: the clips meet in a plain cut");
         }
-        // Clips open a second ahead, so their decoding has started when needed.
-        pool_ = std::make_unique<ClipPool>(plan_.clips, plan_.timeline, &gInterrupted,
-                                           std::llround(f.fps.Value()));
-        provider_ = std::make_unique<TimelineFrames>(*pool_);
-        plan_.host->SetProvider(provider_.get());
         for (const PlannedClip& c : plan_.clips) {
             records_.emplace_back();
             InitClipRecord(records_.back(), c.path, c.frames);
             fades_.emplace_back();
         }
-        if (!OpenOutputs(error) || !RenderFrames(error)) return false;
+        if (!OpenOutputs(error)) return false;
+        // Clips open a second ahead, so their decoding has started when needed.
+        pool_ =
+            std::make_unique<ClipPool>(plan_.clips, plan_.timeline, &gInterrupted,
+                                       std::llround(f.fps.Value()), !sink_->TakesDecodedPictures());
+        provider_ = std::make_unique<TimelineFrames>(*pool_);
+        plan_.host->SetProvider(provider_.get());
+        if (!RenderFrames(error)) return false;
         return Finish(error);
     }
 
@@ -158,7 +160,10 @@ class SequenceRender {
                      (readError.empty() ? "" : ": " + readError);
             return false;
         }
-        DrawFrameInto(*cut, *outMap_, false);
+        // Outside a transition a decoded picture the output takes as it is
+        // goes straight on; otherwise it becomes pixels of the output frame.
+        const bool asItIs = !active_ && sink_->TakesAsItIs(cut->Yuv());
+        if (!asItIs) DrawFrameInto(*cut, *outMap_, false);
         const OutputFormat& f = plan_.format;
         const size_t floats = size_t(media::FrameSampleStart(t + 1, f.fps, f.sound.rate) -
                                      media::FrameSampleStart(t, f.fps, f.sound.rate)) *
@@ -167,7 +172,9 @@ class SequenceRender {
         chunk.samples.resize(floats, chunk.samples.empty() ? 0.0f : chunk.samples.back());
 
         if (active_ && !DrawTransitionFrame(t, floats, chunk, error)) return false;
-        if (!sink_->Video(outMap_->baseAddr, outMap_->rowBytes / 4, error)) return false;
+        if (asItIs ? !sink_->Video(cut->Yuv(), error)
+                   : !sink_->Video(outMap_->baseAddr, outMap_->rowBytes / 4, error))
+            return false;
         if (active_) {
             held_.push_back(std::move(chunk));
             const Placement& p = plan_.timeline.transitions[next_];

@@ -37,6 +37,13 @@ class MovieSink : public Sink {
     bool Video(const uint32_t* pixels, int rowPixels, std::string* error) override {
         return Named(writer_->WriteVideo(pixels, rowPixels, error), error);
     }
+    bool TakesDecodedPictures() const override { return true; }
+    bool TakesAsItIs(const AVFrame* picture) const override {
+        return writer_->TakesAsItIs(picture);
+    }
+    bool Video(const AVFrame* picture, std::string* error) override {
+        return Named(writer_->WriteVideo(picture, error), error);
+    }
     bool Audio(const float* interleaved, int samples, std::string* error) override {
         return Named(writer_->WriteAudio(interleaved, samples, error), error);
     }

@@ -8,6 +8,8 @@
 
 #include "media.h"
 
+struct AVFrame;
+
 namespace tavhost {
 
 class Sink {
@@ -15,6 +17,15 @@ class Sink {
     virtual ~Sink() = default;
     // One output frame's picture (0xAARRGGBB rows `rowPixels` apart) and sound.
     virtual bool Video(const uint32_t* pixels, int rowPixels, std::string* error) = 0;
+    // A decoded picture the sink takes as it is, with no conversion (a movie
+    // whose encoder has its size and format); Video(picture) then writes it.
+    virtual bool TakesAsItIs(const AVFrame*) const { return false; }
+    // Whether it takes decoded pictures at all (it encodes YUV).
+    virtual bool TakesDecodedPictures() const { return false; }
+    virtual bool Video(const AVFrame*, std::string* error) {
+        *error = "this output takes pixels only";
+        return false;
+    }
     virtual bool Audio(const float* interleaved, int samples, std::string* error) = 0;
     // Completes the staged output; Commit() then moves it into place.
     virtual bool Finish(std::string* error) = 0;

@@ -2,19 +2,38 @@
 
 #include <cstring>
 
+#include "picture_convert.h"
+
+extern "C" {
+#include <libavutil/frame.h>
+}
+
 namespace tavhost {
 
 void DrawFrameInto(const media::Frame& frame, PixMap& picture, bool lowQuality) {
     const int w = picture.bounds.right - picture.bounds.left;
     const int h = picture.bounds.bottom - picture.bounds.top;
-    if (w == frame.width && h == frame.height) {
-        for (int y = 0; y < h; ++y)
-            std::memcpy(TavPixelRow(picture, y), frame.pixels.data() + size_t(y) * size_t(w),
-                        size_t(w) * 4);
+    if (w == frame.width && h == frame.height && frame.picture) {
+        // Pixels made ahead, or straight from the decoded picture: converted,
+        // or its rows copied.
+        if (frame.converted) {
+            for (int y = 0; y < h; ++y)
+                std::memcpy(TavPixelRow(picture, y), frame.pixels.data() + size_t(y) * size_t(w),
+                            size_t(w) * 4);
+        } else if (const AVFrame* yuv = frame.Yuv()) {
+            media::YuvToRgb(yuv, picture.baseAddr, picture.rowBytes / 4, media::OutputMatrix(h),
+                            lowQuality);
+        } else {
+            for (int y = 0; y < h; ++y)
+                std::memcpy(TavPixelRow(picture, y),
+                            frame.picture->data[0] + ptrdiff_t(y) * frame.picture->linesize[0],
+                            size_t(w) * 4);
+        }
         return;
     }
-    media::Scale(frame.pixels.data(), frame.width, frame.height, frame.width, picture.baseAddr, w,
-                 h, picture.rowBytes / 4, lowQuality);
+    const std::vector<uint32_t>& pixels = frame.Pixels(lowQuality);
+    media::Scale(pixels.data(), frame.width, frame.height, frame.width, picture.baseAddr, w, h,
+                 picture.rowBytes / 4, lowQuality);
 }
 
 TavPluginResult TimelineFrames::ProvideFrame(int32_t number, bool lowQuality, PixMap& picture,

@@ -65,6 +65,7 @@ std::vector<Frame> ReadAll(const std::string& path, int w, int h) {
     for (int64_t i = 0; i < reader->FrameCount(); ++i) {
         const Frame* f = reader->Get(i, &error);
         if (!f) break;
+        f->Pixels();
         frames.push_back(*f);
     }
     return frames;
