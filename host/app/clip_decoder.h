@@ -67,7 +67,7 @@ struct ClipDecoder {
             *error = "clip '" + path + "' has no video";
             return false;
         }
-        vdec = OpenDecoder(fmt->streams[video], error);
+        vdec = OpenDecoder(fmt->streams[video], error, o.fastScaling);
         if (!vdec) {
             *error = "clip '" + path + "': " + *error;
             return false;

@@ -28,7 +28,7 @@ bool OpenInput(const std::string& path, InputPtr* out, std::string* error) {
     return true;
 }
 
-CodecPtr OpenDecoder(AVStream* stream, std::string* error) {
+CodecPtr OpenDecoder(AVStream* stream, std::string* error, bool fast) {
     const AVCodec* codec = avcodec_find_decoder(stream->codecpar->codec_id);
     if (!codec) {
         *error = std::string("no decoder for ") + avcodec_get_name(stream->codecpar->codec_id);
@@ -38,6 +38,12 @@ CodecPtr OpenDecoder(AVStream* stream, std::string* error) {
     avcodec_parameters_to_context(ctx.get(), stream->codecpar);
     ctx->thread_count = 0;
     ctx->pkt_timebase = stream->time_base;
+    if (fast) {
+        // Speed over exactness: no deblocking, the codec's shortcuts.
+        ctx->skip_loop_filter = AVDISCARD_ALL;
+        ctx->flags2 |= AV_CODEC_FLAG2_FAST;
+        ctx->thread_count = 1;
+    }
     if (int rc = avcodec_open2(ctx.get(), codec, nullptr); rc < 0) {
         *error = std::string("cannot open the decoder: ") + AvError(rc);
         return nullptr;

@@ -15,13 +15,16 @@ const AVFrame* Frame::Yuv() const {
 
 const std::vector<uint32_t>& Frame::Pixels(bool fast) const {
     if (converted) return pixels;
-    pixels.assign(size_t(width) * size_t(height), 0xFF000000u);
+    // Every pixel is written below: the buffer is only sized, not filled.
+    pixels.resize(size_t(width) * size_t(height));
     if (const AVFrame* yuv = Yuv()) {
         YuvToRgb(yuv, pixels.data(), width, OutputMatrix(height), fast);
     } else if (picture) {
         for (int y = 0; y < height; ++y)
             std::memcpy(pixels.data() + size_t(y) * size_t(width),
                         picture->data[0] + ptrdiff_t(y) * picture->linesize[0], size_t(width) * 4);
+    } else {
+        std::fill(pixels.begin(), pixels.end(), 0xFF000000u);
     }
     converted = true;
     return pixels;

@@ -97,7 +97,8 @@ class SequenceRender {
         options.height = f.height;
         options.fps = f.fps;
         options.sound = f.sound;
-        options.preset = plan_.settings.preset.value_or("veryfast");
+        // A preview trades picture quality for time: x264's fastest preset.
+        options.preset = plan_.settings.preset.value_or(job_.preview ? "ultrafast" : "veryfast");
         options.crf = plan_.settings.crf.value_or(20);
         sink_ = OpenSink(plan_.output, options, error);
         if (!sink_) return false;
