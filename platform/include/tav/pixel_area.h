@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <cstring>
 
 #include "tav/draw_host.h"
 
@@ -34,12 +35,21 @@ inline PixelArea Clip(const PixelArea& a, const PixelArea& b) {
     return c.Empty() ? PixelArea{} : c;
 }
 
-// Fills `r`, clipped to the pixel map's bounds, with one pixel value.
+// Fills `r`, clipped to the pixel map's bounds, with one pixel value. A wide
+// fill writes its first row and copies that row down (library copies use the
+// widest stores the processor has); a narrow one stores pixel by pixel.
 inline void FillPixels(const PixMap& pm, const Rect& r, uint32_t pixel) {
     const PixelArea area = Clip(PixelArea::Of(r), PixelArea::Of(pm.bounds));
-    for (int32_t y = area.top; y < area.bottom; ++y) {
-        uint32_t* row = TavPixelRow(pm, y - pm.bounds.top);
-        std::fill(row + (area.left - pm.bounds.left), row + (area.right - pm.bounds.left), pixel);
+    if (area.Empty()) return;
+    const int32_t left = area.left - pm.bounds.left, width = area.Width();
+    uint32_t* first = TavPixelRow(pm, area.top - pm.bounds.top) + left;
+    std::fill(first, first + width, pixel);
+    for (int32_t y = area.top + 1; y < area.bottom; ++y) {
+        uint32_t* row = TavPixelRow(pm, y - pm.bounds.top) + left;
+        if (width >= 64)
+            std::memcpy(row, first, size_t(width) * 4);
+        else
+            std::fill(row, row + width, pixel);
     }
 }
 
