@@ -488,3 +488,54 @@ TEST_F(Faithful, ImageOutputsFollowTheirExtension) {
 
 }  // namespace
 }  // namespace tavtest
+
+namespace tavtest {
+namespace {
+
+// The MD5 of every decoded picture of a file's video.
+std::vector<std::string> FrameMd5s(const std::string& path) {
+    std::istringstream in(Sh("ffmpeg -v error -i '" + path + "' -map 0:v -f framemd5 -"));
+    std::vector<std::string> md5s;
+    for (std::string line; std::getline(in, line);)
+        if (!line.empty() && line[0] != '#') md5s.push_back(line.substr(line.rfind(' ') + 1));
+    return md5s;
+}
+
+// Frames outside the transition reach the encoder as they were decoded: with
+// a lossless encode they come back bit for bit.
+TEST_F(Faithful, UnchangedFramesReachTheEncoderAsDecoded) {
+    const std::string a = Make("pass_a.mp4",
+                               "-f lavfi -i testsrc2=s=320x240:r=25:d=2 -c:v libx264 -preset "
+                               "ultrafast -pix_fmt yuv420p");
+    const std::string b = Make("pass_b.mp4",
+                               "-f lavfi -i mandelbrot=s=320x240:r=25 -t 2 -c:v libx264 -preset "
+                               "ultrafast -pix_fmt yuv420p");
+    const std::string out = P("pass_out.mkv");
+    ASSERT_EQ(
+        Render("boxscatter --speed 0 --crf 0 --preset ultrafast " + a + " " + b + " -o " + out)
+            .status,
+        0);
+    const std::vector<std::string> fromA = FrameMd5s(a), fromB = FrameMd5s(b), got = FrameMd5s(out);
+    ASSERT_EQ(fromA.size(), 50u);
+    ASSERT_EQ(got.size(), 50u + 50 - 10);
+    for (size_t i = 0; i < 40; ++i) EXPECT_EQ(got[i], fromA[i]) << "frame " << i;
+    for (size_t i = 50; i < 90; ++i) EXPECT_EQ(got[i], fromB[i - 40]) << "frame " << i;
+}
+
+// A preview: every frame and the sound, decodable, from x264's fastest preset.
+TEST_F(Faithful, PreviewIsWholeAndFast) {
+    const std::string a = Make("prev_a.mp4",
+                               "-f lavfi -i testsrc2=s=320x240:r=25:d=2 -f lavfi -i sine=d=2 "
+                               "-c:v libx264 -preset ultrafast -c:a aac -shortest");
+    const std::string out = P("prev_out.mp4");
+    ASSERT_EQ(Render("boxscatter --speed 0 --preview " + a + " " + a + " -o " + out).status, 0);
+    EXPECT_EQ(Frames(out), 90);
+    bool clean = false;
+    Sh("ffmpeg -v error -xerror -i '" + out + "' -f null - 2>&1", &clean);
+    EXPECT_TRUE(clean);
+    EXPECT_NE(Sh("strings '" + out + "' | grep -c 'subme=0'"), "0\n") << "not ultrafast";
+    EXPECT_NE(Probe(out, "a", "codec_name"), "");
+}
+
+}  // namespace
+}  // namespace tavtest
