@@ -1,12 +1,15 @@
 // Pictures between the plug-ins' pixels and the encoder's YUV: every sample
 // within a level of the exact formula, for both matrices, at odd and even
-// sizes; and back again close to where they started.
+// sizes; and back again close to where they started. And the host's own
+// rand(), number for number the C library's.
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdlib>
 #include <random>
 
 #include "picture_convert.h"
+#include "random_sequence.h"
 
 extern "C" {
 #include <libavutil/frame.h>
@@ -128,6 +131,27 @@ INSTANTIATE_TEST_SUITE_P(Sizes, Convert,
                                            ConvertCase{Matrix::kBt709, 91, 35},
                                            ConvertCase{Matrix::kBt601, 640, 360},
                                            ConvertCase{Matrix::kBt601, 33, 17}));
+
+}  // namespace
+}  // namespace tavtest
+
+namespace tavtest {
+namespace {
+
+// The host's rand() gives the C library's numbers for every seed.
+TEST(RandomSequence, IsTheCLibrarysSequence) {
+    for (const uint32_t seed : {0u, 1u, 5u, 77u, 2147483647u, 2147483648u, 4294967295u}) {
+        char state[128];
+        random_data data{};
+        ASSERT_EQ(initstate_r(seed, state, sizeof state, &data), 0);
+        tavhost::RandomSequence ours(seed);
+        for (int i = 0; i < 100000; ++i) {
+            int32_t theirs = 0;
+            random_r(&data, &theirs);
+            ASSERT_EQ(ours.Next(), theirs) << "seed " << seed << ", number " << i;
+        }
+    }
+}
 
 }  // namespace
 }  // namespace tavtest
