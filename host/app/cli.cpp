@@ -80,15 +80,6 @@ constexpr const char* kDemoUsage =
     "Makes two clips of its own, renders all five transitions on them (a movie and a\n"
     "contact sheet each) and the placeholder, into DIR (default: demo).\n";
 
-bool ParseInt(const std::string& s, long long lo, long long hi, long long* out) {
-    char* end = nullptr;
-    errno = 0;
-    const long long v = std::strtoll(s.c_str(), &end, 10);
-    if (s.empty() || *end || errno || v < lo || v > hi) return false;
-    *out = v;
-    return true;
-}
-
 bool ParseSpeed(const std::string& s, float* out) {
     char* end = nullptr;
     const float v = std::strtof(s.c_str(), &end);
@@ -203,7 +194,7 @@ void ParseRender(Words& w, Command* c) {
                    !w.Value(a, &v)) {
             return;
         } else if (a == "--variant") {
-            if (!ParseInt(v, 1, 32767, &n))
+            if (!ParseWholeNumber(v, 1, 32767, &n))
                 return void(
                     w.Mistake("--variant takes a whole number from 1 to 32767, not " + Quoted(v)));
             job.variant = int16_t(n);
@@ -221,7 +212,7 @@ void ParseRender(Words& w, Command* c) {
             if (v.empty()) return void(w.Mistake("--edit needs a file name"));
             job.editFile = v;
         } else if (a == "--seed") {
-            if (!ParseInt(v, 0, 4294967295LL, &n))
+            if (!ParseWholeNumber(v, 0, 4294967295LL, &n))
                 return void(w.Mistake("--seed takes a whole number from 0 to 4294967295, not " +
                                       Quoted(v)));
             job.seed = uint32_t(n);
@@ -238,7 +229,7 @@ void ParseRender(Words& w, Command* c) {
                               Quoted(v)));
             out.rate = rate;
         } else if (a == "--crf") {
-            if (!ParseInt(v, 0, 51, &n))
+            if (!ParseWholeNumber(v, 0, 51, &n))
                 return void(w.Mistake("--crf takes a whole number from 0 to 51, not " + Quoted(v)));
             out.crf = int(n);
         } else if (a == "--preset") {

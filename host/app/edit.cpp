@@ -9,10 +9,7 @@
 
 namespace tavhost {
 
-namespace {
-
-// A whole number in [lo, hi], all of `text`.
-bool WholeNumber(const std::string& text, long long lo, long long hi, long long* out) {
+bool ParseWholeNumber(const std::string& text, long long lo, long long hi, long long* out) {
     char* end = nullptr;
     errno = 0;
     const long long v = std::strtoll(text.c_str(), &end, 10);
@@ -20,6 +17,8 @@ bool WholeNumber(const std::string& text, long long lo, long long hi, long long*
     *out = v;
     return true;
 }
+
+namespace {
 
 // A plain decimal number, all of `text`.
 bool Decimal(const std::string& text, double* out) {
@@ -37,7 +36,7 @@ bool Decimal(const std::string& text, double* out) {
 bool ParseTime(const std::string& text, TimeValue* out) {
     if (!text.empty() && text.back() == 'f') {
         long long frames;
-        if (!WholeNumber(text.substr(0, text.size() - 1), 0, 1LL << 40, &frames)) return false;
+        if (!ParseWholeNumber(text.substr(0, text.size() - 1), 0, 1LL << 40, &frames)) return false;
         *out = {double(frames), true};
         return true;
     }
@@ -68,7 +67,7 @@ bool ParseTransitionWord(const std::string& text, TransitionSpec* out) {
     std::string bundle = text;
     if (colon != std::string::npos) {
         long long variant;
-        if (!WholeNumber(text.substr(colon + 1), 1, 32767, &variant)) return false;
+        if (!ParseWholeNumber(text.substr(colon + 1), 1, 32767, &variant)) return false;
         out->variant = int16_t(variant);
         bundle = text.substr(0, colon);
     }
@@ -80,8 +79,8 @@ bool ParseTransitionWord(const std::string& text, TransitionSpec* out) {
 bool ParseSize(const std::string& text, int* width, int* height) {
     const size_t x = text.find('x');
     long long w, h;
-    if (x == std::string::npos || !WholeNumber(text.substr(0, x), 2, 16384, &w) ||
-        !WholeNumber(text.substr(x + 1), 2, 16384, &h))
+    if (x == std::string::npos || !ParseWholeNumber(text.substr(0, x), 2, 16384, &w) ||
+        !ParseWholeNumber(text.substr(x + 1), 2, 16384, &h))
         return false;
     *width = int(w);
     *height = int(h);
@@ -104,8 +103,8 @@ bool ParseRate(const std::string& text, media::Rational* rate) {
     const size_t slash = text.find('/');
     if (slash != std::string::npos) {
         long long num, den;
-        if (!WholeNumber(text.substr(0, slash), 1, 1000000, &num) ||
-            !WholeNumber(text.substr(slash + 1), 1, 1000000, &den) || num > 240 * den)
+        if (!ParseWholeNumber(text.substr(0, slash), 1, 1000000, &num) ||
+            !ParseWholeNumber(text.substr(slash + 1), 1, 1000000, &den) || num > 240 * den)
             return false;
         *rate = {int(num), int(den)};
         return true;

@@ -25,6 +25,7 @@ struct TimeValue {
 bool ParseTime(const std::string& text, TimeValue* out);
 
 // Values the command line and edit files share.
+bool ParseWholeNumber(const std::string& text, long long lo, long long hi, long long* out);
 bool ParseSize(const std::string& text, int* width, int* height);  // "WxH", 2 to 16384 each
 bool ParseFit(const std::string& text, media::Fit* fit);           // pad, crop, stretch
 bool ParseRate(const std::string& text, media::Rational* rate);    // "25", "29.97", "30000/1001"
