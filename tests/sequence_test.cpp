@@ -239,6 +239,8 @@ INSTANTIATE_TEST_SUITE_P(
                     9}]})",
                     2, "joins[0].length: 270 frames is longer than boxscatter makes"},
         EditMistake{"badJson", R"({"clips": ["{A}",]})", 2, "is not JSON: parse error at line 1"},
+        EditMistake{"numberOverflow", R"({"clips": ["{A}"], "open": {"bundle": 1e400}})", 2,
+                    "is not JSON: number overflow"},
         EditMistake{"unknownKey", R"({"clips": [{"path": "{A}", "inn": 2}]})", 2,
                     "clips[0].inn: unknown key"},
         EditMistake{"badTime", R"({"clips": [{"path": "{A}", "in": "soon"}]})", 2,

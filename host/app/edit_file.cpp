@@ -202,7 +202,8 @@ bool LoadEdit(const std::string& path, Edit* edit, OutputSettings* settings, std
     Json doc;
     try {
         doc = Json::parse(in);
-    } catch (const Json::parse_error& e) {
+    } catch (const Json::exception& e) {
+        // A syntax error, or a number beyond what a double holds.
         std::string what = e.what();
         // "[json.exception.parse_error.101] parse error at line 3, column 5: ..."
         if (const size_t at = what.find("] "); at != std::string::npos) what = what.substr(at + 2);
@@ -215,6 +216,9 @@ bool LoadEdit(const std::string& path, Edit* edit, OutputSettings* settings, std
         Read(doc, fs::path(path).parent_path(), edit, settings, output);
     } catch (const Mistake& m) {
         *error = "edit file " + shown + ": " + m.text;
+        return false;
+    } catch (const Json::exception& e) {
+        *error = "edit file " + shown + ": " + OneLine(e.what());
         return false;
     }
     return true;
