@@ -51,7 +51,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                 Broken("a render has a bundle, clips and an output");
             if (!j.editFile.empty() && (!j.bundle.empty() || !j.clips.empty()))
                 Broken("an edit file brings its own clips");
-            for (const tavhost::ClipSpec& clip : j.clips)
+            for (const tavhost::ClipEntry& clip : j.clips)
                 for (const auto& point : {clip.in, clip.out})
                     if (point && !(point->value >= 0.0)) Broken("trim points not negative");
             if (s.width != 0 &&

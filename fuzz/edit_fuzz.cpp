@@ -16,7 +16,7 @@ namespace {
     std::abort();
 }
 
-void CheckTransition(const tavhost::TransitionSpec& t) {
+void CheckTransition(const tavhost::TransitionEntry& t) {
     if (t.bundle.empty()) Broken("a transition names a bundle");
     if (t.variant < 1) Broken("variant in range");
     if (!(t.speed >= 0.0f && t.speed <= 1.0f)) Broken("speed in range");
@@ -42,7 +42,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
     if (edit.clips.empty()) Broken("an edit has clips");
     if (edit.joins.size() + 1 != edit.clips.size()) Broken("one join between each two clips");
-    for (const tavhost::ClipSpec& c : edit.clips) {
+    for (const tavhost::ClipEntry& c : edit.clips) {
         if (c.path.empty() || c.where.empty()) Broken("a clip has a path and a place");
         for (const auto& point : {c.in, c.out})
             if (point && !(point->value >= 0.0 && point->value < 1e12)) Broken("trim in range");

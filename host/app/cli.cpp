@@ -165,13 +165,13 @@ void ParseRender(Words& w, Command* c) {
         return true;
     };
     auto transition = [&](const std::string& name, const std::string& v,
-                          std::optional<TransitionSpec>* t) {
-        TransitionSpec spec;
-        spec.where = name;
-        if (!ParseTransitionWord(v, &spec))
+                          std::optional<TransitionEntry>* t) {
+        TransitionEntry entry;
+        entry.where = name;
+        if (!ParseTransitionWord(v, &entry))
             return w.Mistake(name + " takes BUNDLE or BUNDLE:VARIANT (1 to 32767), not " +
                              Quoted(v));
-        *t = spec;
+        *t = entry;
         return true;
     };
     while (!w.Done()) {
@@ -271,7 +271,7 @@ void ParseRender(Words& w, Command* c) {
                 return void(
                     w.Mistake("--edit takes the bundle and clips from the file, not " + Quoted(a)));
             if (a.empty()) return void(w.Mistake("a clip name is empty"));
-            ClipSpec clip(a);
+            ClipEntry clip(a);
             clip.in = in;
             clip.out = outPoint;
             in.reset();

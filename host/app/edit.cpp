@@ -62,7 +62,7 @@ bool ParseTime(const std::string& text, TimeValue* out) {
     return true;
 }
 
-bool ParseTransitionWord(const std::string& text, TransitionSpec* out) {
+bool ParseTransitionWord(const std::string& text, TransitionEntry* out) {
     const size_t colon = text.rfind(':');
     std::string bundle = text;
     if (colon != std::string::npos) {

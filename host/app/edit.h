@@ -34,7 +34,7 @@ const std::vector<std::string>& H264Presets();
 
 // A transition: which bundle and variant, how long (from the speed, or a
 // length that wins over it), and the random sequence's seed.
-struct TransitionSpec {
+struct TransitionEntry {
     std::string bundle;
     int16_t variant = 3;
     float speed = 0.5f;
@@ -44,12 +44,12 @@ struct TransitionSpec {
 };
 
 // "BUNDLE" or "BUNDLE:VARIANT", as --open and --close take it.
-bool ParseTransitionWord(const std::string& text, TransitionSpec* out);
+bool ParseTransitionWord(const std::string& text, TransitionEntry* out);
 
 // A clip of the sequence and the part of it used.
-struct ClipSpec {
-    ClipSpec() = default;
-    ClipSpec(std::string p) : path(std::move(p)) {}  // NOLINT: a path is a whole clip
+struct ClipEntry {
+    ClipEntry() = default;
+    ClipEntry(std::string p) : path(std::move(p)) {}  // NOLINT: a path is a whole clip
     std::string path;
     std::optional<TimeValue> in, out;
     std::optional<double> duration;  // a still image: seconds shown
@@ -71,10 +71,10 @@ struct OutputSettings {
 // start, at each join (none: a plain cut) and at the last clip's end.
 struct Edit {
     std::string source;  // the edit file, when it came from one
-    std::vector<ClipSpec> clips;
-    std::optional<TransitionSpec> open;
-    std::vector<std::optional<TransitionSpec>> joins;
-    std::optional<TransitionSpec> close;
+    std::vector<ClipEntry> clips;
+    std::optional<TransitionEntry> open;
+    std::vector<std::optional<TransitionEntry>> joins;
+    std::optional<TransitionEntry> close;
 };
 
 }  // namespace tavhost

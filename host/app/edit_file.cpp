@@ -72,9 +72,9 @@ TimeValue Time(const Json& v, const std::string& where) {
     Fail(where, "must be a time: seconds (2.5 or \"1:02.5\") or frames (\"75f\"), not " + Shown(v));
 }
 
-TransitionSpec Transition(const Json& v, const std::string& where) {
+TransitionEntry Transition(const Json& v, const std::string& where) {
     OnlyKeys(v, where, {"bundle", "variant", "speed", "length", "seed"});
-    TransitionSpec t;
+    TransitionEntry t;
     t.where = where;
     if (!v.contains("bundle")) Fail(where, "names no bundle (\"bundle\": \"boxscatter\")");
     t.bundle = Text(v["bundle"], where + ".bundle");
@@ -90,8 +90,8 @@ TransitionSpec Transition(const Json& v, const std::string& where) {
     return t;
 }
 
-ClipSpec Clip(const Json& v, const std::string& where, const fs::path& base) {
-    ClipSpec c;
+ClipEntry Clip(const Json& v, const std::string& where, const fs::path& base) {
+    ClipEntry c;
     c.where = where;
     const Json* path = &v;
     if (v.is_object()) {

@@ -31,11 +31,11 @@ namespace {
 
 std::string SectionLabel(const PlannedTransition& t, const Placement& p, size_t k, bool alone) {
     char speed[16];
-    std::snprintf(speed, sizeof speed, "%.2f", double(t.spec.speed));
-    const std::string where = alone                  ? ""
-                              : t.spec.where.empty() ? std::to_string(k + 1) + ".  "
-                                                     : t.spec.where + "  ";
-    return where + t.bundle->Name() + "  variant " + std::to_string(t.spec.variant) + "  speed " +
+    std::snprintf(speed, sizeof speed, "%.2f", double(t.entry.speed));
+    const std::string where = alone                   ? ""
+                              : t.entry.where.empty() ? std::to_string(k + 1) + ".  "
+                                                      : t.entry.where + "  ";
+    return where + t.bundle->Name() + "  variant " + std::to_string(t.entry.variant) + "  speed " +
            speed + "  " + std::to_string(p.frames) + " frames";
 }
 
@@ -61,7 +61,7 @@ class SequenceRender {
             if (plan_.timeline.transitions[k].Between() &&
                 t.timing.frames == TransitionTiming::kUnsetFrames)
                 summary_->warnings.push_back(
-                    t.name + " variant " + std::to_string(t.spec.variant) +
+                    t.name + " variant " + std::to_string(t.entry.variant) +
                     " draws no picture of its own: the clips meet in a plain cut");
         }
         for (const PlannedClip& c : plan_.clips) {

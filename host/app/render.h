@@ -20,10 +20,10 @@ struct RenderJob {
     std::string bundle;
     int16_t variant = 3;
     float speed = 0.5f;
-    std::optional<TimeValue> length;            // wins over the speed
-    std::optional<uint32_t> seed;               // the first transition's; the k-th gets seed + k
-    std::optional<TransitionSpec> open, close;  // --open, --close
-    std::vector<ClipSpec> clips;
+    std::optional<TimeValue> length;             // wins over the speed
+    std::optional<uint32_t> seed;                // the first transition's; the k-th gets seed + k
+    std::optional<TransitionEntry> open, close;  // --open, --close
+    std::vector<ClipEntry> clips;
     // When set, the clips and transitions come from this edit file instead.
     std::string editFile;
 

@@ -89,7 +89,7 @@ bool SequencePlan::ReadEdit(const RenderJob& job, std::string* error) {
 // Outputs tavhost can write, none of them an input or another output.
 bool SequencePlan::CheckOutputs(const RenderJob& job, std::string* error) {
     std::vector<std::string> inputs;
-    for (const ClipSpec& c : edit.clips) inputs.push_back(c.path);
+    for (const ClipEntry& c : edit.clips) inputs.push_back(c.path);
     if (!job.editFile.empty()) inputs.push_back(job.editFile);
     const std::string clash = OutputClash(inputs, {output, job.contactSheet});
     if (!clash.empty()) {
@@ -106,12 +106,12 @@ bool SequencePlan::CheckOutputs(const RenderJob& job, std::string* error) {
 }
 
 bool SequencePlan::ProbeClips(std::vector<std::string>* warnings, std::string* error) {
-    for (const ClipSpec& spec : edit.clips) {
+    for (const ClipEntry& entry : edit.clips) {
         PlannedClip c;
-        c.path = spec.path;
-        c.label = spec.where.empty() ? "clip '" + spec.path + "'" : Where(spec.where);
-        if (!media::Probe(spec.path, &c.info, error)) {
-            if (!spec.where.empty()) *error = Where(spec.where) + ": " + *error;
+        c.path = entry.path;
+        c.label = entry.where.empty() ? "clip '" + entry.path + "'" : Where(entry.where);
+        if (!media::Probe(entry.path, &c.info, error)) {
+            if (!entry.where.empty()) *error = Where(entry.where) + ": " + *error;
             return false;
         }
         if (c.info.hdr)
@@ -123,41 +123,41 @@ bool SequencePlan::ProbeClips(std::vector<std::string>* warnings, std::string* e
     return true;
 }
 
-bool SequencePlan::Trim(PlannedClip& clip, const ClipSpec& spec, std::string* error) {
+bool SequencePlan::Trim(PlannedClip& clip, const ClipEntry& entry, std::string* error) {
     const media::ClipInfo& info = clip.info;
     // "--in of clip 'a.mp4'", or "clips[2].in" in the edit file.
     auto bare = [&](const std::string& name) {
-        return spec.where.empty() ? "--" + name + " of clip '" + spec.path + "'"
-                                  : spec.where + "." + name;
+        return entry.where.empty() ? "--" + name + " of clip '" + entry.path + "'"
+                                   : entry.where + "." + name;
     };
     auto point = [&](const std::string& name) {
-        return spec.where.empty() ? bare(name) : Where(bare(name));
+        return entry.where.empty() ? bare(name) : Where(bare(name));
     };
     clip.options.stillSeconds = settings.stillSeconds.value_or(5.0);
     if (info.still) {
-        if (spec.in || spec.out) {
-            *error = point(spec.in ? "in" : "out") +
+        if (entry.in || entry.out) {
+            *error = point(entry.in ? "in" : "out") +
                      ": a still image has no in or out point; say how long it is shown (" +
-                     (spec.where.empty() ? "--still-duration" : "\"duration\"") + ")";
+                     (entry.where.empty() ? "--still-duration" : "\"duration\"") + ")";
             return false;
         }
-        if (spec.duration) clip.options.stillSeconds = *spec.duration;
+        if (entry.duration) clip.options.stillSeconds = *entry.duration;
     } else {
-        if (spec.duration) {
+        if (entry.duration) {
             *error = point("duration") +
                      ": only a still image has a duration; trim a movie with \"in\" and \"out\"";
             return false;
         }
         const double rate = info.fps.Value();
-        const double in = spec.in ? spec.in->Seconds(rate) : 0.0;
-        const double out = spec.out ? spec.out->Seconds(rate) : info.seconds;
+        const double in = entry.in ? entry.in->Seconds(rate) : 0.0;
+        const double out = entry.out ? entry.out->Seconds(rate) : info.seconds;
         if (in >= info.seconds) {
             *error = point("in") + ": " + Clock(in) + " is not before the clip's end (" +
                      Clock(info.seconds) + ")";
             return false;
         }
         if (out <= in) {
-            *error = point("out") + ": " + (spec.in ? "not after " + bare("in") : "at the start") +
+            *error = point("out") + ": " + (entry.in ? "not after " + bare("in") : "at the start") +
                      " (" + Clock(out) + ", in at " + Clock(in) + ")";
             return false;
         }
@@ -167,7 +167,7 @@ bool SequencePlan::Trim(PlannedClip& clip, const ClipSpec& spec, std::string* er
             return false;
         }
         clip.options.inSeconds = in;
-        clip.options.outSeconds = spec.out ? out : -1.0;
+        clip.options.outSeconds = entry.out ? out : -1.0;
     }
     clip.frames = media::OutputFrames(info, clip.options);
     return true;
@@ -187,51 +187,53 @@ void SequencePlan::ChooseFormat() {
     format.height = std::min(h + (h & 1), 16384);
 }
 
-const Bundle* SequencePlan::Load(const TransitionSpec& spec, std::string* error) {
-    auto& slot = bundles[spec.bundle];
-    if (!slot) slot = Bundle::Open(spec.bundle, error);
+const Bundle* SequencePlan::Load(const TransitionEntry& entry, std::string* error) {
+    auto& slot = bundles[entry.bundle];
+    if (!slot) slot = Bundle::Open(entry.bundle, error);
     if (slot) return slot.get();
-    bundles.erase(spec.bundle);
-    if (!spec.where.empty()) *error = Where(spec.where) + ".bundle: " + *error;
+    bundles.erase(entry.bundle);
+    if (!entry.where.empty()) *error = Where(entry.where) + ".bundle: " + *error;
     // A name that names no bundle is a bad value; a file that is no bundle is a failure.
-    if (spec.bundle.find('/') == std::string::npos) usageMistake = true;
+    if (entry.bundle.find('/') == std::string::npos) usageMistake = true;
     return nullptr;
 }
 
-bool SequencePlan::Describe(const TransitionSpec& spec, PlannedTransition* out,
+bool SequencePlan::Describe(const TransitionEntry& entry, PlannedTransition* out,
                             TransitionRequest* request, std::string* error) {
-    const Bundle* bundle = Load(spec, error);
+    const Bundle* bundle = Load(entry, error);
     if (!bundle) return false;
     out->bundle = bundle;
-    out->spec = spec;
-    out->name = spec.where.empty()               ? bundle->Name()
-                : spec.where.rfind("--", 0) == 0 ? spec.where + " " + bundle->Name()
-                                                 : Where(spec.where) + " (" + bundle->Name() + ")";
-    out->instance = std::make_unique<TransitionInstance>(*bundle, *host, spec.variant);
+    out->entry = entry;
+    out->name = entry.where.empty() ? bundle->Name()
+                : entry.where.rfind("--", 0) == 0
+                    ? entry.where + " " + bundle->Name()
+                    : Where(entry.where) + " (" + bundle->Name() + ")";
+    out->instance = std::make_unique<TransitionInstance>(*bundle, *host, entry.variant);
     TransitionTiming timing;
     auto describe = [&](float speed) {
         const int32_t code = out->instance->Describe(speed, &timing);
         if (code != kPluginOK) *error = BundleFailure(out->name, "GetInfo", code);
         return code == kPluginOK;
     };
-    if (!describe(spec.speed)) return false;
+    if (!describe(entry.speed)) return false;
     if (timing.type == kPluginUnknownType) {
         std::vector<VariantInfo> variants;
-        DescribeVariants(*bundle, spec.speed, &variants, error);
-        *error = out->name + " has no variant " + std::to_string(spec.variant) +
+        DescribeVariants(*bundle, entry.speed, &variants, error);
+        *error = out->name + " has no variant " + std::to_string(entry.variant) +
                  " (it has variants 1 to " +
                  std::to_string(variants.empty() ? 0 : variants.back().which) + ")";
         return Mistake();
     }
-    if (spec.length) {
+    if (entry.length) {
         // The slowest speed whose length reaches the one asked for; the
         // placement then cuts it to that length exactly.
-        const int64_t wanted = spec.length->frames
-                                   ? std::llround(spec.length->value)
-                                   : std::llround(spec.length->value * format.fps.Value());
-        const std::string where = spec.where.empty()               ? "--length"
-                                  : spec.where.rfind("--", 0) == 0 ? spec.where + " --length"
-                                                                   : Where(spec.where + ".length");
+        const int64_t wanted = entry.length->frames
+                                   ? std::llround(entry.length->value)
+                                   : std::llround(entry.length->value * format.fps.Value());
+        const std::string where = entry.where.empty() ? "--length"
+                                  : entry.where.rfind("--", 0) == 0
+                                      ? entry.where + " --length"
+                                      : Where(entry.where + ".length");
         if (wanted < 1) {
             *error = where + ": shorter than one frame";
             return Mistake();
@@ -249,7 +251,7 @@ bool SequencePlan::Describe(const TransitionSpec& spec, PlannedTransition* out,
             (Length(timing) >= wanted ? hi : lo) = mid;
         }
         if (!describe(hi)) return false;
-        out->spec.speed = hi;
+        out->entry.speed = hi;
         request->length = int32_t(wanted);
         request->exact = true;
     }
@@ -262,7 +264,7 @@ bool SequencePlan::Describe(const TransitionSpec& spec, PlannedTransition* out,
 // The command line's bundle goes where its kind goes: at every join, or at
 // the start or end of the one clip.
 bool SequencePlan::PlaceCommandLineBundle(const RenderJob& job, std::string* error) {
-    TransitionSpec main;
+    TransitionEntry main;
     main.bundle = job.bundle;
     main.variant = job.variant;
     main.speed = job.speed;
@@ -304,9 +306,10 @@ bool SequencePlan::Lay(const RenderJob& job, std::vector<std::string>* warnings,
                        std::string* error) {
     TransitionRequests requests;
     std::map<int, PlannedTransition> bySlot;
-    auto describe = [&](const TransitionSpec& spec, int slot, std::optional<TransitionRequest>* r) {
+    auto describe = [&](const TransitionEntry& entry, int slot,
+                        std::optional<TransitionRequest>* r) {
         r->emplace();
-        return Describe(spec, &bySlot[slot], &**r, error);
+        return Describe(entry, &bySlot[slot], &**r, error);
     };
     const int joins = int(edit.joins.size());
     if (edit.open && !describe(*edit.open, -1, &requests.open)) return false;
@@ -323,7 +326,7 @@ bool SequencePlan::Lay(const RenderJob& job, std::vector<std::string>* warnings,
     seed = job.seed ? *job.seed : std::random_device{}();
     for (size_t k = 0; k < timeline.slots.size(); ++k) {
         PlannedTransition& t = bySlot[timeline.slots[k]];
-        t.seed = t.spec.seed ? *t.spec.seed : seed + uint32_t(k);
+        t.seed = t.entry.seed ? *t.entry.seed : seed + uint32_t(k);
         t.instance->SetLength(timeline.transitions[k].frames);
         transitions.push_back(std::move(t));
     }

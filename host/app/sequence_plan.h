@@ -28,7 +28,7 @@ struct PlannedClip {
 };
 
 struct PlannedTransition {
-    TransitionSpec spec;
+    TransitionEntry entry;
     std::string name;  // how messages name it: "boxscatter", "joins[1] (boxscatter)"
     const Bundle* bundle = nullptr;
     std::unique_ptr<TransitionInstance> instance;  // described; Initialize comes at its start
@@ -72,12 +72,12 @@ struct SequencePlan {
     bool ReadEdit(const RenderJob& job, std::string* error);
     bool CheckOutputs(const RenderJob& job, std::string* error);
     bool ProbeClips(std::vector<std::string>* warnings, std::string* error);
-    bool Trim(PlannedClip& clip, const ClipSpec& spec, std::string* error);
+    bool Trim(PlannedClip& clip, const ClipEntry& entry, std::string* error);
     void ChooseFormat();
     bool PlaceCommandLineBundle(const RenderJob& job, std::string* error);
-    bool Describe(const TransitionSpec& spec, PlannedTransition* out, TransitionRequest* request,
+    bool Describe(const TransitionEntry& entry, PlannedTransition* out, TransitionRequest* request,
                   std::string* error);
-    const Bundle* Load(const TransitionSpec& spec, std::string* error);
+    const Bundle* Load(const TransitionEntry& entry, std::string* error);
     bool Lay(const RenderJob& job, std::vector<std::string>* warnings, std::string* error);
     bool Mistake() {
         usageMistake = true;
