@@ -52,6 +52,13 @@ constexpr const char* kRenderUsage =
     "  --still-duration S   seconds a still image is shown (default 5)\n"
     "  --crf N              H.264 quality, 0 (lossless) to 51 (worst); default 20\n"
     "  --preset NAME        H.264 encoder preset, ultrafast to placebo; default veryfast\n"
+    "  --copy-unchanged     copy the clips' H.264 pictures outside the transitions as they\n"
+    "                       are and encode only around the transitions (from the keyframe\n"
+    "                       before each to the keyframe after it): much faster, and the\n"
+    "                       copied pictures keep the clip's own quality, so --crf and\n"
+    "                       --preset hold only for what is encoded. A clip that does not\n"
+    "                       match the output (codec, size, rate, colours) is encoded, and\n"
+    "                       a line says why. MP4, MOV and MKV outputs\n"
     "  --strict             a damaged clip is an error, not a warning\n"
     "  --verbose            also show FFmpeg's own messages\n"
     "  --caption TEXT       the host's placeholder caption\n"
@@ -185,6 +192,8 @@ void ParseRender(Words& w, Command* c) {
             job.quiet = true;
         } else if (a == "--strict") {
             job.strict = true;
+        } else if (a == "--copy-unchanged") {
+            job.settings.copyUnchanged = true;
         } else if (a == "--verbose") {
             c->verbose = true;
         } else if (In(a,

@@ -13,6 +13,7 @@
 #include "av_util.h"
 #include "clip_open.h"
 #include "media.h"
+#include "packet_index.h"
 #include "picture_convert.h"
 
 extern "C" {
@@ -75,7 +76,7 @@ struct ClipDecoder {
         const AVStream* vs = fmt->streams[video];
         originPts = vs->start_time != AV_NOPTS_VALUE ? vs->start_time : 0;
         const double in = i.still ? 0.0 : std::max(0.0, o.inSeconds);
-        startPts = originPts + std::llround(in / av_q2d(vs->time_base));
+        startPts = ReadingStart(originPts, in, vs->time_base.num, vs->time_base.den);
         videoStart = Seconds(startPts, vs->time_base);
         endPts = std::max<int64_t>(1, std::llround(TrimmedSeconds(i, o) / av_q2d(vs->time_base)));
         // From the keyframe at or before the in point; pictures before it

@@ -7,9 +7,11 @@
 
 #include "clip_open.h"
 #include "media.h"
+#include "packet_index.h"
 
 extern "C" {
 #include <libavutil/display.h>
+#include <libavutil/pixdesc.h>
 }
 
 namespace tavhost::media {
@@ -127,7 +129,7 @@ struct Timeline {
     Damage damage;
 };
 
-Timeline ScanPackets(AVFormatContext* fmt, int video) {
+Timeline ScanPackets(AVFormatContext* fmt, int video, PacketIndex* index) {
     Timeline line;
     const AVStream* vs = fmt->streams[video];
     const AVRational rate = av_guess_frame_rate(fmt, const_cast<AVStream*>(vs), nullptr);
@@ -147,6 +149,8 @@ Timeline ScanPackets(AVFormatContext* fmt, int video) {
         }
         const AVStream* st = fmt->streams[pkt->stream_index];
         const int64_t pts = pkt->pts != AV_NOPTS_VALUE ? pkt->pts : pkt->dts;
+        if (index && pkt->stream_index == video)
+            index->Add(pkt->data, pkt->size, pkt->pts, pkt->dts, pkt->flags & AV_PKT_FLAG_DISCARD);
         if (pkt->stream_index == video && !(pkt->flags & AV_PKT_FLAG_DISCARD)) {
             ++line.packets;
             if (pts != AV_NOPTS_VALUE) {
@@ -194,13 +198,30 @@ Timeline ScanPackets(AVFormatContext* fmt, int video) {
     return line;
 }
 
+// What copying the clip's packets needs from the stream itself.
+void DescribeStream(const AVStream* vs, const AVRational sar, PacketIndex* index) {
+    const AVCodecParameters* par = vs->codecpar;
+    index->codec = avcodec_get_name(par->codec_id);
+    const char* format = av_get_pix_fmt_name(AVPixelFormat(Raw(par->format)));
+    index->pixFormat = format ? format : "unknown";
+    index->width = par->width;
+    index->height = par->height;
+    index->squarePixels = sar.num <= 0 || sar.den <= 0 || sar.num == sar.den;
+    index->timeBaseNum = vs->time_base.num;
+    index->timeBaseDen = vs->time_base.den;
+    index->origin = vs->start_time != AV_NOPTS_VALUE ? vs->start_time : 0;
+    if (par->codec_id == AV_CODEC_ID_H264 && par->extradata_size > 0 &&
+        !h264::ReadExtradata(par->extradata, size_t(par->extradata_size), &index->sets))
+        index->unreadable = true;
+}
+
 }  // namespace
 
 int64_t FrameSampleStart(int64_t index, Rational fps, int rate) {
     return index * rate * fps.den / fps.num;
 }
 
-bool Probe(const std::string& path, ClipInfo* info, std::string* error) {
+bool Probe(const std::string& path, ClipInfo* info, std::string* error, PacketIndex* index) {
     InputPtr fmt;
     if (!OpenInput(path, &fmt, error)) return false;
     const int video = av_find_best_stream(fmt.get(), AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);
@@ -237,7 +258,8 @@ bool Probe(const std::string& path, ClipInfo* info, std::string* error) {
     info->width = std::max(w, 1);
     info->height = std::max(h, 1);
 
-    const Timeline line = ScanPackets(fmt.get(), video);
+    if (index) DescribeStream(vs, sar, index);
+    const Timeline line = ScanPackets(fmt.get(), video, index);
     info->packets = line.packets;
     info->damage = line.damage;
     if (line.packets == 0) {

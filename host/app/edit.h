@@ -65,6 +65,9 @@ struct OutputSettings {
     std::optional<int> crf;
     std::optional<std::string> preset;
     std::optional<double> stillSeconds;
+    // Copy the clips' compressed pictures outside the transitions where they
+    // fit the output, instead of encoding them again.
+    std::optional<bool> copyUnchanged;
 };
 
 // A whole sequence: the clips, and the transitions at the first clip's

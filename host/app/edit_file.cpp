@@ -113,7 +113,8 @@ ClipEntry Clip(const Json& v, const std::string& where, const fs::path& base) {
 
 void Output(const Json& v, OutputSettings* s, std::string* output, const fs::path& base) {
     const std::string where = "output";
-    OnlyKeys(v, where, {"size", "rate", "fit", "crf", "preset", "still_duration", "path"});
+    OnlyKeys(v, where,
+             {"size", "rate", "fit", "crf", "preset", "still_duration", "copy_unchanged", "path"});
     if (v.contains("size") && s->width == 0) {
         if (!ParseSize(Text(v["size"], "output.size"), &s->width, &s->height))
             Fail("output.size", "must be \"WIDTHxHEIGHT\", each from 2 to 16384");
@@ -147,6 +148,12 @@ void Output(const Json& v, OutputSettings* s, std::string* output, const fs::pat
     }
     if (v.contains("still_duration") && !s->stillSeconds)
         s->stillSeconds = Number(v["still_duration"], "output.still_duration", 0.04, 3600.0);
+    if (v.contains("copy_unchanged") && !s->copyUnchanged) {
+        if (!v["copy_unchanged"].is_boolean())
+            Fail("output.copy_unchanged",
+                 "must be true or false, not " + Shown(v["copy_unchanged"]));
+        s->copyUnchanged = v["copy_unchanged"].get<bool>();
+    }
     if (v.contains("path") && output->empty()) {
         const std::string path = Text(v["path"], "output.path");
         if (path.empty()) Fail("output.path", "is empty");

@@ -74,6 +74,10 @@ int RunRender(const tavhost::RenderJob& job) {
         std::fprintf(stderr, "tavhost: warning: %s\n", tavhost::OneLine(w).c_str());
     if (!ok) return Fail(error, summary.usageMistake);
     if (!job.quiet && isatty(STDERR_FILENO)) {
+        if (summary.copiedFrames > 0)
+            std::fprintf(stderr, "%lld of %lld frames copied from the clips, the rest encoded\n",
+                         static_cast<long long>(summary.copiedFrames),
+                         static_cast<long long>(summary.frames));
         if (summary.transitions == 1)
             std::fprintf(
                 stderr, "%lld frames (transition: %d frames from frame %lld), seed %u, %.1f s\n",

@@ -10,11 +10,15 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "h264_units.h"
+
 struct AVFrame;
+struct AVPacket;
 
 namespace tavhost::media {
 
@@ -85,9 +89,13 @@ struct ClipInfo {
     Damage damage;              // what the probe pass found missing
 };
 
+struct PacketIndex;
+
 // Opens and probes a clip: one pass over its packets (no decoding) gives the
-// timeline. Returns false and says why in `error`, naming the file.
-bool Probe(const std::string& path, ClipInfo* info, std::string* error);
+// timeline, and fills `index` with the video packets when given. Returns
+// false and says why in `error`, naming the file.
+bool Probe(const std::string& path, ClipInfo* info, std::string* error,
+           PacketIndex* index = nullptr);
 
 // Decodes a clip ahead of use on its own thread through a filter graph that
 // deinterlaces (when the stream says it is interlaced), turns it upright,
@@ -182,6 +190,13 @@ class MovieWriter {
         int crf = 20;
         std::string preset = "veryfast";
         std::string format;  // container short name; empty: from the file name
+        // Set when some pictures arrive as compressed packets (CopyVideo).
+        struct PassThrough {
+            h264::ParameterSets sets;  // those the copied packets use
+            int encoderSetId = 0;      // an id they leave free, for the encoder's sets
+            int reorderDelay = 0;      // of the copied packets
+        };
+        std::optional<PassThrough> copy;
     };
     static std::unique_ptr<MovieWriter> Open(const std::string& path, const Options& options,
                                              std::string* error);
@@ -191,6 +206,10 @@ class MovieWriter {
     // A decoded picture the encoder takes as it is (TakesAsItIs): no conversion, no copy.
     bool TakesAsItIs(const AVFrame* picture) const;
     bool WriteVideo(const AVFrame* picture, std::string* error);
+    // With Options::copy: the next picture in decode order as an H.264 packet
+    // with 4-byte unit lengths, `pts` its output frame. The pictures encoded
+    // before it are finished first; those after it start a new encoder.
+    bool CopyVideo(const uint8_t* data, size_t size, int64_t pts, bool key, std::string* error);
     bool WriteAudio(const float* interleaved, int samples, std::string* error);
     bool Finish(std::string* error);
 

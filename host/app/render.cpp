@@ -17,6 +17,7 @@
 #include "contact_sheet.h"
 #include "instance.h"
 #include "media.h"
+#include "packet_copier.h"
 #include "progress.h"
 #include "sequence_plan.h"
 #include "sinks.h"
@@ -100,6 +101,15 @@ class SequenceRender {
         // A preview trades picture quality for time: x264's fastest preset.
         options.preset = plan_.settings.preset.value_or(job_.preview ? "ultrafast" : "veryfast");
         options.crf = plan_.settings.crf.value_or(20);
+        const CopyPlan& copy = plan_.copy;
+        if (!copy.segments.empty()) {
+            options.copy = media::MovieWriter::Options::PassThrough{copy.sets, copy.encoderSetId,
+                                                                    copy.reorderDelay};
+            std::vector<PacketCopier::Clip> clips;
+            for (const PlannedClip& c : plan_.clips)
+                clips.push_back({c.path, c.label, c.packets.get()});
+            copier_ = std::make_unique<PacketCopier>(std::move(clips), copy, f.fps);
+        }
         sink_ = OpenSink(plan_.output, options, error);
         if (!sink_) return false;
         if (!job_.contactSheet.empty()) {
@@ -161,10 +171,12 @@ class SequenceRender {
                      (readError.empty() ? "" : ": " + readError);
             return false;
         }
-        // Outside a transition a decoded picture the output takes as it is
-        // goes straight on; otherwise it becomes pixels of the output frame.
-        const bool asItIs = !active_ && sink_->TakesAsItIs(cut->Yuv());
-        if (!asItIs) DrawFrameInto(*cut, *outMap_, false);
+        // A copied frame's picture is the clip's own packet; outside a
+        // transition a decoded picture the output takes as it is goes straight
+        // on; otherwise it becomes pixels of the output frame.
+        const bool copied = !active_ && copier_ && copier_->Copies(t);
+        const bool asItIs = !active_ && !copied && sink_->TakesAsItIs(cut->Yuv());
+        if (!asItIs && !copied) DrawFrameInto(*cut, *outMap_, false);
         const OutputFormat& f = plan_.format;
         const size_t floats = size_t(media::FrameSampleStart(t + 1, f.fps, f.sound.rate) -
                                      media::FrameSampleStart(t, f.fps, f.sound.rate)) *
@@ -173,9 +185,18 @@ class SequenceRender {
         chunk.samples.resize(floats, chunk.samples.empty() ? 0.0f : chunk.samples.back());
 
         if (active_ && !DrawTransitionFrame(t, floats, chunk, error)) return false;
-        if (asItIs ? !sink_->Video(cut->Yuv(), error)
-                   : !sink_->Video(outMap_->baseAddr, outMap_->rowBytes / 4, error))
+        if (copied) {
+            Sink& sink = *sink_;
+            if (!copier_->CopyUpTo(
+                    t,
+                    [&sink](const uint8_t* data, size_t size, int64_t pts, bool key,
+                            std::string* e) { return sink.CopyVideo(data, size, pts, key, e); },
+                    error))
+                return false;
+        } else if (asItIs ? !sink_->Video(cut->Yuv(), error)
+                          : !sink_->Video(outMap_->baseAddr, outMap_->rowBytes / 4, error)) {
             return false;
+        }
         if (active_) {
             held_.push_back(std::move(chunk));
             const Placement& p = plan_.timeline.transitions[next_];
@@ -282,6 +303,7 @@ class SequenceRender {
             summary_->transitionStart = tl.transitions[0].start;
         }
         summary_->seed = plan_.seed;
+        summary_->copiedFrames = plan_.copy.CopiedFrames();
         return true;
     }
 
@@ -294,6 +316,7 @@ class SequenceRender {
     std::vector<Fade> fades_;
     PixMap* outMap_ = nullptr;
     std::unique_ptr<Sink> sink_;
+    std::unique_ptr<PacketCopier> copier_;
     std::unique_ptr<ContactSheet> sheet_;
     size_t next_ = 0;      // the transition under way or next to come
     bool active_ = false;  // transition next_ is under way

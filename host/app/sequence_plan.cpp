@@ -9,6 +9,7 @@
 #include "cli.h"
 #include "edit_file.h"
 #include "output_safety.h"
+#include "picture_convert.h"
 #include "sinks.h"
 #include "tav/mac_roman.h"
 #include "variants.h"
@@ -59,7 +60,24 @@ bool SequencePlan::Make(const RenderJob& job, std::vector<std::string>* warnings
     if (!job.caption.empty())
         host->SetString(kTavPlaceholderStringList, 1, tav::Utf8ToMacRoman(job.caption));
     if (edit.source.empty() && !PlaceCommandLineBundle(job, error)) return false;
-    return Lay(job, warnings, error);
+    if (!Lay(job, warnings, error)) return false;
+    if (settings.copyUnchanged.value_or(false)) PlanCopy(warnings);
+    return true;
+}
+
+void SequencePlan::PlanCopy(std::vector<std::string>* warnings) {
+    if (!CarriesH264(output)) {
+        warnings->push_back(
+            "--copy-unchanged: only an MP4, MOV or MKV movie takes copied H.264 pictures; "
+            "every frame is encoded");
+        return;
+    }
+    std::vector<CopyCandidate> candidates;
+    for (const PlannedClip& c : clips)
+        candidates.push_back({c.label, &c.info, &c.options, c.packets.get()});
+    const CopyTarget target{format.width, format.height, format.fps,
+                            media::MatrixName(media::OutputMatrix(format.height))};
+    copy = PlanCopies(candidates, timeline, target, warnings);
 }
 
 bool SequencePlan::ReadEdit(const RenderJob& job, std::string* error) {
@@ -110,7 +128,9 @@ bool SequencePlan::ProbeClips(std::vector<std::string>* warnings, std::string* e
         PlannedClip c;
         c.path = entry.path;
         c.label = entry.where.empty() ? "clip '" + entry.path + "'" : Where(entry.where);
-        if (!media::Probe(entry.path, &c.info, error)) {
+        if (settings.copyUnchanged.value_or(false))
+            c.packets = std::make_unique<media::PacketIndex>();
+        if (!media::Probe(entry.path, &c.info, error, c.packets.get())) {
             if (!entry.where.empty()) *error = Where(entry.where) + ": " + *error;
             return false;
         }

@@ -9,11 +9,13 @@
 #include <string>
 #include <vector>
 
+#include "copy_plan.h"
 #include "edit.h"
 #include "host.h"
 #include "instance.h"
 #include "loaded_bundle.h"
 #include "media.h"
+#include "packet_index.h"
 #include "placement.h"
 #include "render.h"
 
@@ -23,8 +25,9 @@ struct PlannedClip {
     std::string path;
     std::string label;  // how messages name it
     media::ClipInfo info;
-    media::ClipReader::Options options;  // its trims and still duration included
-    int64_t frames = 0;                  // at the output rate
+    media::ClipReader::Options options;           // its trims and still duration included
+    int64_t frames = 0;                           // at the output rate
+    std::unique_ptr<media::PacketIndex> packets;  // when copying: its video packets
 };
 
 struct PlannedTransition {
@@ -65,6 +68,7 @@ struct SequencePlan {
     std::unique_ptr<Host> host;
     std::vector<PlannedTransition> transitions;  // in the timeline's order
     Timeline timeline;
+    CopyPlan copy;  // what is copied rather than encoded (nothing unless asked)
     uint32_t seed = 0;
     bool usageMistake = false;
 
@@ -79,6 +83,7 @@ struct SequencePlan {
                   std::string* error);
     const Bundle* Load(const TransitionEntry& entry, std::string* error);
     bool Lay(const RenderJob& job, std::vector<std::string>* warnings, std::string* error);
+    void PlanCopy(std::vector<std::string>* warnings);
     bool Mistake() {
         usageMistake = true;
         return false;

@@ -30,6 +30,7 @@ class MovieSink : public Sink {
         options.preset = o.preset;
         options.crf = o.crf;
         options.format = format;
+        options.copy = o.copy;
         writer_ = media::MovieWriter::Open(staged_.TempPath(), options, error);
         if (!writer_) staged_.NameUserPath(error);
         return writer_ != nullptr;
@@ -43,6 +44,10 @@ class MovieSink : public Sink {
     }
     bool Video(const AVFrame* picture, std::string* error) override {
         return Named(writer_->WriteVideo(picture, error), error);
+    }
+    bool CopyVideo(const uint8_t* data, size_t size, int64_t pts, bool key,
+                   std::string* error) override {
+        return Named(writer_->CopyVideo(data, size, pts, key, error), error);
     }
     bool Audio(const float* interleaved, int samples, std::string* error) override {
         return Named(writer_->WriteAudio(interleaved, samples, error), error);
@@ -132,15 +137,21 @@ class ImageFolderSink : public Sink {
     int64_t count_ = 0;
 };
 
+// The movie format a file name asks for, or null.
+const char* MovieFormat(const std::string& output) {
+    const std::string ext = Lower(fs::path(output).extension().string());
+    return ext == ".mp4"    ? "mp4"
+           : ext == ".mov"  ? "mov"
+           : ext == ".mkv"  ? "matroska"
+           : ext == ".webm" ? "webm"
+                            : nullptr;
+}
+
 // What `output` names, and, with `options`, the sink that writes it.
 bool Classify(const std::string& output, const SinkOptions* options, std::string* error,
               std::unique_ptr<Sink>* sink = nullptr) {
     const std::string ext = Lower(fs::path(output).extension().string());
-    const char* format = ext == ".mp4"    ? "mp4"
-                         : ext == ".mov"  ? "mov"
-                         : ext == ".mkv"  ? "matroska"
-                         : ext == ".webm" ? "webm"
-                                          : nullptr;
+    const char* format = MovieFormat(output);
     std::error_code ec;
     if (format) {
         if (fs::is_directory(output, ec)) {
@@ -197,6 +208,11 @@ bool Classify(const std::string& output, const SinkOptions* options, std::string
 }
 
 }  // namespace
+
+bool CarriesH264(const std::string& output) {
+    const char* format = MovieFormat(output);
+    return format && std::string(format) != "webm";
+}
 
 bool CheckOutput(const std::string& output, std::string* error) {
     return Classify(output, nullptr, error);

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "media.h"
@@ -26,6 +27,11 @@ class Sink {
         *error = "this output takes pixels only";
         return false;
     }
+    // A compressed H.264 picture copied from a clip (SinkOptions::copy).
+    virtual bool CopyVideo(const uint8_t*, size_t, int64_t, bool, std::string* error) {
+        *error = "this output takes no copied pictures";
+        return false;
+    }
     virtual bool Audio(const float* interleaved, int samples, std::string* error) = 0;
     // Completes the staged output; Commit() then moves it into place.
     virtual bool Finish(std::string* error) = 0;
@@ -39,6 +45,7 @@ struct SinkOptions {
     media::SoundFormat sound;
     std::string preset = "veryfast";  // H.264 encoder preset
     int crf = 20;
+    std::optional<media::MovieWriter::Options::PassThrough> copy;
 };
 
 // A .mp4, .mov or .mkv file (H.264 + AAC) or .webm (VP9 + Opus); a folder
@@ -50,5 +57,8 @@ std::unique_ptr<Sink> OpenSink(const std::string& output, const SinkOptions& opt
 
 // Whether OpenSink would take `output`, checked before any work is done.
 bool CheckOutput(const std::string& output, std::string* error);
+
+// Whether `output` is a movie whose video is H.264 (MP4, MOV, MKV).
+bool CarriesH264(const std::string& output);
 
 }  // namespace tavhost

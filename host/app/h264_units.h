@@ -1,0 +1,54 @@
+// H.264 at the level of NAL units: splitting packets, reading parameter-set
+// ids, and the avcC record that lets one movie carry the parameter sets of
+// several encoders (the clips' and ours) side by side under distinct ids.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+namespace tavhost::media::h264 {
+
+enum NalType { kIdrSlice = 5, kSps = 7, kPps = 8 };
+
+struct Unit {
+    const uint8_t* data = nullptr;
+    size_t size = 0;
+    int Type() const { return size ? data[0] & 0x1f : -1; }
+};
+
+// The NAL units of a packet: `lengthSize` (1 to 4) bytes of length before
+// each, or 0 for Annex B start codes. False when a length runs past the end.
+bool Split(const uint8_t* data, size_t size, int lengthSize, std::vector<Unit>* units);
+
+// Appends `unit` after a 4-byte big-endian length.
+void AppendWithLength(const Unit& unit, std::vector<uint8_t>* out);
+
+// The id an SPS or PPS declares (seq_parameter_set_id or
+// pic_parameter_set_id); -1 for another unit or one too short to say.
+int ParameterSetId(const Unit& unit);
+
+using Bytes = std::vector<uint8_t>;
+
+// The SPS and PPS units a stream uses, and how its packets frame units.
+struct ParameterSets {
+    std::vector<Bytes> sps, pps;
+    int lengthSize = 0;  // of the packets; 0 for Annex B
+
+    // Adds `unit` (an SPS or PPS) unless the same bytes are listed. False when
+    // another set of its kind already has its id: the stream changes its sets.
+    bool Add(const Unit& unit);
+    bool operator==(const ParameterSets& other) const {
+        return sps == other.sps && pps == other.pps;
+    }
+    // Whether an SPS or a PPS uses `id`.
+    bool Uses(int id) const;
+};
+
+// The sets in a stream's extradata (an avcC record or Annex B units).
+bool ReadExtradata(const uint8_t* data, size_t size, ParameterSets* sets);
+
+// An avcC record with every set in `sets`, for packets with 4-byte lengths.
+Bytes AvcConfig(const ParameterSets& sets);
+
+}  // namespace tavhost::media::h264

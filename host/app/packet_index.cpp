@@ -1,0 +1,25 @@
+#include "packet_index.h"
+
+namespace tavhost::media {
+
+void PacketIndex::Add(const uint8_t* data, int size, int64_t pts, int64_t dts, bool discard) {
+    static constexpr int64_t kNoTime = INT64_MIN;
+    PacketEntry entry;
+    entry.pts = pts;
+    entry.dts = dts;
+    entry.discard = discard;
+    if (pts == kNoTime || dts == kNoTime) noTimes = true;
+    std::vector<h264::Unit> units;
+    if (codec != "h264" || !h264::Split(data, size_t(size), sets.lengthSize, &units)) {
+        unreadable = unreadable || codec == "h264";
+    } else {
+        for (const h264::Unit& u : units) {
+            if (u.Type() == h264::kIdrSlice) entry.idr = true;
+            if ((u.Type() == h264::kSps || u.Type() == h264::kPps) && !sets.Add(u))
+                setsChange = true;
+        }
+    }
+    packets.push_back(entry);
+}
+
+}  // namespace tavhost::media
