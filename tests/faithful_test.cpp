@@ -19,31 +19,6 @@ namespace fs = std::filesystem;
 namespace tavtest {
 namespace {
 
-// Runs a shell command; its standard output, and whether it succeeded.
-std::string Sh(const std::string& cmd, bool* ok = nullptr) {
-    std::string out;
-    FILE* p = popen(cmd.c_str(), "r");
-    if (!p) return out;
-    char buffer[4096];
-    for (size_t n; (n = fread(buffer, 1, sizeof buffer, p)) > 0;) out.append(buffer, n);
-    const int rc = pclose(p);
-    if (ok) *ok = WIFEXITED(rc) && WEXITSTATUS(rc) == 0;
-    return out;
-}
-
-std::string Probe(const std::string& path, const std::string& stream, const std::string& entries,
-                  bool count = false) {
-    std::string out =
-        Sh("ffprobe -v error " + std::string(count ? "-count_frames " : "") + "-select_streams " +
-           stream + " -show_entries stream=" + entries + " -of csv=p=0 '" + path + "'");
-    while (!out.empty() && (out.back() == '\n' || out.back() == ',')) out.pop_back();
-    return out;
-}
-
-int64_t Frames(const std::string& path) {
-    return std::atoll(Probe(path, "v", "nb_read_frames", true).c_str());
-}
-
 // Where a stream starts and ends: its first packet's time and the end of its
 // last (a packet with no duration lasts as long as the one before it).
 struct Span {
@@ -491,15 +466,6 @@ TEST_F(Faithful, ImageOutputsFollowTheirExtension) {
 
 namespace tavtest {
 namespace {
-
-// The MD5 of every decoded picture of a file's video.
-std::vector<std::string> FrameMd5s(const std::string& path) {
-    std::istringstream in(Sh("ffmpeg -v error -i '" + path + "' -map 0:v -f framemd5 -"));
-    std::vector<std::string> md5s;
-    for (std::string line; std::getline(in, line);)
-        if (!line.empty() && line[0] != '#') md5s.push_back(line.substr(line.rfind(' ') + 1));
-    return md5s;
-}
 
 // Frames outside the transition reach the encoder as they were decoded: with
 // a lossless encode they come back bit for bit.

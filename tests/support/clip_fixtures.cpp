@@ -104,4 +104,36 @@ Result RunTavhost(const std::string& args, const std::string& env) {
     return run;
 }
 
+std::string Sh(const std::string& cmd, bool* ok) {
+    std::string out;
+    FILE* p = popen(cmd.c_str(), "r");
+    if (!p) return out;
+    char buffer[4096];
+    for (size_t n; (n = fread(buffer, 1, sizeof buffer, p)) > 0;) out.append(buffer, n);
+    const int rc = pclose(p);
+    if (ok) *ok = WIFEXITED(rc) && WEXITSTATUS(rc) == 0;
+    return out;
+}
+
+std::string Probe(const std::string& path, const std::string& stream, const std::string& entries,
+                  bool count) {
+    std::string out =
+        Sh("ffprobe -v error " + std::string(count ? "-count_frames " : "") + "-select_streams " +
+           stream + " -show_entries stream=" + entries + " -of csv=p=0 '" + path + "'");
+    while (!out.empty() && (out.back() == '\n' || out.back() == ',')) out.pop_back();
+    return out;
+}
+
+int64_t Frames(const std::string& path) {
+    return std::atoll(Probe(path, "v", "nb_read_frames", true).c_str());
+}
+
+std::vector<std::string> FrameMd5s(const std::string& path) {
+    std::istringstream in(Sh("ffmpeg -v error -i '" + path + "' -map 0:v -f framemd5 -"));
+    std::vector<std::string> md5s;
+    for (std::string line; std::getline(in, line);)
+        if (!line.empty() && line[0] != '#') md5s.push_back(line.substr(line.rfind(' ') + 1));
+    return md5s;
+}
+
 }  // namespace tavtest

@@ -2,6 +2,7 @@
 // tavhost program run as a user runs it.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -34,5 +35,16 @@ struct Result {
 // Runs tavhost with `args` (shell words), stdout dropped; `env` is put before
 // the command ("NAME=value ...").
 Result RunTavhost(const std::string& args, const std::string& env = "");
+
+// Runs a shell command; its standard output, and whether it succeeded.
+std::string Sh(const std::string& cmd, bool* ok = nullptr);
+// Fields of a file's first video ("v") or audio ("a") stream as ffprobe gives
+// them, comma-separated; `count` decodes to count the frames.
+std::string Probe(const std::string& path, const std::string& stream, const std::string& entries,
+                  bool count = false);
+// Frames of a file's video, counted by decoding.
+int64_t Frames(const std::string& path);
+// The MD5 of every decoded picture of a file's video.
+std::vector<std::string> FrameMd5s(const std::string& path);
 
 }  // namespace tavtest

@@ -1,0 +1,314 @@
+// Copying unchanged pictures, planned on made-up packet streams: NAL units and
+// parameter sets, where the copies may start and end, which clips cannot be
+// copied and why.
+#include "copy_plan.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <functional>
+
+#include "h264_units.h"
+
+namespace tavtest {
+namespace {
+
+using tavhost::CopyCandidate;
+using tavhost::CopyPlan;
+using tavhost::CopyTarget;
+using tavhost::Placement;
+using tavhost::Timeline;
+using tavhost::media::PacketEntry;
+using tavhost::media::PacketIndex;
+namespace h264 = tavhost::media::h264;
+
+// High profile, level 3.1, id 0, 4:2:0 8-bit: "1 010 1 1" after the level.
+const h264::Bytes kSps = {0x67, 100, 0, 31, 0xac};
+const h264::Bytes kPps = {0x68, 0xee, 0x3c, 0x80};  // id 0
+
+h264::Unit U(const h264::Bytes& b) {
+    return {b.data(), b.size()};
+}
+
+// --- NAL units ---
+
+TEST(H264Units, SplitsLengthPrefixedAndAnnexBPackets) {
+    const h264::Bytes lengths = {0, 0, 0, 2, 0x65, 0xaa, 0, 0, 0, 1, 0x06};
+    std::vector<h264::Unit> units;
+    ASSERT_TRUE(h264::Split(lengths.data(), lengths.size(), 4, &units));
+    ASSERT_EQ(units.size(), 2u);
+    EXPECT_EQ(units[0].Type(), h264::kIdrSlice);
+    EXPECT_EQ(units[1].size, 1u);
+    const h264::Bytes shortLengths = {0, 2, 0x41, 0xbb, 0, 1, 0x09};
+    ASSERT_TRUE(h264::Split(shortLengths.data(), shortLengths.size(), 2, &units));
+    EXPECT_EQ(units.size(), 2u);
+    // A length past the end is refused, not read beyond the packet.
+    const h264::Bytes cut = {0, 0, 0, 9, 0x65, 0xaa};
+    EXPECT_FALSE(h264::Split(cut.data(), cut.size(), 4, &units));
+    // Annex B: 4- and 3-byte start codes; trailing zeros are not part of a unit.
+    const h264::Bytes annexB = {0, 0, 0, 1, 0x67, 1, 2, 0, 0, 0, 1, 0x68, 3, 0, 0, 1, 0x65, 4, 0};
+    ASSERT_TRUE(h264::Split(annexB.data(), annexB.size(), 0, &units));
+    ASSERT_EQ(units.size(), 3u);
+    EXPECT_EQ(units[0].Type(), h264::kSps);
+    EXPECT_EQ(units[0].size, 3u);
+    EXPECT_EQ(units[1].size, 2u);
+    EXPECT_EQ(units[2].size, 2u);
+    h264::Bytes out;
+    h264::AppendWithLength(units[2], &out);
+    EXPECT_EQ(out, (h264::Bytes{0, 0, 0, 2, 0x65, 4}));
+}
+
+TEST(H264Units, ReadsParameterSetIds) {
+    EXPECT_EQ(h264::ParameterSetId(U(kSps)), 0);
+    EXPECT_EQ(h264::ParameterSetId(U(kPps)), 0);
+    const h264::Bytes sps5 = {0x67, 66, 0, 30, 0b00110'100};  // ue 5
+    const h264::Bytes pps2 = {0x68, 0b011'10000};             // ue 2
+    EXPECT_EQ(h264::ParameterSetId(U(sps5)), 5);
+    EXPECT_EQ(h264::ParameterSetId(U(pps2)), 2);
+    const h264::Bytes slice = {0x65, 0x88};
+    EXPECT_EQ(h264::ParameterSetId(U(slice)), -1);
+    const h264::Bytes truncated = {0x67, 66, 0};
+    EXPECT_EQ(h264::ParameterSetId(U(truncated)), -1);
+}
+
+TEST(H264Units, AvcConfigListsEverySetAndReadsBack) {
+    h264::ParameterSets sets;
+    const h264::Bytes sps1 = {0x67, 77, 0x40, 40, 0b010'00000};  // main profile, id 1
+    const h264::Bytes pps1 = {0x68, 0b010'11000};                // id 1
+    for (const h264::Bytes* b : {&kSps, &kPps, &sps1, &pps1}) ASSERT_TRUE(sets.Add(U(*b)));
+    EXPECT_TRUE(sets.Add(U(kSps))) << "the same set twice is one set";
+    EXPECT_TRUE(sets.Uses(1));
+    EXPECT_FALSE(sets.Uses(2));
+    const h264::Bytes config = h264::AvcConfig(sets);
+    ASSERT_GE(config.size(), 7u);
+    EXPECT_EQ(config[1], 100) << "the highest profile";
+    EXPECT_EQ(config[3], 40) << "the highest level";
+    EXPECT_EQ(config[4], 0xff) << "4-byte lengths";
+    // High profile: chroma format 1 and 8-bit depths follow the sets.
+    EXPECT_EQ(h264::Bytes(config.end() - 4, config.end()), (h264::Bytes{0xfd, 0xf8, 0xf8, 0}));
+    h264::ParameterSets back;
+    ASSERT_TRUE(h264::ReadExtradata(config.data(), config.size(), &back));
+    EXPECT_TRUE(back == sets);
+    EXPECT_EQ(back.lengthSize, 4);
+    // Another SPS under a taken id is a change of sets.
+    const h264::Bytes other = {0x67, 66, 0, 30, 0x80};
+    EXPECT_FALSE(sets.Add(U(other)));
+}
+
+// --- Planning ---
+
+constexpr int kTicks = 512;  // a frame at 30 fps in a 1/15360 time base
+
+// A clip's packets as an encoder with B-frames writes them: groups of `gop`
+// pictures opening with an IDR (or, with `openGop`, only the first), each
+// P picture sent before the `bframes` B pictures shown ahead of it (with
+// `pyramid`, the middle B first, as a reference for the others).
+PacketIndex Stream(int frames, int gop, int bframes, bool openGop = false, bool pyramid = false) {
+    PacketIndex index;
+    index.codec = "h264";
+    index.pixFormat = "yuv420p";
+    index.width = 160;
+    index.height = 96;
+    index.timeBaseDen = 30 * kTicks;
+    EXPECT_TRUE(index.sets.Add(U(kSps)));
+    EXPECT_TRUE(index.sets.Add(U(kPps)));
+    std::vector<int> order;
+    for (int g = 0; g < frames; g += gop) {
+        const int end = std::min(frames, g + gop);
+        order.push_back(g);
+        for (int p = g + 1; p < end; p += bframes + 1) {
+            const int last = std::min(end - 1, p + bframes);
+            order.push_back(last);
+            const int middle = pyramid && last - p >= 2 ? (p + last - 1) / 2 : -1;
+            if (middle >= 0) order.push_back(middle);
+            for (int b = p; b < last; ++b)
+                if (b != middle) order.push_back(b);
+        }
+    }
+    for (size_t d = 0; d < order.size(); ++d) {
+        PacketEntry e;
+        e.pts = int64_t(order[d]) * kTicks;
+        e.dts = (int64_t(d) - 1) * kTicks;
+        e.idr = order[d] % gop == 0 && (!openGop || order[d] == 0);
+        index.packets.push_back(e);
+    }
+    return index;
+}
+
+// Two clips joined by an N-frame transition that overlaps them by N.
+Timeline Join(int64_t a, int64_t b, int32_t n) {
+    Timeline t;
+    t.clipFrames = {a, b};
+    t.clipStart = {0, a - n};
+    t.cut = {a - n / 2};
+    t.total = a + b - n;
+    Placement p;
+    p.type = kPluginTransitionBetweenType;
+    p.frames = n;
+    p.before = p.after = n;
+    p.start = a - n;
+    t.transitions = {p};
+    t.slots = {0};
+    return t;
+}
+
+class CopyPlanning : public ::testing::Test {
+  protected:
+    CopyPlanning() : indexes_{Stream(90, 30, 2), Stream(90, 30, 2)} {
+        for (auto& i : infos_) {
+            i.fps = {30, 1};
+            i.matrix = "bt601";
+            i.range = "limited";
+        }
+    }
+    CopyPlan Plan(const Timeline& timeline) {
+        std::vector<CopyCandidate> clips;
+        for (size_t j = 0; j < 2; ++j)
+            clips.push_back(
+                {j == 0 ? "clip 'a'" : "clip 'b'", &infos_[j], &options_[j], &indexes_[j]});
+        notes_.clear();
+        return tavhost::PlanCopies(clips, timeline, CopyTarget{160, 96, {30, 1}, "bt601"}, &notes_);
+    }
+    // Every copied packet lands on its segment's frames, each frame once.
+    void ExpectPacketsFill(const CopyPlan& plan) {
+        for (const tavhost::CopySegment& s : plan.segments) {
+            std::vector<int64_t> frames;
+            const PacketIndex& index = indexes_[size_t(s.clip)];
+            for (size_t k = s.firstPacket; k < s.endPacket; ++k)
+                frames.push_back(tavhost::ClipFrameAt(index.packets[k].pts, s.readingStart,
+                                                      index.timeBaseNum, index.timeBaseDen,
+                                                      {30, 1}) +
+                                 s.offset);
+            std::sort(frames.begin(), frames.end());
+            ASSERT_EQ(int64_t(frames.size()), s.frames);
+            for (size_t i = 0; i < frames.size(); ++i)
+                EXPECT_EQ(frames[i], s.start + int64_t(i)) << "clip " << s.clip;
+        }
+    }
+
+    tavhost::media::ClipInfo infos_[2];
+    tavhost::media::ClipReader::Options options_[2];
+    PacketIndex indexes_[2];
+    std::vector<std::string> notes_;
+};
+
+TEST_F(CopyPlanning, WholeGroupsOutsideTheTransitionAreCopied) {
+    // The transition covers output frames 70-89; b starts at 70.
+    const CopyPlan plan = Plan(Join(90, 90, 20));
+    EXPECT_TRUE(notes_.empty()) << notes_[0];
+    ASSERT_EQ(plan.segments.size(), 2u);
+    EXPECT_EQ(plan.segments[0].start, 0);
+    EXPECT_EQ(plan.segments[0].frames, 60) << "a's group 60-89 holds transition frames";
+    EXPECT_EQ(plan.segments[1].start, 70 + 30) << "b's first group after frame 20 of b";
+    EXPECT_EQ(plan.segments[1].frames, 60);
+    EXPECT_EQ(plan.CopiedFrames(), 120);
+    EXPECT_EQ(plan.reorderDelay, 1) << "a P picture goes one ahead of its B pictures";
+    EXPECT_NE(plan.encoderSetId, 0) << "id 0 is the clips'";
+    ExpectPacketsFill(plan);
+}
+
+TEST_F(CopyPlanning, MillisecondTimestampsAreFramesAllTheSame) {
+    for (PacketIndex& index : indexes_) {
+        index.timeBaseDen = 1000;
+        for (PacketEntry& e : index.packets) e.pts = (e.pts / kTicks * 1000 + 15) / 30;
+    }
+    const CopyPlan plan = Plan(Join(90, 90, 20));
+    ASSERT_EQ(plan.segments.size(), 2u);
+    EXPECT_EQ(plan.CopiedFrames(), 120);
+    ExpectPacketsFill(plan);
+}
+
+TEST_F(CopyPlanning, AnInPointShiftsTheGroups) {
+    options_[0].inSeconds = 0.5;  // a starts at its frame 15
+    const CopyPlan plan = Plan(Join(75, 90, 20));
+    ASSERT_FALSE(plan.segments.empty());
+    const tavhost::CopySegment& s = plan.segments[0];
+    EXPECT_EQ(s.start, 15) << "a's group at its frame 30 is output frame 15";
+    EXPECT_EQ(s.frames, 30);
+    EXPECT_EQ(indexes_[0].packets[s.firstPacket].pts, 30 * kTicks);
+    ExpectPacketsFill(plan);
+}
+
+TEST_F(CopyPlanning, OpenGroupsAreCutOnlyAtIdrPictures) {
+    indexes_[0] = Stream(90, 30, 2, true);
+    indexes_[1] = Stream(90, 30, 2, true);
+    const CopyPlan plan = Plan(Join(90, 90, 20));
+    EXPECT_TRUE(plan.segments.empty());
+    ASSERT_EQ(notes_.size(), 2u);
+    EXPECT_NE(notes_[0].find("no group of pictures"), std::string::npos) << notes_[0];
+}
+
+TEST_F(CopyPlanning, PyramidReorderingIsMeasured) {
+    // I0 P4 B2 b1 b3: b1 is decoded third and shown second.
+    indexes_[1] = Stream(90, 30, 3, false, true);
+    const CopyPlan plan = Plan(Join(90, 90, 20));
+    ASSERT_EQ(plan.segments.size(), 2u);
+    EXPECT_EQ(plan.reorderDelay, 2);
+    ExpectPacketsFill(plan);
+}
+
+TEST_F(CopyPlanning, ClipsWithOtherSetsAreEncoded) {
+    indexes_[1].sets = {};
+    const h264::Bytes otherSps = {0x67, 77, 0, 31, 0x80};
+    ASSERT_TRUE(indexes_[1].sets.Add(U(otherSps)));
+    ASSERT_TRUE(indexes_[1].sets.Add(U(kPps)));
+    const CopyPlan plan = Plan(Join(90, 90, 20));
+    ASSERT_EQ(plan.segments.size(), 1u);
+    EXPECT_EQ(plan.segments[0].clip, 0);
+    ASSERT_EQ(notes_.size(), 1u);
+    EXPECT_EQ(notes_[0],
+              "clip 'b' is encoded again, not copied: its encoder's settings differ from clip "
+              "'a''s, which is copied");
+}
+
+struct MismatchCase {
+    const char* name;
+    std::function<void(tavhost::media::ClipInfo&, PacketIndex&)> change;
+    const char* reason;
+};
+
+void PrintTo(const MismatchCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class CopyMismatch : public CopyPlanning, public ::testing::WithParamInterface<MismatchCase> {};
+
+TEST_P(CopyMismatch, OneLineSaysWhyAndTheOtherClipIsCopied) {
+    GetParam().change(infos_[1], indexes_[1]);
+    const CopyPlan plan = Plan(Join(90, 90, 20));
+    ASSERT_EQ(notes_.size(), 1u);
+    EXPECT_EQ(notes_[0],
+              std::string("clip 'b' is encoded again, not copied: ") + GetParam().reason);
+    ASSERT_EQ(plan.segments.size(), 1u);
+    EXPECT_EQ(plan.segments[0].clip, 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Clips, CopyMismatch,
+    ::testing::Values(
+        MismatchCase{"rate",
+                     [](auto& i, auto&) {
+                         i.fps = {25, 1};
+                     },
+                     "it runs at 25 fps, the output at 30 fps"},
+        MismatchCase{"size", [](auto&, auto& x) { x.width = 320; },
+                     "its picture is 320x96, the output's 160x96"},
+        MismatchCase{"codec", [](auto&, auto& x) { x.codec = "mpeg4"; }, "it is mpeg4, not H.264"},
+        MismatchCase{"pixels", [](auto&, auto& x) { x.pixFormat = "yuv422p"; },
+                     "its pixels are yuv422p, not yuv420p"},
+        MismatchCase{"colours", [](auto& i, auto&) { i.range = "full"; },
+                     "its colours are bt601 full range, the output's bt601 limited range"},
+        MismatchCase{"turned", [](auto& i, auto&) { i.rotation = 90; }, "it is turned for display"},
+        MismatchCase{"damaged", [](auto& i, auto&) { i.damage.errors = 1; }, "it is damaged"},
+        MismatchCase{"still", [](auto& i, auto&) { i.still = true; }, "it is a still picture"},
+        MismatchCase{"setsChange", [](auto&, auto& x) { x.setsChange = true; },
+                     "it changes its parameter sets within the stream"},
+        MismatchCase{"missingPicture",
+                     [](auto&, auto& x) { x.packets.erase(x.packets.begin() + 40); },
+                     "its pictures are not evenly timed at 30 fps"},
+        MismatchCase{"uneven", [](auto&, auto& x) { x.packets[50].pts += kTicks / 3; },
+                     "its pictures are not evenly timed at 30 fps"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+}  // namespace
+}  // namespace tavtest

@@ -1,0 +1,208 @@
+// --copy-unchanged end to end: clips made by the ffmpeg program, rendered by
+// tavhost, read back by ffmpeg. The copied pictures decode bit for bit as the
+// clips' own, the spans around the transitions are encoded, and the movie
+// plays whole in every container, with its sound as a full encode has it.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "support/clip_fixtures.h"
+
+namespace fs = std::filesystem;
+
+namespace tavtest {
+namespace {
+
+class CopyUnchanged : public ::testing::Test {
+  protected:
+    static void SetUpTestSuite() {
+        dir_ = fs::temp_directory_path() / ("tav-copy-" + std::to_string(getpid()));
+        fs::create_directories(dir_);
+    }
+    static void TearDownTestSuite() { fs::remove_all(dir_); }
+    static std::string P(const std::string& name) { return dir_ + "/" + name; }
+
+    // A 3-s clip at `rate` with an IDR picture every `gop` frames and a tone,
+    // from x264 with `preset` (veryfast sends pictures up to two ahead).
+    static std::string Clip(const std::string& name, const std::string& source,
+                            const std::string& preset = "veryfast", int rate = 30, int gop = 30,
+                            const std::string& size = "320x240") {
+        const std::string path = P(name);
+        if (fs::exists(path)) return path;
+        bool ok = false;
+        Sh("ffmpeg -v error -y -f lavfi -i " + source + "=s=" + size +
+               ":r=" + std::to_string(rate) + " -f lavfi -i sine=f=440 -t 3 -c:v libx264 -preset " +
+               preset + " -pix_fmt yuv420p -x264-params keyint=" + std::to_string(gop) +
+               ":min-keyint=" + std::to_string(gop) + ":scenecut=0 -c:a aac '" + path + "' 2>&1",
+           &ok);
+        EXPECT_TRUE(ok) << name;
+        return path;
+    }
+    static std::string A() { return Clip("a.mp4", "testsrc2"); }
+    static std::string B() { return Clip("b.mp4", "mandelbrot"); }
+
+    static Result Render(const std::string& args) {
+        return RunTavhost("render " + args + " --quiet");
+    }
+    static bool DecodesClean(const std::string& path) {
+        bool ok = false;
+        const std::string out = Sh("ffmpeg -v error -xerror -i '" + path + "' -f null - 2>&1", &ok);
+        return ok && out.empty();
+    }
+    static std::string SoundMd5(const std::string& path) {
+        return Sh("ffmpeg -v error -i '" + path + "' -map 0:a -f md5 -");
+    }
+    // Luma PSNR of every frame of `a` against `b`.
+    static double Psnr(const std::string& a, const std::string& b) {
+        const std::string out = Sh("ffmpeg -hide_banner -nostats -i '" + a + "' -i '" + b +
+                                   "' -lavfi psnr -f null - 2>&1");
+        const size_t at = out.find("PSNR y:");
+        return at == std::string::npos ? -1 : std::atof(out.c_str() + at + 7);
+    }
+    // Whether the video's frames are shown one frame apart, none twice.
+    static bool EvenlyTimed(const std::string& path) {
+        std::istringstream in(
+            Sh("ffprobe -v error -select_streams v -show_entries packet=pts "
+               "-of csv=p=0 '" +
+               path + "'"));
+        std::vector<long long> pts;
+        for (std::string line; std::getline(in, line);)
+            if (!line.empty()) pts.push_back(std::atoll(line.c_str()));
+        std::sort(pts.begin(), pts.end());
+        if (pts.size() < 3) return false;
+        const long long step = pts[1] - pts[0];
+        for (size_t i = 1; i < pts.size(); ++i)
+            if (std::llabs(pts[i] - pts[i - 1] - step) > 1 || pts[i] == pts[i - 1]) return false;
+        return true;
+    }
+    // Output frames [from, to) decode as frames [from + shift, ...) of `source`.
+    static void ExpectCopied(const std::vector<std::string>& got,
+                             const std::vector<std::string>& source, int from, int to, int shift) {
+        ASSERT_LE(size_t(to), got.size());
+        ASSERT_LE(size_t(to + shift), source.size());
+        for (int i = from; i < to; ++i)
+            EXPECT_EQ(got[size_t(i)], source[size_t(i + shift)]) << "output frame " << i;
+    }
+
+    static inline std::string dir_;
+};
+
+class CopyContainers : public CopyUnchanged, public ::testing::WithParamInterface<const char*> {};
+
+// Two 90-frame clips, a 20-frame transition over output frames 70-89: a's
+// groups 0-59 and b's 30-89 (output 100-159) are copied, 60-99 encoded. The
+// clips send pictures two ahead, the encoder (ultrafast) none.
+TEST_P(CopyContainers, CopiedPicturesAreTheClipsOwnAndTheMoviePlaysWhole) {
+    const std::string ext = GetParam();
+    const std::string copied = P("copied." + ext), full = P("full." + ext);
+    const std::string common =
+        "boxscatter --length 20f --seed 3 --preset ultrafast " + A() + " " + B();
+    const Result run = Render(common + " --copy-unchanged -o " + copied);
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(run.err, "");
+    ASSERT_EQ(Render(common + " -o " + full).status, 0);
+
+    EXPECT_TRUE(DecodesClean(copied));
+    EXPECT_TRUE(EvenlyTimed(copied));
+    const std::vector<std::string> got = FrameMd5s(copied);
+    ASSERT_EQ(got.size(), 160u);
+    ExpectCopied(got, FrameMd5s(A()), 0, 60, 0);
+    ExpectCopied(got, FrameMd5s(B()), 100, 160, -70);
+    // The encoded spans hold the same pictures as a full encode: nothing shifted.
+    EXPECT_GT(Psnr(copied, full), 35.0);
+    EXPECT_EQ(SoundMd5(copied), SoundMd5(full));
+    EXPECT_NEAR(std::atof(Probe(copied, "v", "duration").c_str()),
+                std::atof(Probe(full, "v", "duration").c_str()), 0.001);
+}
+
+INSTANTIATE_TEST_SUITE_P(Movies, CopyContainers, ::testing::Values("mp4", "mov", "mkv"));
+
+// In and out points: the copies start at the first IDR after the in point,
+// and every copied picture is the one the trimmed clip shows there.
+TEST_F(CopyUnchanged, TrimmedClipsCopyTheRightPictures) {
+    const std::string out = P("trimmed.mp4"), full = P("trimmed_full.mp4");
+    // a: frames 15-86 (72), b: frames 10-89 (80); the transition is output 52-71.
+    const std::string args =
+        "boxscatter --length 20f --in 0.5 --out 2.9 " + A() + " --in 10f " + B() + " --seed 1";
+    const Result run = Render(args + " --copy-unchanged -o " + out);
+    ASSERT_EQ(run.status, 0) << run.err;
+    ASSERT_EQ(Render(args + " -o " + full).status, 0);
+    EXPECT_TRUE(DecodesClean(out));
+    const std::vector<std::string> got = FrameMd5s(out);
+    ASSERT_EQ(got.size(), 132u);
+    EXPECT_EQ(Frames(full), 132);
+    ExpectCopied(got, FrameMd5s(A()), 15, 45, 15);    // a's group at 30
+    ExpectCopied(got, FrameMd5s(B()), 72, 132, -42);  // b's groups from 30
+    EXPECT_GT(Psnr(out, full), 35.0);
+}
+
+// A clip that cannot be copied is encoded, with one line saying why; the
+// other is still copied.
+TEST_F(CopyUnchanged, AMismatchedClipIsEncodedWithOneLine) {
+    const std::string b25 = Clip("b25.mp4", "mandelbrot", "veryfast", 25, 25);
+    const std::string out = P("mixed.mkv");
+    const Result run =
+        Render("boxscatter --length 20f " + A() + " " + b25 + " --copy-unchanged -o " + out);
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(run.err, "tavhost: warning: clip '" + b25 +
+                           "' is encoded again, not copied: it runs at 25 fps, the output at "
+                           "30 fps\n");
+    EXPECT_TRUE(DecodesClean(out));
+    const std::vector<std::string> got = FrameMd5s(out);
+    ASSERT_EQ(got.size(), 90u + 90 - 20);
+    ExpectCopied(got, FrameMd5s(A()), 0, 60, 0);
+}
+
+TEST_F(CopyUnchanged, OutputsWithoutH264AreEncodedWithOneLine) {
+    const std::string out = P("copy.webm");
+    const Result run = Render("boxscatter --speed 0 " + A() + " " + B() +
+                              " --copy-unchanged --size 160x120 -o " + out);
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(run.err,
+              "tavhost: warning: --copy-unchanged: only an MP4, MOV or MKV movie takes copied "
+              "H.264 pictures; every frame is encoded\n");
+    EXPECT_EQ(Frames(out), 170);
+}
+
+// A sequence from an edit file: opening, two joins, closing. Clips without
+// B pictures (ultrafast) between spans the encoder writes two ahead.
+TEST_F(CopyUnchanged, ASequenceFromAnEditFile) {
+    const std::string c = Clip("c_fast.mp4", "testsrc2", "ultrafast", 30, 15);
+    const std::string d = Clip("d_fast.mp4", "mandelbrot", "ultrafast", 30, 15);
+    const std::string edit = P("seq.json");
+    std::ofstream(edit) << R"({"output": {"copy_unchanged": true},
+      "clips": [")" << c << R"(", ")"
+                        << d << R"(", ")" << c << R"("],
+      "open": {"bundle": "boxrevealblack", "length": "10f"},
+      "joins": {"bundle": "boxscatter", "length": "20f"},
+      "close": {"bundle": "boxconcealwhite", "length": "10f"}})";
+    const std::string out = P("seq.mp4"), full = P("seq_full.mp4");
+    const Result run = Render("--edit " + edit + " --seed 2 -o " + out);
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(run.err, "");
+    std::ofstream(P("seq_full.json"))
+        << R"({"clips": [")" << c << R"(", ")" << d << R"(", ")" << c << R"("],
+      "open": {"bundle": "boxrevealblack", "length": "10f"},
+      "joins": {"bundle": "boxscatter", "length": "20f"},
+      "close": {"bundle": "boxconcealwhite", "length": "10f"}})";
+    ASSERT_EQ(Render("--edit " + P("seq_full.json") + " --seed 2 -o " + full).status, 0);
+    EXPECT_TRUE(DecodesClean(out));
+    EXPECT_TRUE(EvenlyTimed(out));
+    const std::vector<std::string> got = FrameMd5s(out);
+    ASSERT_EQ(got.size(), 270u - 40);
+    // c: open 0-9, copied 15-59 (its groups at 15, 30, 45), join at 70-89.
+    ExpectCopied(got, FrameMd5s(c), 15, 60, 0);
+    // d starts at 70: its groups 30-59 lie between the joins (at 70-89 and 140-159).
+    ExpectCopied(got, FrameMd5s(d), 100, 130, -70);
+    // The second c starts at 140: its groups 30-74, between the join and the closing at 220.
+    ExpectCopied(got, FrameMd5s(c), 170, 215, -140);
+    EXPECT_GT(Psnr(out, full), 35.0);
+    EXPECT_EQ(SoundMd5(out), SoundMd5(full));
+}
+
+}  // namespace
+}  // namespace tavtest
