@@ -45,7 +45,10 @@ constexpr const char* kRenderUsage =
     "                       plug-ins draw low-quality frames and mix no sound, pictures\n"
     "                       are scaled and converted the fast way (slightly softer, colours\n"
     "                       within a level or two) and encoded with x264's ultrafast preset\n"
-    "                       (a bigger file); --preset still wins\n"
+    "                       (a bigger file); --preset still wins. It also copies the\n"
+    "                       clips' pictures outside the transitions where it can, as\n"
+    "                       --copy-unchanged does, but says nothing of clips it cannot\n"
+    "                       (--no-copy-unchanged: encode every frame)\n"
     "  --size WxH           output size (default: the first clip's)\n"
     "  --rate R             output frame rate: 25, 29.97, 30000/1001 (default: the first clip's)\n"
     "  --fit pad|crop|stretch  clips of another shape: black bars (default), cut, or stretched\n"
@@ -192,8 +195,8 @@ void ParseRender(Words& w, Command* c) {
             job.quiet = true;
         } else if (a == "--strict") {
             job.strict = true;
-        } else if (a == "--copy-unchanged") {
-            job.settings.copyUnchanged = true;
+        } else if (a == "--copy-unchanged" || a == "--no-copy-unchanged") {
+            job.settings.copyUnchanged = a == "--copy-unchanged";
         } else if (a == "--verbose") {
             c->verbose = true;
         } else if (In(a,

@@ -41,6 +41,9 @@ std::string SequencePlan::Where(const std::string& where) const {
 bool SequencePlan::Make(const RenderJob& job, std::vector<std::string>* warnings,
                         std::string* error) {
     if (!ReadEdit(job, error) || !CheckOutputs(job, error)) return false;
+    // A preview copies what it can unless told not to, and says nothing of
+    // what it cannot.
+    copying = settings.copyUnchanged.value_or(job.preview);
     if (!ProbeClips(warnings, error)) return false;
     ChooseFormat();
     for (size_t i = 0; i < clips.size(); ++i) {
@@ -61,7 +64,12 @@ bool SequencePlan::Make(const RenderJob& job, std::vector<std::string>* warnings
         host->SetString(kTavPlaceholderStringList, 1, tav::Utf8ToMacRoman(job.caption));
     if (edit.source.empty() && !PlaceCommandLineBundle(job, error)) return false;
     if (!Lay(job, warnings, error)) return false;
-    if (settings.copyUnchanged.value_or(false)) PlanCopy(warnings);
+    if (copying) {
+        std::vector<std::string> notes;
+        PlanCopy(&notes);
+        if (settings.copyUnchanged.value_or(false))
+            warnings->insert(warnings->end(), notes.begin(), notes.end());
+    }
     return true;
 }
 
@@ -128,8 +136,7 @@ bool SequencePlan::ProbeClips(std::vector<std::string>* warnings, std::string* e
         PlannedClip c;
         c.path = entry.path;
         c.label = entry.where.empty() ? "clip '" + entry.path + "'" : Where(entry.where);
-        if (settings.copyUnchanged.value_or(false))
-            c.packets = std::make_unique<media::PacketIndex>();
+        if (copying) c.packets = std::make_unique<media::PacketIndex>();
         if (!media::Probe(entry.path, &c.info, error, c.packets.get())) {
             if (!entry.where.empty()) *error = Where(entry.where) + ": " + *error;
             return false;

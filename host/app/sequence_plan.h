@@ -68,7 +68,8 @@ struct SequencePlan {
     std::unique_ptr<Host> host;
     std::vector<PlannedTransition> transitions;  // in the timeline's order
     Timeline timeline;
-    CopyPlan copy;  // what is copied rather than encoded (nothing unless asked)
+    CopyPlan copy;         // what is copied rather than encoded (nothing unless asked)
+    bool copying = false;  // asked for, or a preview
     uint32_t seed = 0;
     bool usageMistake = false;
 
