@@ -172,7 +172,8 @@ TEST_F(Sequence, ClipsOpenOnlyAroundTheirFrames) {
     std::vector<std::string> warnings;
     std::string error;
     ASSERT_TRUE(tavhost::LayOut(lengths, requests, &tl, &warnings, &error)) << error;
-    tavhost::ClipPool pool(clips, tl, nullptr, 5, false);
+    const tavhost::CopyPlan noCopies;
+    tavhost::ClipPool pool(clips, tl, nullptr, 5, false, noCopies);
     int most = 0;
     for (int64_t t = 0; t < tl.total; ++t) {
         ASSERT_TRUE(pool.Advance(t, &error)) << error;

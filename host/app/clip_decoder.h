@@ -8,6 +8,8 @@
 #include <cmath>
 #include <cstring>
 #include <deque>
+#include <functional>
+#include <queue>
 #include <string>
 
 #include "av_util.h"
@@ -19,6 +21,7 @@
 extern "C" {
 #include <libavfilter/buffersink.h>
 #include <libavfilter/buffersrc.h>
+#include <libavutil/imgutils.h>
 #include <libavutil/pixdesc.h>
 }
 
@@ -50,6 +53,11 @@ struct ClipDecoder {
 
     // Pictures a replaced graph still held, served before the new graph's.
     std::deque<AvFramePtr> drained;
+    // Pictures not decoded (Options::pictureUnused): their timestamps, put in
+    // order before the last decoded picture stands in for each.
+    std::priority_queue<int64_t, std::vector<int64_t>, std::greater<>> unused;
+    AvFramePtr lastPicture;
+    bool skipping = false;
     // Sound at the output rate from sample `audioBase` on, interleaved stereo.
     std::deque<float> sound;
     int64_t audioBase = 0;
@@ -321,6 +329,11 @@ struct ClipDecoder {
                 if (frame->decode_error_flags || (frame->flags & AV_FRAME_FLAG_CORRUPT))
                     NoteDamage(fmt->streams[video]->time_base, frame->best_effort_timestamp);
                 PushPicture(frame.get());
+                if (options->pictureUnused) {
+                    if (!lastPicture) lastPicture.reset(av_frame_alloc());
+                    av_frame_unref(lastPicture.get());
+                    av_frame_ref(lastPicture.get(), frame.get());
+                }
             } else {
                 TakeAudio(frame.get());
             }
@@ -334,6 +347,60 @@ struct ClipDecoder {
         Drain(ctx, isVideo);
     }
 
+    // Whether a video packet's picture is one nobody looks at.
+    bool Unused(const AVPacket* p) const {
+        if (!options->pictureUnused || p->pts == AV_NOPTS_VALUE) return false;
+        const AVStream* vs = fmt->streams[video];
+        const int64_t k = av_rescale_q_rnd(p->pts - startPts, vs->time_base,
+                                           AVRational{options->fps.den, options->fps.num},
+                                           AVRounding(AV_ROUND_NEAR_INF | AV_ROUND_PASS_MINMAX));
+        return options->pictureUnused(k);
+    }
+
+    // The stand-ins for undecoded pictures, in time order; with `all` false
+    // those that no later packet can precede.
+    void PushStandIns(bool all) {
+        while (!unused.empty() && (all || unused.size() > 64)) {
+            const int64_t pts = unused.top();
+            unused.pop();
+            AvFramePtr f(av_frame_alloc());
+            if (!lastPicture || av_frame_ref(f.get(), lastPicture.get()) < 0) {
+                // Nothing decoded yet: a black picture of the stream's shape.
+                const AVCodecParameters* par = fmt->streams[video]->codecpar;
+                f->format = par->format;
+                f->width = par->width;
+                f->height = par->height;
+                if (av_frame_get_buffer(f.get(), 0) < 0) continue;
+                const ptrdiff_t linesizes[4] = {f->linesize[0], f->linesize[1], f->linesize[2],
+                                                f->linesize[3]};
+                av_image_fill_black(f->data, linesizes, AVPixelFormat(f->format), AVCOL_RANGE_MPEG,
+                                    f->width, f->height);
+                lastPicture.reset(av_frame_clone(f.get()));
+            }
+            f->best_effort_timestamp = f->pts = pts;
+            ++decoded;
+            PushPicture(f.get());
+        }
+    }
+
+    // A video packet: skipped when its picture is unused (the decoder first
+    // gives up every picture before it), else decoded after the stand-ins.
+    void SendVideo(const AVPacket* p) {
+        if (Unused(p)) {
+            if (!skipping) {
+                Send(vdec.get(), nullptr, true);
+                avcodec_flush_buffers(vdec.get());
+                skipping = true;
+            }
+            unused.push(p->pts);
+            PushStandIns(false);
+            return;
+        }
+        skipping = false;
+        PushStandIns(true);
+        Send(vdec.get(), p, true);
+    }
+
     // Reads and decodes one more packet; false once everything is decoded.
     bool More() {
         if (flushed) return false;
@@ -341,7 +408,7 @@ struct ClipDecoder {
             const int rc = av_read_frame(fmt.get(), pkt.get());
             if (rc >= 0) {
                 if (pkt->stream_index == video)
-                    Send(vdec.get(), pkt.get(), true);
+                    SendVideo(pkt.get());
                 else if (pkt->stream_index == audio && adec)
                     Send(adec.get(), pkt.get(), false);
                 av_packet_unref(pkt.get());
@@ -351,6 +418,7 @@ struct ClipDecoder {
             eof = true;
         }
         Send(vdec.get(), nullptr, true);
+        PushStandIns(true);
         if (adec) Send(adec.get(), nullptr, false);
         // The clip's end: the rate filter fills the timeline up to it.
         if (graph) av_buffersrc_close(src, std::max(endPts, lastPts + 1), 0);

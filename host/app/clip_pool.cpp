@@ -5,17 +5,23 @@
 namespace tavhost {
 
 ClipPool::ClipPool(const std::vector<PlannedClip>& clips, const Timeline& timeline,
-                   const std::atomic<bool>* cancel, int64_t lead, bool pixelsEverywhere)
+                   const std::atomic<bool>* cancel, int64_t lead, bool pixelsEverywhere,
+                   const CopyPlan& copy)
     : clips_(clips),
       cancel_(cancel),
       lead_(lead),
       transitionFrames_(clips.size()),
+      copiedFrames_(clips.size(), {0, 0}),
       pixelsEverywhere_(pixelsEverywhere),
       readers_(clips.size()),
       damage_(clips.size()) {
     for (size_t j = 0; j < clips.size(); ++j) {
         firstUse_.push_back(timeline.FirstUse(j));
         lastUse_.push_back(timeline.LastUse(j));
+    }
+    for (const CopySegment& s : copy.segments) {
+        const int64_t first = s.start - timeline.clipStart[size_t(s.clip)];
+        copiedFrames_[size_t(s.clip)] = {first, first + s.frames};
     }
     // The frames a transition draws on: the hard cut under it and those the
     // plug-in asks for.
@@ -48,6 +54,10 @@ bool ClipPool::Open(size_t clip, std::string* error) {
             });
         };
     }
+    if (const auto copied = copiedFrames_[clip]; copied.second > copied.first)
+        options.pictureUnused = [copied](int64_t index) {
+            return index >= copied.first && index < copied.second;
+        };
     readers_[clip] = media::ClipReader::Open(clips_[clip].path, clips_[clip].info, options, error);
     return readers_[clip] != nullptr;
 }

@@ -20,8 +20,10 @@ class ClipPool {
     // Readers open `lead` output frames before a clip's first use. Frames
     // the transitions use are made into pixels as they are decoded; all
     // frames when `pixelsEverywhere` (an output that takes pixels only).
+    // The pictures `copy` copies are not decoded at all.
     ClipPool(const std::vector<PlannedClip>& clips, const Timeline& timeline,
-             const std::atomic<bool>* cancel, int64_t lead, bool pixelsEverywhere);
+             const std::atomic<bool>* cancel, int64_t lead, bool pixelsEverywhere,
+             const CopyPlan& copy);
 
     // Opens the readers needed from output frame t on and closes those no
     // longer needed, noting what decoding found wrong in each.
@@ -45,6 +47,8 @@ class ClipPool {
     std::vector<int64_t> firstUse_, lastUse_;  // output frames over which each clip is read
     // Per clip, the spans of its frames [first, last] that transitions use.
     std::vector<std::vector<std::pair<int64_t, int64_t>>> transitionFrames_;
+    // Per clip, the frames [first, end) copied as packets.
+    std::vector<std::pair<int64_t, int64_t>> copiedFrames_;
     bool pixelsEverywhere_;
     std::vector<std::unique_ptr<media::ClipReader>> readers_;
     std::vector<media::Damage> damage_;

@@ -125,6 +125,11 @@ class ClipReader {
         // Which frames are made into pixels on the decoding thread, ahead of
         // use (all when unset); the others stay as decoded.
         std::function<bool(int64_t)> pixelsFor;
+        // Frames whose pictures nobody looks at (they are copied as packets):
+        // their packets are not decoded, and the last decoded picture stands
+        // in for them. They must be whole closed groups of pictures, so that
+        // nothing decoded after them refers to them.
+        std::function<bool(int64_t)> pictureUnused;
     };
     static std::unique_ptr<ClipReader> Open(const std::string& path, const Options& options,
                                             std::string* error);

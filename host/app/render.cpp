@@ -72,9 +72,9 @@ class SequenceRender {
         }
         if (!OpenOutputs(error)) return false;
         // Clips open a second ahead, so their decoding has started when needed.
-        pool_ =
-            std::make_unique<ClipPool>(plan_.clips, plan_.timeline, &gInterrupted,
-                                       std::llround(f.fps.Value()), !sink_->TakesDecodedPictures());
+        pool_ = std::make_unique<ClipPool>(plan_.clips, plan_.timeline, &gInterrupted,
+                                           std::llround(f.fps.Value()),
+                                           !sink_->TakesDecodedPictures(), plan_.copy);
         provider_ = std::make_unique<TimelineFrames>(*pool_);
         plan_.host->SetProvider(provider_.get());
         if (!RenderFrames(error)) return false;
