@@ -121,6 +121,56 @@ TEST_P(CopyContainers, CopiedPicturesAreTheClipsOwnAndTheMoviePlaysWhole) {
 
 INSTANTIATE_TEST_SUITE_P(Movies, CopyContainers, ::testing::Values("mp4", "mov", "mkv"));
 
+struct SourceCase {
+    const char* name;
+    const char* remux;  // ffmpeg options that make the source from a's packets
+    const char* ext;
+    int copied;  // output frames at least that decode as the source's own
+};
+
+void PrintTo(const SourceCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class CopySources : public CopyUnchanged, public ::testing::WithParamInterface<SourceCase> {};
+
+// The same pictures from other containers: MKV (no decode timestamps), MPEG-TS
+// (start codes, parameter sets in the packets) and an MP4 cut inside a group
+// (its leading pictures only decoded, not shown).
+TEST_P(CopySources, ClipsFromOtherContainersAreCopied) {
+    const SourceCase& c = GetParam();
+    const std::string src = P(std::string("src_") + c.name + "." + c.ext);
+    bool made = false;
+    Sh("ffmpeg -v error -y " + std::string(c.remux) + " -i '" + A() + "' -c copy '" + src +
+           "' 2>&1",
+       &made);
+    ASSERT_TRUE(made);
+    const std::string out = P(std::string("from_") + c.name + ".mp4");
+    const std::string full = P(std::string("from_") + c.name + "_full.mp4");
+    const std::string args = "boxscatter --length 20f --seed 4 " + src + " " + src;
+    const Result run = Render(args + " --copy-unchanged -o " + out);
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(run.err, "");
+    ASSERT_EQ(Render(args + " -o " + full).status, 0);
+    EXPECT_TRUE(DecodesClean(out));
+    const std::vector<std::string> got = FrameMd5s(out), source = FrameMd5s(src);
+    EXPECT_EQ(int64_t(got.size()), Frames(full));
+    ASSERT_GT(source.size(), 20u);
+    const size_t second = source.size() - 20;  // where the second copy starts
+    int same = 0;
+    for (size_t i = 0; i < got.size(); ++i)
+        same += (i < source.size() && got[i] == source[i]) ||
+                (i >= second && i - second < source.size() && got[i] == source[i - second]);
+    EXPECT_GE(same, c.copied);
+    EXPECT_GT(Psnr(out, full), 35.0);
+}
+
+INSTANTIATE_TEST_SUITE_P(Containers, CopySources,
+                         ::testing::Values(SourceCase{"mkv", "", "mkv", 120},
+                                           SourceCase{"ts", "", "ts", 120},
+                                           SourceCase{"cutInsideAGroup", "-ss 0.55", "mp4", 60}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
 // In and out points: the copies start at the first IDR after the in point,
 // and every copied picture is the one the trimmed clip shows there.
 TEST_F(CopyUnchanged, TrimmedClipsCopyTheRightPictures) {

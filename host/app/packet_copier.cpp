@@ -20,8 +20,10 @@ bool PacketCopier::Open(const CopySegment& s, bool seek, std::string* error) {
         return false;
     }
     // To the keyframe at or before the first packet; Next() skips up to it.
+    const media::PacketEntry& first = clip.index->packets[s.firstPacket];
     if (seek)
-        av_seek_frame(input_.get(), video_, clip.index->packets[s.firstPacket].dts,
+        av_seek_frame(input_.get(), video_,
+                      first.dts == AV_NOPTS_VALUE ? first.pts : std::min(first.pts, first.dts),
                       AVSEEK_FLAG_BACKWARD);
     return true;
 }
@@ -40,8 +42,11 @@ bool PacketCopier::Next(const CopySegment& s, std::string* error) {
             return false;
         }
         if (pkt_->stream_index != video_) continue;
-        if (pkt_->pts == want.pts && pkt_->dts == want.dts) return true;
-        if (written_ > 0 || pkt_->dts > want.dts) {
+        if (pkt_->pts == want.pts &&
+            (pkt_->dts == want.dts || pkt_->dts == AV_NOPTS_VALUE || want.dts == AV_NOPTS_VALUE))
+            return true;
+        // Every packet before a segment's first is shown before it.
+        if (written_ > 0 || pkt_->pts > want.pts) {
             // The seek went past the first packet: read from the start once.
             if (written_ == 0 && !reopened) {
                 reopened = true;

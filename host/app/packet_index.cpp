@@ -8,7 +8,7 @@ void PacketIndex::Add(const uint8_t* data, int size, int64_t pts, int64_t dts, b
     entry.pts = pts;
     entry.dts = dts;
     entry.discard = discard;
-    if (pts == kNoTime || dts == kNoTime) noTimes = true;
+    if (pts == kNoTime) noTimes = true;  // MKV gives no dts: decode order is enough
     std::vector<h264::Unit> units;
     if (codec != "h264" || !h264::Split(data, size_t(size), sets.lengthSize, &units)) {
         unreadable = unreadable || codec == "h264";
