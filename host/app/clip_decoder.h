@@ -13,6 +13,7 @@
 #include <string>
 
 #include "av_util.h"
+#include "clip_graph.h"
 #include "clip_open.h"
 #include "media.h"
 #include "packet_index.h"
@@ -100,98 +101,14 @@ struct ClipDecoder {
         return true;
     }
 
-    // Target size of the picture inside the output frame, and where it sits.
-    void Placement(int* sw, int* sh) const {
-        const int ow = options->width, oh = options->height;
-        const double dw = info->width, dh = info->height;
-        if (options->fit == Fit::kStretch) {
-            *sw = ow;
-            *sh = oh;
-            return;
-        }
-        const double s =
-            options->fit == Fit::kPad ? std::min(ow / dw, oh / dh) : std::max(ow / dw, oh / dh);
-        *sw = std::max(1, int(std::lround(dw * s)));
-        *sh = std::max(1, int(std::lround(dh * s)));
-        // Within a pixel of its own size: not scaled, only padded or cut.
-        if (std::abs(*sw - dw) <= 1 && std::abs(*sh - dh) <= 1) {
-            *sw = int(dw);
-            *sh = int(dh);
-        }
-        if (options->fit == Fit::kPad) {
-            *sw = std::min(*sw, ow);
-            *sh = std::min(*sh, oh);
-        } else {
-            *sw = std::max(*sw, ow);
-            *sh = std::max(*sh, oh);
-        }
-    }
-
-    // A YUV picture in the matrix and range the output is encoded with, that
-    // fills the output frame as it is.
-    bool KeepsYuv(const AVFrame* f) const {
-        const AVPixFmtDescriptor* desc = av_pix_fmt_desc_get(AVPixelFormat(f->format));
-        int sw, sh;
-        Placement(&sw, &sh);
-        return desc && desc->nb_components >= 3 && sw == options->width && sh == options->height &&
-               !(desc->flags & (AV_PIX_FMT_FLAG_RGB | AV_PIX_FMT_FLAG_PAL)) &&
-               info->matrix == MatrixName(OutputMatrix(options->height)) && info->range != "full";
-    }
-
-    std::string GraphDescription(const AVFrame* f) const {
-        const AVStream* vs = fmt->streams[video];
-        const AVRational sar =
-            f->sample_aspect_ratio.num > 0 ? f->sample_aspect_ratio : AVRational{1, 1};
-        char buffer[512];
-        std::snprintf(buffer, sizeof buffer,
-                      "buffer=video_size=%dx%d:pix_fmt=%d:time_base=%d/%d:pixel_aspect=%d/%d",
-                      f->width, f->height, f->format, vs->time_base.num, vs->time_base.den, sar.num,
-                      sar.den);
-        std::string d = buffer;
-        if (info->interlaced) d += ",bwdif=mode=send_frame:deint=interlaced";
-        if (info->rotation == 90) d += ",transpose=clock";
-        if (info->rotation == 180) d += ",hflip,vflip";
-        if (info->rotation == 270) d += ",transpose=cclock";
-        int sw, sh;
-        Placement(&sw, &sh);
-        const int ow = options->width, oh = options->height;
-        if (KeepsYuv(f)) {
-            // Already in the output's matrix and range: scaled (if at all)
-            // within YUV, so the picture can reach the encoder untouched.
-            std::snprintf(buffer, sizeof buffer, ",scale=w=%d:h=%d:flags=%s,format=pix_fmts=%s", sw,
-                          sh, options->fastScaling ? "fast_bilinear" : "bicubic",
-                          av_get_pix_fmt_name(AV_PIX_FMT_YUV420P));
-        } else {
-            std::snprintf(buffer, sizeof buffer,
-                          ",scale=w=%d:h=%d:flags=%s:in_color_matrix=%s:in_range=%s:out_range=full"
-                          ",format=pix_fmts=%s",
-                          sw, sh, options->fastScaling ? "fast_bilinear" : "bicubic",
-                          info->matrix.c_str(), info->range == "full" ? "full" : "limited",
-                          av_get_pix_fmt_name(AV_PIX_FMT_RGB32));
-        }
-        d += buffer;
-        if (sw != ow || sh != oh) {
-            if (options->fit == Fit::kPad)
-                std::snprintf(buffer, sizeof buffer, ",pad=w=%d:h=%d:x=%d:y=%d:color=black", ow, oh,
-                              (ow - sw) / 2, (oh - sh) / 2);
-            else
-                std::snprintf(buffer, sizeof buffer, ",crop=w=%d:h=%d", ow, oh);
-            d += buffer;
-        }
-        std::snprintf(buffer, sizeof buffer, ",setsar=1,fps=fps=%d/%d:start_time=0:round=near",
-                      options->fps.num, options->fps.den);
-        d += buffer;
-        d += ",buffersink";
-        return d;
-    }
-
     bool BuildGraph(const AVFrame* f, std::string* error) {
         graph.reset(avfilter_graph_alloc());
         if (!graph) return false;
         graph->nb_threads = 1;
         AVFilterInOut* inputs = nullptr;
         AVFilterInOut* outputs = nullptr;
-        const std::string description = GraphDescription(f);
+        const std::string description =
+            GraphDescription(*options, *info, fmt->streams[video]->time_base, f);
         int rc = avfilter_graph_parse2(graph.get(), description.c_str(), &inputs, &outputs);
         avfilter_inout_free(&inputs);
         avfilter_inout_free(&outputs);

@@ -105,6 +105,16 @@ void AppendWithLength(const Unit& unit, std::vector<uint8_t>* out) {
     out->insert(out->end(), unit.data, unit.data + n);
 }
 
+bool WithLengths(const uint8_t* data, size_t size, int lengthSize, bool keepSets,
+                 std::vector<uint8_t>* out) {
+    thread_local std::vector<Unit> units;
+    out->clear();
+    if (!Split(data, size, lengthSize, &units)) return false;
+    for (const Unit& u : units)
+        if (keepSets || (u.Type() != kSps && u.Type() != kPps)) AppendWithLength(u, out);
+    return true;
+}
+
 int ParameterSetId(const Unit& unit) {
     const int type = unit.Type();
     if (type != kSps && type != kPps) return -1;
@@ -160,6 +170,15 @@ bool ReadExtradata(const uint8_t* data, size_t size, ParameterSets* sets) {
     for (const Unit& u : units)
         if ((u.Type() == kSps || u.Type() == kPps) && !sets->Add(u)) return false;
     return true;
+}
+
+Bytes CombinedConfig(const uint8_t* extradata, size_t size, const ParameterSets& more) {
+    ParameterSets all;
+    if (!ReadExtradata(extradata, size, &all)) return {};
+    for (const auto* list : {&more.sps, &more.pps})
+        for (const Bytes& set : *list)
+            if (!all.Add({set.data(), set.size()})) return {};
+    return AvcConfig(all);
 }
 
 Bytes AvcConfig(const ParameterSets& sets) {

@@ -24,6 +24,11 @@ bool Split(const uint8_t* data, size_t size, int lengthSize, std::vector<Unit>* 
 // Appends `unit` after a 4-byte big-endian length.
 void AppendWithLength(const Unit& unit, std::vector<uint8_t>* out);
 
+// A packet (framed as Split takes it) as 4-byte-length units in `out`,
+// without its SPS and PPS units unless `keepSets`. False if it cannot be split.
+bool WithLengths(const uint8_t* data, size_t size, int lengthSize, bool keepSets,
+                 std::vector<uint8_t>* out);
+
 // The id an SPS or PPS declares (seq_parameter_set_id or
 // pic_parameter_set_id); -1 for another unit or one too short to say.
 int ParameterSetId(const Unit& unit);
@@ -50,5 +55,9 @@ bool ReadExtradata(const uint8_t* data, size_t size, ParameterSets* sets);
 
 // An avcC record with every set in `sets`, for packets with 4-byte lengths.
 Bytes AvcConfig(const ParameterSets& sets);
+
+// An avcC record with the sets of `extradata` and `more` side by side; empty
+// when they cannot be read or two sets of a kind share an id.
+Bytes CombinedConfig(const uint8_t* extradata, size_t size, const ParameterSets& more);
 
 }  // namespace tavhost::media::h264

@@ -43,7 +43,6 @@ struct MovieWriter::Impl {
     int64_t videoPackets = 0;
     std::vector<uint8_t> encoderSets;  // the first encoder's extradata
     std::vector<uint8_t> units;
-    std::vector<h264::Unit> split;
 
     std::string Failed(const std::string& why) const {
         return "cannot write '" + path + "': " + why;
@@ -116,18 +115,12 @@ struct MovieWriter::Impl {
 
     // The file's avcC: the encoder's sets and the copied packets' side by side.
     bool ListParameterSets(std::string* error) {
-        h264::ParameterSets all;
-        if (!h264::ReadExtradata(encoderSets.data(), encoderSets.size(), &all)) {
-            *error = Failed("cannot read the encoder's parameter sets");
+        const h264::Bytes config =
+            h264::CombinedConfig(encoderSets.data(), encoderSets.size(), options.copy->sets);
+        if (config.empty()) {
+            *error = Failed("the clips' parameter sets do not go with the encoder's");
             return false;
         }
-        for (const auto* list : {&options.copy->sets.sps, &options.copy->sets.pps})
-            for (const h264::Bytes& set : *list)
-                if (!all.Add({set.data(), set.size()})) {
-                    *error = Failed("the clips' parameter sets clash with the encoder's");
-                    return false;
-                }
-        const h264::Bytes config = h264::AvcConfig(all);
         AVCodecParameters* par = vstream->codecpar;
         av_freep(&par->extradata);
         par->extradata =
@@ -163,9 +156,7 @@ struct MovieWriter::Impl {
             }
             if (copying && enc == venc.get()) {
                 // Annex B from the encoder becomes 4-byte lengths, as in the avcC.
-                const bool ok = h264::Split(pkt->data, size_t(pkt->size), 0, &split);
-                units.clear();
-                for (const h264::Unit& u : split) h264::AppendWithLength(u, &units);
+                const bool ok = h264::WithLengths(pkt->data, size_t(pkt->size), 0, true, &units);
                 const bool key = pkt->flags & AV_PKT_FLAG_KEY;
                 const int64_t pts = pkt->pts;
                 av_packet_unref(pkt.get());

@@ -70,15 +70,11 @@ bool PacketCopier::CopyUpTo(int64_t t, const Write& write, std::string* error) {
         for (; written_ < due; ++written_) {
             if (!Next(s, error)) return false;
             // The movie lists the parameter sets; the pictures go with 4-byte lengths.
-            if (!media::h264::Split(pkt_->data, size_t(pkt_->size), index.sets.lengthSize,
-                                    &units_)) {
+            if (!media::h264::WithLengths(pkt_->data, size_t(pkt_->size), index.sets.lengthSize,
+                                          false, &data_)) {
                 *error = "cannot copy from " + clip.label + ": a packet cannot be read";
                 return false;
             }
-            data_.clear();
-            for (const media::h264::Unit& u : units_)
-                if (u.Type() != media::h264::kSps && u.Type() != media::h264::kPps)
-                    media::h264::AppendWithLength(u, &data_);
             const int64_t frame =
                 ClipFrameAt(pkt_->pts, s.readingStart, index.timeBaseNum, index.timeBaseDen, fps_) +
                 s.offset;

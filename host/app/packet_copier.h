@@ -46,7 +46,6 @@ class PacketCopier {
     media::InputPtr input_;
     int video_ = -1;
     media::PacketPtr pkt_{av_packet_alloc()};
-    std::vector<media::h264::Unit> units_;
     std::vector<uint8_t> data_;
 };
 
