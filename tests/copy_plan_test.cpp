@@ -261,6 +261,28 @@ TEST_F(CopyPlanning, ClipsWithOtherSetsAreEncoded) {
               "'a''s, which is copied");
 }
 
+// Sets under all 32 ids leave the encoder none of its own: nothing is copied.
+TEST_F(CopyPlanning, NoFreeParameterSetIdMeansNoCopies) {
+    for (PacketIndex& index : indexes_) {
+        index.sets = {};
+        ASSERT_TRUE(index.sets.Add(U(kPps)));
+        for (uint32_t id = 0; id < 32; ++id) {
+            // seq_parameter_set_id as ue(v): zeros, then id + 1 in binary.
+            const int bits = 32 - __builtin_clz(id + 1);
+            uint64_t code = uint64_t(id + 1) << (64 - (2 * bits - 1));
+            h264::Bytes sps = {0x67, 66, 0, 30};
+            for (int i = 0; i < 3; ++i) sps.push_back(uint8_t(code >> (56 - 8 * i)));
+            sps.push_back(0x80);
+            ASSERT_EQ(h264::ParameterSetId(U(sps)), int(id));
+            ASSERT_TRUE(index.sets.Add(U(sps)));
+        }
+    }
+    const CopyPlan plan = Plan(Join(90, 90, 20));
+    EXPECT_TRUE(plan.segments.empty());
+    ASSERT_EQ(notes_.size(), 1u);
+    EXPECT_NE(notes_[0].find("every parameter-set id"), std::string::npos) << notes_[0];
+}
+
 struct MismatchCase {
     const char* name;
     std::function<void(tavhost::media::ClipInfo&, PacketIndex&)> change;
