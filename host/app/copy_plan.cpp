@@ -191,8 +191,9 @@ CopyPlan PlanCopies(const std::vector<CopyCandidate>& clips, const Timeline& tim
     }
     while (plan.encoderSetId < 31 && plan.sets.Uses(plan.encoderSetId)) ++plan.encoderSetId;
     if (!plan.segments.empty() && plan.sets.Uses(plan.encoderSetId)) {
-        notes->push_back("the clips use every parameter-set id, leaving none for the encoder's: "
-                         "every frame is encoded");
+        notes->push_back(
+            "the clips use every parameter-set id, leaving none for the encoder's: "
+            "every frame is encoded");
         plan.segments.clear();
     }
     return plan;
