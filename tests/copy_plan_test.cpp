@@ -175,9 +175,9 @@ class CopyPlanning : public ::testing::Test {
             std::vector<int64_t> frames;
             const PacketIndex& index = indexes_[size_t(s.clip)];
             for (size_t k = s.firstPacket; k < s.endPacket; ++k)
-                frames.push_back(tavhost::ClipFrameAt(index.packets[k].pts, s.readingStart,
-                                                      index.timeBaseNum, index.timeBaseDen,
-                                                      {30, 1}) +
+                frames.push_back(tavhost::media::ClipFrameAt(index.packets[k].pts, s.readingStart,
+                                                             index.timeBaseNum, index.timeBaseDen,
+                                                             {30, 1}) +
                                  s.offset);
             std::sort(frames.begin(), frames.end());
             ASSERT_EQ(int64_t(frames.size()), s.frames);

@@ -267,11 +267,8 @@ struct ClipDecoder {
     // Whether a video packet's picture is one nobody looks at.
     bool Unused(const AVPacket* p) const {
         if (!options->pictureUnused || p->pts == AV_NOPTS_VALUE) return false;
-        const AVStream* vs = fmt->streams[video];
-        const int64_t k = av_rescale_q_rnd(p->pts - startPts, vs->time_base,
-                                           AVRational{options->fps.den, options->fps.num},
-                                           AVRounding(AV_ROUND_NEAR_INF | AV_ROUND_PASS_MINMAX));
-        return options->pictureUnused(k);
+        const AVRational tb = fmt->streams[video]->time_base;
+        return options->pictureUnused(ClipFrameAt(p->pts, startPts, tb.num, tb.den, options->fps));
     }
 
     // The stand-ins for undecoded pictures, in time order; with `all` false

@@ -3,10 +3,6 @@
 #include <algorithm>
 #include <cmath>
 
-extern "C" {
-#include <libavutil/mathematics.h>
-}
-
 namespace tavhost {
 
 namespace {
@@ -69,8 +65,8 @@ Cuts FindCuts(const CopyCandidate& c, const CopyTarget& target, int64_t readingS
             continue;
         }
         cuts.packet.push_back(i);
-        cuts.frame.push_back(
-            ClipFrameAt(e.pts, readingStart, index.timeBaseNum, index.timeBaseDen, target.fps));
+        cuts.frame.push_back(media::ClipFrameAt(e.pts, readingStart, index.timeBaseNum,
+                                                index.timeBaseDen, target.fps));
     }
     if (cuts.frame.empty()) {
         cuts.problem = "it has no pictures to copy";
@@ -103,12 +99,6 @@ Cuts FindCuts(const CopyCandidate& c, const CopyTarget& target, int64_t readingS
 }
 
 }  // namespace
-
-int64_t ClipFrameAt(int64_t pts, int64_t readingStart, int tbNum, int tbDen, media::Rational fps) {
-    return av_rescale_q_rnd(pts - readingStart, AVRational{tbNum, tbDen},
-                            AVRational{fps.den, fps.num},
-                            AVRounding(AV_ROUND_NEAR_INF | AV_ROUND_PASS_MINMAX));
-}
 
 int64_t CopyPlan::CopiedFrames() const {
     int64_t n = 0;

@@ -49,11 +49,6 @@ struct CopyPlan {
     int64_t CopiedFrames() const;
 };
 
-// The reader's frame number (of the output rate) for timestamp `pts` of a
-// clip whose reading starts at `readingStart`, as the reader's rate filter
-// rounds it.
-int64_t ClipFrameAt(int64_t pts, int64_t readingStart, int tbNum, int tbDen, media::Rational fps);
-
 // Plans the copies. Every clip that cannot be copied, and why, is one line
 // in `notes`.
 CopyPlan PlanCopies(const std::vector<CopyCandidate>& clips, const Timeline& timeline,

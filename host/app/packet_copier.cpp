@@ -75,9 +75,9 @@ bool PacketCopier::CopyUpTo(int64_t t, const Write& write, std::string* error) {
                 *error = "cannot copy from " + clip.label + ": a packet cannot be read";
                 return false;
             }
-            const int64_t frame =
-                ClipFrameAt(pkt_->pts, s.readingStart, index.timeBaseNum, index.timeBaseDen, fps_) +
-                s.offset;
+            const int64_t frame = media::ClipFrameAt(pkt_->pts, s.readingStart, index.timeBaseNum,
+                                                     index.timeBaseDen, fps_) +
+                                  s.offset;
             if (!write(data_.data(), data_.size(), frame, pkt_->flags & AV_PKT_FLAG_KEY, error))
                 return false;
         }

@@ -1,6 +1,18 @@
 #include "packet_index.h"
 
+#include "media.h"
+
+extern "C" {
+#include <libavutil/mathematics.h>
+}
+
 namespace tavhost::media {
+
+int64_t ClipFrameAt(int64_t pts, int64_t readingStart, int tbNum, int tbDen, Rational fps) {
+    return av_rescale_q_rnd(pts - readingStart, AVRational{tbNum, tbDen},
+                            AVRational{fps.den, fps.num},
+                            AVRounding(AV_ROUND_NEAR_INF | AV_ROUND_PASS_MINMAX));
+}
 
 void PacketIndex::Add(const uint8_t* data, int size, int64_t pts, int64_t dts, bool discard) {
     static constexpr int64_t kNoTime = INT64_MIN;

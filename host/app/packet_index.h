@@ -41,4 +41,11 @@ inline int64_t ReadingStart(int64_t origin, double inSeconds, int tbNum, int tbD
     return origin + std::llround(inSeconds / (double(tbNum) / double(tbDen)));
 }
 
+struct Rational;
+
+// The reader's frame number (at the output rate `fps`) of the picture with
+// timestamp `pts`, for a reading that starts at `readingStart`: rounded to
+// the nearest frame, as the reader's rate filter rounds it.
+int64_t ClipFrameAt(int64_t pts, int64_t readingStart, int tbNum, int tbDen, Rational fps);
+
 }  // namespace tavhost::media
