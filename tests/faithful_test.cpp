@@ -386,7 +386,7 @@ TEST_F(Faithful, HangUpLeavesNothing) {
               out.c_str(), nullptr);
         _exit(127);
     }
-    for (int i = 0; i < 500 && !fs::exists(out + ".partial"); ++i) usleep(10000);
+    for (int i = 0; i < 500 && !StagedBeside(out); ++i) usleep(10000);
     kill(pid, SIGHUP);
     int status = 0;
     waitpid(pid, &status, 0);
@@ -394,7 +394,7 @@ TEST_F(Faithful, HangUpLeavesNothing) {
     if (WEXITSTATUS(status) == 0) GTEST_SKIP() << "the render finished before the signal";
     EXPECT_EQ(WEXITSTATUS(status), 128 + SIGHUP);
     EXPECT_FALSE(fs::exists(out));
-    EXPECT_FALSE(fs::exists(out + ".partial"));
+    EXPECT_FALSE(StagedBeside(out));
 }
 
 // --- Damage: rendered as far as it decodes, and said once, in our words. ---
@@ -453,7 +453,7 @@ TEST_F(Faithful, ImageOutputsFollowTheirExtension) {
     ASSERT_EQ(Render("boxconcealblack --speed 0 " + src + " -o " + P("shots/s%03d.jpg")).status, 0);
     EXPECT_TRUE(fs::exists(P("shots/s000.jpg")));
     EXPECT_TRUE(fs::exists(P("shots/s009.jpg")));
-    EXPECT_FALSE(fs::exists(P("shots/.tavhost-partial")));
+    EXPECT_FALSE(StagedIn(P("shots")));
     // An existing file with no extension is refused at once.
     std::ofstream(P("plainfile")) << "x";
     const Result plain = Render("boxconcealblack " + src + " -o " + P("plainfile"));

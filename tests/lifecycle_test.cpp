@@ -85,8 +85,7 @@ TEST_P(RenderPaths, EveryInitializeEndsInOneTerminate) {
     const Result run = RunTavhost(args + " --quiet", "TAV_FIXTURE_LOG=" + log_ + " " + c.env);
     EXPECT_EQ(run.status, c.status) << run.err;
     ExpectLifecycleClosed(ReadLog(log_), c.inits);
-    for (const auto& entry : fs::directory_iterator(dir_))
-        EXPECT_EQ(entry.path().string().find(".partial"), std::string::npos) << entry.path();
+    EXPECT_FALSE(StagedIn(dir_));
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -122,7 +121,7 @@ TEST_F(Lifecycle, EncoderThatCannotOpen) {
     unsetenv("TAV_FIXTURE_LOG");
     EXPECT_NE(error.find(job.output), std::string::npos) << error;
     EXPECT_FALSE(fs::exists(job.output));
-    EXPECT_FALSE(fs::exists(job.output + ".partial"));
+    EXPECT_FALSE(StagedBeside(job.output));
     ExpectLifecycleClosed(ReadLog(log_), 0);
 }
 

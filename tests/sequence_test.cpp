@@ -214,7 +214,7 @@ TEST_P(EditMistakes, AreFoundBeforeAnythingIsWritten) {
     EXPECT_NE(r.err.find(edit), std::string::npos) << r.err;
     EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
     EXPECT_FALSE(fs::exists(out));
-    EXPECT_FALSE(fs::exists(out + ".partial"));
+    EXPECT_FALSE(StagedBeside(out));
 }
 
 constexpr const char* kJoin = R"("joins": {"bundle": "boxscatter"})";

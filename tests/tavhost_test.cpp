@@ -181,7 +181,7 @@ TEST_F(Tavhost, MovieContainersByExtension) {
         EXPECT_EQ(info.frames, 40) << ext;
         EXPECT_EQ(info.fps.num, 30 * info.fps.den) << ext;
         EXPECT_TRUE(info.hasAudio) << ext;
-        EXPECT_FALSE(fs::exists(job.output + ".partial"));
+        EXPECT_FALSE(StagedBeside(job.output));
         // Preview mixes no sound: the clip's own sound plays, faded out at the end.
         const std::vector<Frame> out = ReadAll(job.output);
         ASSERT_EQ(out.size(), 40u);
@@ -271,7 +271,7 @@ TEST_P(BadInput, OneLineNonZeroAndNoOutput) {
     EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << run.err;
     EXPECT_NE(run.err.find(GetParam().message), std::string::npos) << run.err;
     EXPECT_FALSE(fs::exists(out));
-    EXPECT_FALSE(fs::exists(out + ".partial"));
+    EXPECT_FALSE(StagedBeside(out));
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -311,7 +311,7 @@ TEST_F(Tavhost, InterruptLeavesNoOutput) {
         _exit(127);
     }
     // Wait until the partial file exists, then interrupt.
-    for (int i = 0; i < 400 && !fs::exists(out + ".partial"); ++i) usleep(10000);
+    for (int i = 0; i < 400 && !StagedBeside(out); ++i) usleep(10000);
     kill(pid, SIGINT);
     int status = 0;
     waitpid(pid, &status, 0);
@@ -319,7 +319,7 @@ TEST_F(Tavhost, InterruptLeavesNoOutput) {
     if (WEXITSTATUS(status) == 0) GTEST_SKIP() << "the render finished before the interrupt";
     EXPECT_EQ(WEXITSTATUS(status), 130);
     EXPECT_FALSE(fs::exists(out));
-    EXPECT_FALSE(fs::exists(out + ".partial"));
+    EXPECT_FALSE(StagedBeside(out));
 }
 
 TEST_F(Tavhost, ListAndPlaceholder) {

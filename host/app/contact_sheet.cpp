@@ -19,8 +19,7 @@ constexpr int kMargin = 8, kLabel = 18, kTitle = 30, kThumbWidth = 240;
 
 ContactSheet::ContactSheet(const std::string& path, int frameWidth, int frameHeight,
                            const std::string& title, const std::vector<SheetSection>& sections)
-    : staged_(path, StagedOutput::Kind::kFile,
-              ".partial" + std::filesystem::path(path).extension().string()) {
+    : staged_(path, StagedOutput::Kind::kFile) {
     const bool one = sections.size() == 1;
     const int32_t most = one ? 12 : 4;
     cols_ = 4;
@@ -91,6 +90,7 @@ bool ContactSheet::Save(std::string* error) {
         *error = "cannot make the contact sheet '" + staged_.Path() + "': out of memory";
         return false;
     }
+    if (!staged_.Prepare(error)) return false;
     PixMap& sheet = **GetGWorldPixMap(world_);
     const bool ok =
         media::WriteImage(staged_.TempPath(), media::ImageFormatOf(staged_.Path()), sheet.baseAddr,

@@ -123,7 +123,8 @@ bool WriteClip(const std::string& path, bool second, std::string* error) {
 }
 
 bool MakeClip(const std::string& path, bool second, std::string* error) {
-    StagedOutput staged(path, StagedOutput::Kind::kFile, ".partial.mp4");
+    StagedOutput staged(path, StagedOutput::Kind::kFile);
+    if (!staged.Prepare(error)) return false;
     if (!WriteClip(staged.TempPath(), second, error)) {
         staged.NameUserPath(error);
         return false;

@@ -35,8 +35,8 @@ bool RenderPlaceholder(const std::string& bundleName, int width, int height,
         *error = "cannot write '" + output + "': name the placeholder .png or .jpg";
         return false;
     }
-    StagedOutput staged(output, StagedOutput::Kind::kFile,
-                        ".partial" + std::filesystem::path(output).extension().string());
+    StagedOutput staged(output, StagedOutput::Kind::kFile);
+    if (!staged.Prepare(error)) return false;
     if (!media::WriteImage(staged.TempPath(), format, pm.baseAddr, width, height, pm.rowBytes / 4,
                            error)) {
         staged.NameUserPath(error);

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <filesystem>
 
+#include "frame_pattern.h"
 #include "staged_output.h"
 
 namespace fs = std::filesystem;
@@ -22,6 +23,7 @@ class MovieSink : public Sink {
     MovieSink(const std::string& path) : staged_(path, StagedOutput::Kind::kFile) {}
 
     bool Open(const std::string& format, const SinkOptions& o, std::string* error) {
+        if (!staged_.Prepare(error)) return false;
         media::MovieWriter::Options options;
         options.width = o.width;
         options.height = o.height;
@@ -68,53 +70,22 @@ class MovieSink : public Sink {
     std::unique_ptr<media::MovieWriter> writer_;
 };
 
-// A frame-numbering pattern: text, one %d (with an optional zero-padded
-// width) and more text; %% stands for itself.
-struct FramePattern {
-    std::string before, after;
-    int width = 0;
-
-    static bool Parse(const std::string& pattern, FramePattern* out) {
-        bool found = false;
-        std::string* part = &out->before;
-        for (size_t i = 0; i < pattern.size(); ++i) {
-            if (pattern[i] != '%') {
-                *part += pattern[i];
-                continue;
-            }
-            if (i + 1 < pattern.size() && pattern[i + 1] == '%') {
-                *part += '%';
-                ++i;
-                continue;
-            }
-            size_t j = i + 1;
-            while (j < pattern.size() && std::isdigit(static_cast<unsigned char>(pattern[j]))) ++j;
-            if (found || j >= pattern.size() || pattern[j] != 'd' || j - i > 3) return false;
-            out->width = j > i + 1 ? std::stoi(pattern.substr(i + 1, j - i - 1)) : 0;
-            found = true;
-            part = &out->after;
-            i = j;
-        }
-        return found;
-    }
-    std::string Name(int64_t n) const {
-        std::string digits = std::to_string(n);
-        if (int(digits.size()) < width) digits.insert(0, size_t(width) - digits.size(), '0');
-        return before + digits + after;
-    }
-};
-
 class ImageFolderSink : public Sink {
   public:
     // Frames named by `pattern` in `dir`, staged in a hidden folder inside it.
     ImageFolderSink(const std::string& dir, FramePattern pattern, media::ImageFormat format,
                     int width, int height)
-        : staged_(dir, StagedOutput::Kind::kFolder, "/.tavhost-partial"),
+        : staged_(dir, StagedOutput::Kind::kFolder),
           pattern_(std::move(pattern)),
           format_(format),
           width_(width),
           height_(height) {
-        staged_.ReplaceFiles(pattern_.before, fs::path(pattern_.after).extension().string());
+        // Only names this pattern writes, numbered past this render's last
+        // frame, are frames of an earlier render.
+        staged_.ReplaceOlder([this](const std::string& name) {
+            int64_t n;
+            return pattern_.Match(name, &n) && n >= count_;
+        });
     }
 
     bool Open(std::string* error) { return staged_.Prepare(error); }

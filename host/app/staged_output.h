@@ -1,9 +1,11 @@
 // Every output (movie, folder of frames, contact sheet, placeholder, demo
-// clip) is written under a temporary name beside its final one and moved
-// into place only when complete, so a failed or interrupted job leaves
-// nothing behind and never half of a file.
+// clip) is written under a temporary name of its own beside its final one and
+// moved into place only when complete, so a failed or interrupted job leaves
+// nothing behind and never half of a file, and two jobs writing one output at
+// once leave one whole result: whichever finishes last.
 #pragma once
 
+#include <functional>
 #include <string>
 
 namespace tavhost {
@@ -12,40 +14,53 @@ class StagedOutput {
   public:
     enum class Kind { kFile, kFolder };
 
-    // Stages `path`; the temporary name is `path` + `suffix` (a suffix ending
-    // in the file's extension keeps its format recognisable to writers; a
-    // folder may be staged inside itself with a suffix starting with '/').
-    StagedOutput(std::string path, Kind kind, std::string suffix = ".partial");
-    // A folder: files of an earlier render that this one replaces, by name
-    // prefix and extension (frameNNNN.png by default).
-    void ReplaceFiles(std::string prefix, std::string extension) {
-        stalePrefix_ = std::move(prefix);
-        staleExtension_ = std::move(extension);
-    }
+    // Stages `path`. A file is staged as a hidden file of a unique name in the
+    // same folder, ending in the file's extension so that writers still know
+    // its format; a folder as a hidden folder of a unique name inside it.
+    StagedOutput(std::string path, Kind kind);
     // Removes the temporary file or folder unless committed.
     ~StagedOutput();
     StagedOutput(const StagedOutput&) = delete;
     StagedOutput& operator=(const StagedOutput&) = delete;
 
+    // A folder: which names already in it are files of an earlier render that
+    // this one replaces (frames past this render's last); nothing else in the
+    // folder is ever touched.
+    void ReplaceOlder(std::function<bool(const std::string& name)> isOlderFrame) {
+        isOlderFrame_ = std::move(isOlderFrame);
+    }
+
     const std::string& Path() const { return path_; }
+    // Empty until Prepare() has succeeded.
     const std::string& TempPath() const { return temp_; }
 
-    // A folder: creates the empty temporary folder.
+    // Creates the temporary file (exclusively, so no other run shares it) or
+    // folder.
     bool Prepare(std::string* error);
-    // Moves the temporary output into place. A folder merges into an
-    // existing one, replacing the frames of an earlier render.
+    // Moves the temporary output into place. A folder merges into the
+    // existing one, its files replacing those of the same names.
     bool Commit(std::string* error);
     // Rewrites an error text that names the temporary path to name the
     // user's path instead.
     void NameUserPath(std::string* error) const;
 
   private:
+    bool CommitFolder(std::string* error);
+
     std::string path_;
     std::string temp_;
     Kind kind_;
-    std::string stalePrefix_ = "frame", staleExtension_ = ".png";
+    std::function<bool(const std::string&)> isOlderFrame_;
     bool committed_ = false;
     bool createdFolder_ = false;
 };
+
+// The hidden name a file `name` is staged under: ".NAME.TAG.partial.EXT",
+// with NAME cut (at a character boundary) so the whole fits in a folder entry
+// of 255 bytes.
+std::string StagedFileName(const std::string& name, const std::string& tag);
+
+// Whether `name` is one of the temporary names above.
+bool IsStagedName(const std::string& name);
 
 }  // namespace tavhost

@@ -10,6 +10,8 @@
 #include <numbers>
 #include <sstream>
 
+#include "staged_output.h"
+
 namespace fs = std::filesystem;
 using tavhost::media::ClipReader;
 using tavhost::media::Frame;
@@ -69,6 +71,18 @@ std::vector<Frame> ReadAll(const std::string& path, int w, int h) {
         frames.push_back(*f);
     }
     return frames;
+}
+
+bool StagedIn(const std::string& dir) {
+    std::error_code ec;
+    for (fs::directory_iterator it(dir.empty() ? "." : dir, ec), end; !ec && it != end;
+         it.increment(ec))
+        if (tavhost::IsStagedName(it->path().filename().string())) return true;
+    return false;
+}
+
+bool StagedBeside(const std::string& path) {
+    return StagedIn(fs::path(path).parent_path().string());
 }
 
 std::string PngFolder(const std::string& dir) {

@@ -32,6 +32,11 @@ struct Result {
     std::string err;
 };
 
+// Whether a temporary staging file or folder of a render is in `dir`, or
+// beside `path`.
+bool StagedIn(const std::string& dir);
+bool StagedBeside(const std::string& path);
+
 // Runs tavhost with `args` (shell words), stdout dropped; `env` is put before
 // the command ("NAME=value ...").
 Result RunTavhost(const std::string& args, const std::string& env = "");

@@ -1,0 +1,236 @@
+// What tavhost never does to a user's files and machine: it touches only the
+// outputs it was given, leaves one whole result when two runs race, loads no
+// code an edit file names, and ends every path with one line and its exit code.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <set>
+#include <sstream>
+
+#include "frame_pattern.h"
+#include "staged_output.h"
+#include "support/clip_fixtures.h"
+
+namespace fs = std::filesystem;
+
+namespace tavtest {
+namespace {
+
+class Safety : public ::testing::Test {
+  protected:
+    static void SetUpTestSuite() {
+        dir_ = fs::temp_directory_path() / ("tavhost-safety-" + std::to_string(getpid()));
+        fs::create_directories(dir_);
+        MakeClip(A(), 30, 10, 440);
+        MakeClip(B(), 30, 140, 0);
+    }
+    static void TearDownTestSuite() { fs::remove_all(dir_); }
+    void SetUp() override {
+        const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
+        std::string name = std::string(info->test_suite_name()) + "-" + info->name();
+        for (char& c : name)
+            if (c == '/') c = '-';
+        here_ = dir_ + "/" + name;
+        fs::create_directories(here_);
+    }
+
+    static std::string A() { return dir_ + "/a.mp4"; }
+    static std::string B() { return dir_ + "/b.mp4"; }
+    std::string P(const std::string& name) const { return here_ + "/" + name; }
+    static void Write(const std::string& path, const std::string& text) {
+        std::ofstream(path, std::ios::binary) << text;
+    }
+    static std::string Read(const std::string& path) {
+        std::ifstream in(path, std::ios::binary);
+        std::stringstream s;
+        s << in.rdbuf();
+        return s.str();
+    }
+    static std::set<std::string> Names(const std::string& dir) {
+        std::set<std::string> names;
+        for (const auto& e : fs::directory_iterator(dir)) names.insert(e.path().filename());
+        return names;
+    }
+
+    static inline std::string dir_;
+    std::string here_;
+};
+
+// --- Frame folders: only this render's frame names are ever replaced. ---
+
+struct MatchCase {
+    const char* pattern;
+    const char* name;
+    int64_t frame;  // -1: not a frame of the pattern
+};
+
+class FrameNames : public ::testing::TestWithParam<MatchCase> {};
+
+TEST_P(FrameNames, OnlyThePatternsOwnSpellingIsAFrame) {
+    tavhost::FramePattern pattern;
+    ASSERT_TRUE(tavhost::FramePattern::Parse(GetParam().pattern, &pattern));
+    int64_t n = -1;
+    const bool match = pattern.Match(GetParam().name, &n);
+    EXPECT_EQ(match, GetParam().frame >= 0);
+    if (match) {
+        EXPECT_EQ(n, GetParam().frame);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Patterns, FrameNames,
+    ::testing::Values(MatchCase{"frame%04d.png", "frame0007.png", 7},
+                      MatchCase{"frame%04d.png", "frame12345.png", 12345},
+                      MatchCase{"frame%04d.png", "frame7.png", -1},
+                      MatchCase{"frame%04d.png", "frame00007.png", -1},
+                      MatchCase{"frame%04d.png", "frameworks", -1},
+                      MatchCase{"frame%04d.png", "frame0007.png.bak", -1},
+                      MatchCase{"frame%04d.png", "frame.png", -1},
+                      MatchCase{"frame%04d.png", "frame-001.png", -1},
+                      MatchCase{"%04d.jpg", "Makefile", -1}, MatchCase{"%04d.jpg", "0000.jpg", 0},
+                      MatchCase{"%d.jpg", "10.jpg", 10}, MatchCase{"%d.jpg", "010.jpg", -1},
+                      MatchCase{"s%%%d", "s%3", 3}));
+
+struct FolderCase {
+    std::string name;
+    std::string folder;   // where the frames go
+    std::string pattern;  // how this render names them
+};
+
+void PrintTo(const FolderCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class FrameFolder : public Safety, public ::testing::WithParamInterface<FolderCase> {};
+
+// An earlier, longer render's frames past the last go; the user's own files,
+// whatever their names, stay.
+TEST_P(FrameFolder, ReplacesOnlyOlderFramesOfThePattern) {
+    const FolderCase& c = GetParam();
+    const std::string folder = P(c.folder);
+    fs::create_directories(folder);
+    const std::vector<std::string> keep = {"frameworks", "Makefile", "README", "frame7.png",
+                                           "notes.png",  "0001.txt", "frame0001.jpg"};
+    for (const std::string& name : keep) Write(folder + "/" + name, "keep " + name);
+    tavhost::FramePattern pattern;
+    ASSERT_TRUE(tavhost::FramePattern::Parse(c.pattern, &pattern));
+    // An earlier render of 9 frames.
+    for (int i = 0; i < 9; ++i) Write(folder + "/" + pattern.Name(i), "old");
+    {
+        tavhost::StagedOutput staged(folder, tavhost::StagedOutput::Kind::kFolder);
+        staged.ReplaceOlder([&](const std::string& name) {
+            int64_t n;
+            return pattern.Match(name, &n) && n >= 3;
+        });
+        std::string error;
+        ASSERT_TRUE(staged.Prepare(&error)) << error;
+        for (int i = 0; i < 3; ++i) Write(staged.TempPath() + "/" + pattern.Name(i), "new");
+        ASSERT_TRUE(staged.Commit(&error)) << error;
+    }
+    std::set<std::string> expected(keep.begin(), keep.end());
+    for (int i = 0; i < 3; ++i) expected.insert(pattern.Name(i));
+    EXPECT_EQ(Names(folder), expected);
+    for (const std::string& name : keep) EXPECT_EQ(Read(folder + "/" + name), "keep " + name);
+    for (int i = 0; i < 3; ++i) EXPECT_EQ(Read(folder + "/" + pattern.Name(i)), "new");
+}
+
+INSTANTIATE_TEST_SUITE_P(Folders, FrameFolder,
+                         ::testing::Values(FolderCase{"default", "out", "frame%04d.png"},
+                                           FolderCase{"jpg", "photos", "%04d.jpg"},
+                                           FolderCase{"unpadded", "s", "f%d.png"}),
+                         [](const auto& info) { return info.param.name; });
+
+// The same through the program: a render into a folder of the user's files.
+TEST_F(Safety, RenderIntoAFolderTouchesOnlyItsFrames) {
+    const std::string still = P("still.png");
+    ASSERT_EQ(RunTavhost("placeholder boxscatter --size 64x48 -o " + still).status, 0);
+    for (const char* folder : {"out", "photos"}) {
+        fs::create_directories(P(folder));
+        for (const char* name : {"frameworks", "Makefile", "README", "frame0099.txt"})
+            Write(P(folder) + "/" + name, name);
+    }
+    const Result a = RunTavhost("render boxrevealwhite --length 3f --still-duration 0.4 " + still +
+                                " -o " + P("out/"));
+    ASSERT_EQ(a.status, 0) << a.err;
+    const Result b = RunTavhost("render boxrevealwhite --length 3f --still-duration 0.2 " + still +
+                                " -o '" + P("photos/%04d.jpg") + "'");
+    ASSERT_EQ(b.status, 0) << b.err;
+    for (const char* folder : {"out", "photos"})
+        for (const char* name : {"frameworks", "Makefile", "README", "frame0099.txt"})
+            EXPECT_EQ(Read(P(folder) + "/" + name), name) << folder << "/" << name;
+    EXPECT_TRUE(fs::exists(P("out/frame0000.png")));
+    EXPECT_TRUE(fs::exists(P("photos/0000.jpg")));
+    EXPECT_FALSE(StagedIn(P("out")));
+    EXPECT_FALSE(StagedIn(P("photos")));
+}
+
+// --- Staging: a unique name, created exclusively, that fits the folder. ---
+
+class StagedName : public ::testing::TestWithParam<size_t> {};
+
+TEST_P(StagedName, FitsAFolderEntryAndKeepsTheExtension) {
+    const std::string name = std::string(GetParam() - 4, 'n') + ".mp4";
+    const std::string staged = tavhost::StagedFileName(name, "0123456789abcdef");
+    EXPECT_LE(staged.size(), 255u);
+    EXPECT_EQ(fs::path(staged).extension(), ".mp4");
+    EXPECT_TRUE(tavhost::IsStagedName(staged));
+    EXPECT_NE(staged, tavhost::StagedFileName(name, "fedcba9876543210"));
+}
+
+INSTANTIATE_TEST_SUITE_P(Lengths, StagedName, ::testing::Values(5, 100, 220, 248, 251, 255));
+
+TEST(StagedNameCut, NeverSplitsACharacter) {
+    std::string name;
+    for (int i = 0; i < 120; ++i) name += "\xc3\xa9";  // é
+    name += ".mp4";
+    const std::string staged = tavhost::StagedFileName(name, "0123456789abcdef");
+    EXPECT_LE(staged.size(), 255u);
+    const std::string stem = staged.substr(1, staged.find(".0123456789abcdef") - 1);
+    EXPECT_EQ(stem.size() % 2, 0u);
+}
+
+TEST_F(Safety, TwoStagingsOfOneFileNeverShareATemporaryName) {
+    tavhost::StagedOutput first(P("same.mp4"), tavhost::StagedOutput::Kind::kFile);
+    tavhost::StagedOutput second(P("same.mp4"), tavhost::StagedOutput::Kind::kFile);
+    std::string error;
+    ASSERT_TRUE(first.Prepare(&error)) << error;
+    ASSERT_TRUE(second.Prepare(&error)) << error;
+    EXPECT_NE(first.TempPath(), second.TempPath());
+    Write(first.TempPath(), "first");
+    Write(second.TempPath(), "second");
+    ASSERT_TRUE(second.Commit(&error)) << error;
+    ASSERT_TRUE(first.Commit(&error)) << error;
+    EXPECT_EQ(Read(P("same.mp4")), "first");
+    EXPECT_EQ(Names(here_), std::set<std::string>{"same.mp4"});
+}
+
+// Two renders into one movie at once: both succeed, and what is left is one
+// of them, whole.
+TEST_F(Safety, TwoRendersToOneOutputLeaveOneWholeMovie) {
+    const std::string out = P("same.mp4");
+    const std::string command = std::string(TAVHOST_PATH) + " render boxscatter --quiet --length 10f ";
+    bool ok = false;
+    Sh("(" + command + A() + " " + B() + " -o " + out + " & " + command + B() + " " + A() +
+           " -o " + out + " & wait %1 && wait %2) 2>&1",
+       &ok);
+    EXPECT_TRUE(ok);
+    EXPECT_EQ(Frames(out), 50);
+    EXPECT_FALSE(StagedBeside(out));
+}
+
+TEST_F(Safety, LongestLegalOutputNamesAreWritten) {
+    for (const size_t length : {248, 255}) {
+        const std::string out = P(std::string(length - 4, 'x') + ".mp4");
+        const Result r =
+            RunTavhost("render boxscatter --quiet --length 10f " + A() + " " + B() + " -o " + out);
+        EXPECT_EQ(r.status, 0) << r.err;
+        EXPECT_EQ(Frames(out), 50);
+    }
+    EXPECT_FALSE(StagedIn(here_));
+}
+
+}  // namespace
+}  // namespace tavtest
