@@ -232,5 +232,50 @@ TEST_F(Safety, LongestLegalOutputNamesAreWritten) {
     EXPECT_FALSE(StagedIn(here_));
 }
 
+// --- Documents are data: an edit file names bundles, never files to load. ---
+
+class EditFileBundle : public Safety, public ::testing::WithParamInterface<std::string> {};
+
+TEST_P(EditFileBundle, IsANameLookedUpInTheBundleFoldersOnly) {
+    // {FIXTURE}: the test bundle's path; {REL}: the same relative to the run's folder.
+    std::string bundle = GetParam();
+    const fs::path fixture = FAILING_BUNDLE_PATH;
+    for (const auto& [key, value] :
+         {std::pair<std::string, std::string>{"{FIXTURE}", fixture.string()},
+          {"{REL}", "./" + fixture.filename().string()},
+          {"{STEM}", fixture.stem().string()}})
+        if (const size_t at = bundle.find(key); at != std::string::npos)
+            bundle.replace(at, key.size(), value);
+    const std::string edit = P("edit.json");
+    Write(edit, R"({"clips": [")" + A() + R"(", ")" + B() + R"("], "joins": {"bundle": ")" +
+                    bundle + R"("}, "output": {"path": "out.mp4"}})");
+    const std::string mark = P("loaded");
+    bool ok = true;
+    const std::string err = Sh("cd " + fixture.parent_path().string() + " && TAV_FIXTURE_LOADED=" +
+                                   mark + " TAV_PLUGIN_PATH=" + TAV_BUNDLE_DIR + " " +
+                                   TAVHOST_PATH + " render --quiet --edit " + edit +
+                                   " 2>&1 >/dev/null; echo \"status $?\"",
+                               &ok);
+    EXPECT_NE(err.find("status 2"), std::string::npos) << err;
+    EXPECT_NE(err.find("joins[0].bundle"), std::string::npos) << err;
+    EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 2) << err;
+    EXPECT_FALSE(fs::exists(mark)) << "the edit file made tavhost load " << bundle;
+    EXPECT_FALSE(fs::exists(P("out.mp4")));
+}
+
+INSTANTIATE_TEST_SUITE_P(Names, EditFileBundle,
+                         ::testing::Values("{FIXTURE}", "{REL}", "{STEM}/../{STEM}", "../{STEM}",
+                                           ".{STEM}", "{STEM}.so", "a\\u0000b"));
+
+TEST_F(Safety, ACommandLineBundlePathIsTheUsersChoice) {
+    const std::string mark = P("loaded");
+    const Result r = RunTavhost("render " + std::string(FAILING_BUNDLE_PATH) + " " + A() + " " +
+                                    B() + " -o " + P("out.mp4"),
+                                "TAV_FIXTURE_LOADED=" + mark);
+    EXPECT_TRUE(fs::exists(mark));
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("kPluginCantGetNeededFrame"), std::string::npos) << r.err;
+}
+
 }  // namespace
 }  // namespace tavtest

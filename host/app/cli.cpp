@@ -20,11 +20,6 @@ bool ParseSpeed(const std::string& s, float* out) {
     return true;
 }
 
-// A word the user typed, quoted for a message; long words cut.
-std::string Quoted(const std::string& s) {
-    return "'" + OneLine(s.substr(0, 80)) + (s.size() > 80 ? "...'" : "'");
-}
-
 // Walks the words of one command: options with values and plain words.
 class Words {
   public:
@@ -278,21 +273,6 @@ void ParseDemo(Words& w, Command* c) {
 }
 
 }  // namespace
-
-std::string OneLine(const std::string& text) {
-    static const char kHex[] = "0123456789abcdef";
-    std::string out;
-    for (const char ch : text) {
-        const auto c = static_cast<unsigned char>(ch);
-        if (c == '\n')
-            out += "\\n";
-        else if (c < 0x20 || c == 0x7F)
-            out += std::string("\\x") + kHex[c >> 4] + kHex[c & 15];
-        else
-            out += ch;
-    }
-    return out;
-}
 
 Command ParseCommandLine(const std::vector<std::string>& args) {
     Command c;

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "render.h"
+#include "user_text.h"
 
 namespace tavhost {
 
@@ -30,9 +31,5 @@ struct Command {
 
 // Parses `args` (without the program name).
 Command ParseCommandLine(const std::vector<std::string>& args);
-
-// `text` with control characters shown as escapes, so a message that
-// quotes a user's words stays on one line.
-std::string OneLine(const std::string& text);
 
 }  // namespace tavhost

@@ -18,6 +18,7 @@
 #include "media.h"
 #include "packet_index.h"
 #include "picture_convert.h"
+#include "user_text.h"
 
 extern "C" {
 #include <libavfilter/buffersink.h>
@@ -74,12 +75,12 @@ struct ClipDecoder {
         if (!OpenInput(path, &fmt, error)) return false;
         video = av_find_best_stream(fmt.get(), AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);
         if (video < 0) {
-            *error = "clip '" + path + "' has no video";
+            *error = "clip " + Quoted(path) + " has no video";
             return false;
         }
         vdec = OpenDecoder(fmt->streams[video], error, o.fastScaling);
         if (!vdec) {
-            *error = "clip '" + path + "': " + *error;
+            *error = "clip " + Quoted(path) + ": " + *error;
             return false;
         }
         const AVStream* vs = fmt->streams[video];

@@ -8,6 +8,7 @@
 #include "clip_open.h"
 #include "media.h"
 #include "packet_index.h"
+#include "user_text.h"
 
 extern "C" {
 #include <libavutil/display.h>
@@ -19,12 +20,12 @@ namespace tavhost::media {
 bool OpenInput(const std::string& path, InputPtr* out, std::string* error) {
     AVFormatContext* fmt = nullptr;
     if (int rc = avformat_open_input(&fmt, path.c_str(), nullptr, nullptr); rc < 0) {
-        *error = "cannot open clip '" + path + "': " + AvError(rc);
+        *error = "cannot open clip " + Quoted(path) + ": " + AvError(rc);
         return false;
     }
     out->reset(fmt);
     if (int rc = avformat_find_stream_info(fmt, nullptr); rc < 0) {
-        *error = "cannot read clip '" + path + "': " + AvError(rc);
+        *error = "cannot read clip " + Quoted(path) + ": " + AvError(rc);
         return false;
     }
     return true;
@@ -226,13 +227,13 @@ bool Probe(const std::string& path, ClipInfo* info, std::string* error, PacketIn
     if (!OpenInput(path, &fmt, error)) return false;
     const int video = av_find_best_stream(fmt.get(), AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);
     if (video < 0) {
-        *error = "clip '" + path + "' has no video";
+        *error = "clip " + Quoted(path) + " has no video";
         return false;
     }
     AVStream* vs = fmt->streams[video];
     const AVCodecParameters* par = vs->codecpar;
     if (par->width <= 0 || par->height <= 0) {
-        *error = "clip '" + path + "' has no picture size";
+        *error = "clip " + Quoted(path) + " has no picture size";
         return false;
     }
     AVRational rate = av_guess_frame_rate(fmt.get(), vs, nullptr);
@@ -263,7 +264,7 @@ bool Probe(const std::string& path, ClipInfo* info, std::string* error, PacketIn
     info->packets = line.packets;
     info->damage = line.damage;
     if (line.packets == 0) {
-        *error = "clip '" + path + "' has no video frames";
+        *error = "clip " + Quoted(path) + " has no video frames";
         return false;
     }
     info->still = line.packets == 1 && IsStillFormat(fmt.get());

@@ -6,6 +6,7 @@
 #include "clip_decoder.h"
 #include "media.h"
 #include "picture_convert.h"
+#include "user_text.h"
 
 namespace tavhost::media {
 
@@ -61,7 +62,7 @@ std::unique_ptr<ClipReader> ClipReader::Open(const std::string& path, const Clip
                                              const Options& options, std::string* error) {
     if (options.width <= 0 || options.height <= 0 || options.fps.num <= 0 || options.fps.den <= 0 ||
         options.sound.rate <= 0 || options.sound.channels <= 0) {
-        *error = "clip '" + path + "': no output size or rate";
+        *error = "clip " + Quoted(path) + ": no output size or rate";
         return nullptr;
     }
     std::unique_ptr<ClipReader> reader(new ClipReader(path, options, info));
@@ -149,7 +150,7 @@ void ClipReader::Decode() {
         const AVFrame* pic = last ? last.get() : ahead.get();
         if (!pic) {
             std::lock_guard lock(mutex_);
-            threadError_ = "clip '" + path_ + "': no picture could be decoded";
+            threadError_ = "clip " + Quoted(path_) + ": no picture could be decoded";
             break;
         }
 

@@ -8,6 +8,7 @@
 #include "media.h"
 #include "scoped_port.h"
 #include "tav/mac_roman.h"
+#include "user_text.h"
 
 namespace tavhost {
 
@@ -87,7 +88,7 @@ void ContactSheet::Offer(size_t section, int32_t i, const PixMap& frame) {
 
 bool ContactSheet::Save(std::string* error) {
     if (!world_) {
-        *error = "cannot make the contact sheet '" + staged_.Path() + "': out of memory";
+        *error = "cannot make the contact sheet " + Quoted(staged_.Path()) + ": out of memory";
         return false;
     }
     if (!staged_.Prepare(error)) return false;

@@ -17,6 +17,7 @@
 #include "staged_output.h"
 #include "tav/draw_host.h"
 #include "tav/mac_roman.h"
+#include "user_text.h"
 
 namespace fs = std::filesystem;
 
@@ -147,7 +148,7 @@ bool RenderMontage(const std::string& dir, bool quiet, std::vector<std::string>*
 }
 )";
     if (!fs::exists(edit)) {
-        *error = "cannot write '" + edit + "'";
+        *error = "cannot write " + Quoted(edit) + "";
         return false;
     }
     RenderJob render;
@@ -171,7 +172,7 @@ bool RunDemo(const std::string& dir, bool quiet, std::vector<std::string>* writt
     std::error_code ec;
     fs::create_directories(dir, ec);
     if (!fs::is_directory(dir)) {
-        *error = "cannot make the folder '" + dir + "'";
+        *error = "cannot make the folder " + Quoted(dir) + "";
         return false;
     }
     const std::string clipA = (fs::path(dir) / "clipA.mp4").string();

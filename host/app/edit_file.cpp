@@ -6,7 +6,7 @@
 #include <set>
 #include <sstream>
 
-#include "cli.h"
+#include "user_text.h"
 
 namespace tavhost {
 
@@ -199,7 +199,7 @@ void Read(const Json& doc, const fs::path& base, Edit* edit, OutputSettings* set
 
 bool LoadEdit(const std::string& path, Edit* edit, OutputSettings* settings, std::string* output,
               std::string* error) {
-    const std::string shown = "'" + OneLine(path) + "'";
+    const std::string shown = Quoted(path) + "";
     std::ifstream in(path, std::ios::binary);
     if (!in || fs::is_directory(path)) {
         *error = "cannot read the edit file " + shown + ": " +

@@ -3,6 +3,7 @@
 
 #include "av_util.h"
 #include "picture_convert.h"
+#include "user_text.h"
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -53,7 +54,7 @@ ImageFormat ImageFormatOf(const std::string& path) {
 bool WriteImage(const std::string& path, ImageFormat format, const uint32_t* pixels, int width,
                 int height, int rowPixels, std::string* error) {
     auto failed = [&](const std::string& why) {
-        *error = "cannot write '" + path + "': " + why;
+        *error = "cannot write " + Quoted(path) + ": " + why;
         return false;
     };
     const bool png = format == ImageFormat::kPng;

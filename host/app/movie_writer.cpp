@@ -4,6 +4,7 @@
 #include "av_util.h"
 #include "media.h"
 #include "picture_convert.h"
+#include "user_text.h"
 
 extern "C" {
 #include <libavutil/channel_layout.h>
@@ -45,7 +46,7 @@ struct MovieWriter::Impl {
     std::vector<uint8_t> units;
 
     std::string Failed(const std::string& why) const {
-        return "cannot write '" + path + "': " + why;
+        return "cannot write " + Quoted(path) + ": " + why;
     }
 
     ~Impl() {
@@ -97,8 +98,8 @@ struct MovieWriter::Impl {
             v->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
         if (int rc = avcodec_open2(v, vcodec, nullptr); rc < 0) {
             *error = Failed(std::string("the ") + videoName +
-                            " encoder refused its settings (preset '" + options.preset + "', crf " +
-                            std::to_string(options.crf) + "): " + AvError(rc));
+                            " encoder refused its settings (preset " + Quoted(options.preset) +
+                            ", crf " + std::to_string(options.crf) + "): " + AvError(rc));
             return false;
         }
         if (copying) {
@@ -247,7 +248,7 @@ std::unique_ptr<MovieWriter> MovieWriter::Open(const std::string& path, const Op
             &impl->oc, nullptr, options.format.empty() ? nullptr : options.format.c_str(),
             path.c_str());
         rc < 0 || !impl->oc) {
-        *error = "cannot write '" + path + "': unknown movie format";
+        *error = "cannot write " + Quoted(path) + ": unknown movie format";
         if (impl->oc) avformat_free_context(impl->oc);
         impl->oc = nullptr;
         return nullptr;
@@ -309,7 +310,7 @@ std::unique_ptr<MovieWriter> MovieWriter::Open(const std::string& path, const Op
     }
     if (!(oc->oformat->flags & AVFMT_NOFILE)) {
         if (int rc = avio_open(&oc->pb, path.c_str(), AVIO_FLAG_WRITE); rc < 0) {
-            *error = "cannot write '" + path + "': " + AvError(rc);
+            *error = "cannot write " + Quoted(path) + ": " + AvError(rc);
             return nullptr;
         }
     }
@@ -318,7 +319,7 @@ std::unique_ptr<MovieWriter> MovieWriter::Open(const std::string& path, const Op
     const int rc = avformat_write_header(oc, &mux);
     av_dict_free(&mux);
     if (rc < 0) {
-        *error = "cannot write '" + path + "': " + AvError(rc);
+        *error = "cannot write " + Quoted(path) + ": " + AvError(rc);
         return nullptr;
     }
     return std::unique_ptr<MovieWriter>(new MovieWriter(std::move(impl)));

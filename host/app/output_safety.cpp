@@ -2,6 +2,8 @@
 
 #include <filesystem>
 
+#include "user_text.h"
+
 namespace fs = std::filesystem;
 
 namespace tavhost {
@@ -20,11 +22,11 @@ std::string OutputClash(const std::vector<std::string>& inputs,
         if (outputs[i].empty()) continue;
         for (const std::string& input : inputs)
             if (SameFile(outputs[i], input))
-                return "'" + outputs[i] + "' is the clip '" + input +
+                return Quoted(outputs[i]) + " is the clip '" + input +
                        "': writing it would destroy the clip";
         for (size_t j = i + 1; j < outputs.size(); ++j)
             if (!outputs[j].empty() && SameFile(outputs[i], outputs[j]))
-                return "'" + outputs[j] + "' and '" + outputs[i] +
+                return Quoted(outputs[j]) + " and '" + outputs[i] +
                        "' are the same file: give each output its own name";
     }
     return {};

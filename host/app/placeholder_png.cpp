@@ -7,6 +7,7 @@
 #include "media.h"
 #include "staged_output.h"
 #include "tav/mac_roman.h"
+#include "user_text.h"
 #include "variants.h"
 
 namespace tavhost {
@@ -32,7 +33,7 @@ bool RenderPlaceholder(const std::string& bundleName, int width, int height,
     PixMap& pm = **GetGWorldPixMap(world);
     const media::ImageFormat format = media::ImageFormatOf(output);
     if (format == media::ImageFormat::kNone) {
-        *error = "cannot write '" + output + "': name the placeholder .png or .jpg";
+        *error = "cannot write " + Quoted(output) + ": name the placeholder .png or .jpg";
         return false;
     }
     StagedOutput staged(output, StagedOutput::Kind::kFile);

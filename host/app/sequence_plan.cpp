@@ -6,12 +6,12 @@
 #include <filesystem>
 #include <random>
 
-#include "cli.h"
 #include "edit_file.h"
 #include "output_safety.h"
 #include "picture_convert.h"
 #include "sinks.h"
 #include "tav/mac_roman.h"
+#include "user_text.h"
 #include "variants.h"
 
 namespace tavhost {
@@ -35,7 +35,7 @@ int64_t Length(const TransitionTiming& t) {
 }  // namespace
 
 std::string SequencePlan::Where(const std::string& where) const {
-    return edit.source.empty() ? where : "edit file '" + OneLine(edit.source) + "': " + where;
+    return edit.source.empty() ? where : "edit file " + Quoted(edit.source) + ": " + where;
 }
 
 bool SequencePlan::Make(const RenderJob& job, std::vector<std::string>* warnings,
@@ -125,7 +125,8 @@ bool SequencePlan::CheckOutputs(const RenderJob& job, std::string* error) {
     if (!CheckOutput(output, error)) return Mistake();
     if (!job.contactSheet.empty() &&
         media::ImageFormatOf(job.contactSheet) == media::ImageFormat::kNone) {
-        *error = "cannot write the contact sheet '" + job.contactSheet + "': name it .png or .jpg";
+        *error =
+            "cannot write the contact sheet " + Quoted(job.contactSheet) + ": name it .png or .jpg";
         return Mistake();
     }
     return true;
@@ -135,7 +136,7 @@ bool SequencePlan::ProbeClips(std::vector<std::string>* warnings, std::string* e
     for (const ClipEntry& entry : edit.clips) {
         PlannedClip c;
         c.path = entry.path;
-        c.label = entry.where.empty() ? "clip '" + entry.path + "'" : Where(entry.where);
+        c.label = entry.where.empty() ? "clip " + Quoted(entry.path) + "" : Where(entry.where);
         if (copying) c.packets = std::make_unique<media::PacketIndex>();
         if (!media::Probe(entry.path, &c.info, error, c.packets.get())) {
             if (!entry.where.empty()) *error = Where(entry.where) + ": " + *error;
@@ -154,7 +155,7 @@ bool SequencePlan::Trim(PlannedClip& clip, const ClipEntry& entry, std::string* 
     const media::ClipInfo& info = clip.info;
     // "--in of clip 'a.mp4'", or "clips[2].in" in the edit file.
     auto bare = [&](const std::string& name) {
-        return entry.where.empty() ? "--" + name + " of clip '" + entry.path + "'"
+        return entry.where.empty() ? "--" + name + " of clip " + Quoted(entry.path) + ""
                                    : entry.where + "." + name;
     };
     auto point = [&](const std::string& name) {
@@ -216,12 +217,18 @@ void SequencePlan::ChooseFormat() {
 
 const Bundle* SequencePlan::Load(const TransitionEntry& entry, std::string* error) {
     auto& slot = bundles[entry.bundle];
-    if (!slot) slot = Bundle::Open(entry.bundle, error);
+    // An edit file is a document people share: its bundles are names, looked
+    // up in the bundle folders, never files of its choosing. A path stays
+    // possible on the command line, the user's own choice.
+    const bool fromDocument = !edit.source.empty();
+    if (!slot)
+        slot = fromDocument ? Bundle::OpenByName(entry.bundle, error)
+                            : Bundle::Open(entry.bundle, error);
     if (slot) return slot.get();
     bundles.erase(entry.bundle);
     if (!entry.where.empty()) *error = Where(entry.where) + ".bundle: " + *error;
     // A name that names no bundle is a bad value; a file that is no bundle is a failure.
-    if (entry.bundle.find('/') == std::string::npos) usageMistake = true;
+    if (fromDocument || entry.bundle.find('/') == std::string::npos) usageMistake = true;
     return nullptr;
 }
 

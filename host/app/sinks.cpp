@@ -6,6 +6,7 @@
 
 #include "frame_pattern.h"
 #include "staged_output.h"
+#include "user_text.h"
 
 namespace fs = std::filesystem;
 
@@ -126,7 +127,7 @@ bool Classify(const std::string& output, const SinkOptions* options, std::string
     std::error_code ec;
     if (format) {
         if (fs::is_directory(output, ec)) {
-            *error = "cannot write '" + output + "': it is a folder";
+            *error = "cannot write " + Quoted(output) + ": it is a folder";
             return false;
         }
         if (!options) return true;
@@ -140,14 +141,14 @@ bool Classify(const std::string& output, const SinkOptions* options, std::string
         FramePattern pattern;
         const media::ImageFormat image = media::ImageFormatOf(output);
         if (!FramePattern::Parse(name, &pattern) || image == media::ImageFormat::kNone) {
-            *error = "cannot write '" + output +
-                     "': a frame pattern has one %d (or %04d) and ends in .png or .jpg";
+            *error = "cannot write " + Quoted(output) +
+                     ": a frame pattern has one %d (or %04d) and ends in .png or .jpg";
             return false;
         }
         std::string dir = fs::path(output).parent_path().string();
         if (dir.empty()) dir = ".";
         if (fs::exists(dir, ec) && !fs::is_directory(dir, ec)) {
-            *error = "cannot write '" + output + "': '" + dir + "' is not a folder";
+            *error = "cannot write " + Quoted(output) + ": " + Quoted(dir) + " is not a folder";
             return false;
         }
         if (!options) return true;
@@ -159,8 +160,8 @@ bool Classify(const std::string& output, const SinkOptions* options, std::string
     }
     if (ext.empty() || fs::is_directory(output, ec)) {
         if (fs::exists(output, ec) && !fs::is_directory(output, ec)) {
-            *error =
-                "cannot write '" + output + "': a file of that name exists and is not a folder";
+            *error = "cannot write " + Quoted(output) +
+                     ": a file of that name exists and is not a folder";
             return false;
         }
         if (!options) return true;
@@ -172,8 +173,8 @@ bool Classify(const std::string& output, const SinkOptions* options, std::string
         *sink = std::move(images);
         return true;
     }
-    *error = "cannot write '" + output +
-             "': use a .mp4, .mov, .mkv or .webm file, a folder for PNG frames, or a frame "
+    *error = "cannot write " + Quoted(output) +
+             ": use a .mp4, .mov, .mkv or .webm file, a folder for PNG frames, or a frame "
              "pattern such as frames/f%04d.png";
     return false;
 }

@@ -12,6 +12,8 @@
 #include <random>
 #include <vector>
 
+#include "user_text.h"
+
 namespace fs = std::filesystem;
 
 namespace tavhost {
@@ -42,7 +44,7 @@ std::string RandomTag() {
 }
 
 std::string Failure(const std::string& path, const std::string& why) {
-    return "cannot write '" + path + "': " + why;
+    return "cannot write " + Quoted(path) + ": " + why;
 }
 
 // Holds an exclusive lock on a folder while a render merges into it, so two
@@ -194,9 +196,12 @@ bool StagedOutput::CommitFolder(std::string* error) {
 
 void StagedOutput::NameUserPath(std::string* error) const {
     if (temp_.empty()) return;
-    for (size_t at = error->find(temp_); at != std::string::npos;
-         at = error->find(temp_, at + path_.size()))
-        error->replace(at, temp_.size(), path_);
+    // Messages quote paths shortened; the temporary name may appear either way.
+    for (const auto& [from, to] :
+         {std::pair{Quoted(temp_), Quoted(path_)}, std::pair{temp_, path_}})
+        for (size_t at = error->find(from); at != std::string::npos;
+             at = error->find(from, at + to.size()))
+            error->replace(at, from.size(), to);
 }
 
 }  // namespace tavhost

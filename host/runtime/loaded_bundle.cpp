@@ -8,6 +8,8 @@
 #include <filesystem>
 #include <set>
 
+#include "user_text.h"
+
 namespace fs = std::filesystem;
 
 namespace tavhost {
@@ -62,31 +64,51 @@ std::vector<std::string> FindBundles() {
     return found;
 }
 
+bool IsBundleName(const std::string& name) {
+    if (name.empty() || name.size() > 100 || name[0] == '.') return false;
+    return std::all_of(name.begin(), name.end(), [](char c) {
+        return std::isalnum(static_cast<unsigned char>(c)) || c == '_' || c == '-' || c == '.';
+    });
+}
+
+std::unique_ptr<Bundle> Bundle::OpenByName(const std::string& name, std::string* error) {
+    if (!IsBundleName(name)) {
+        *error = Quoted(name) +
+                 " is not a bundle name: a bundle is named (such as boxscatter) and looked up in "
+                 "the bundle folders";
+        return nullptr;
+    }
+    return Open(name, error);
+}
+
 std::unique_ptr<Bundle> Bundle::Open(const std::string& nameOrPath, std::string* error) {
     std::string path;
     if (nameOrPath.find('/') != std::string::npos) {
         path = nameOrPath;
-        if (!fs::exists(path)) {
-            *error = "no bundle at " + path;
+        std::error_code ec;
+        if (!fs::exists(path, ec)) {
+            *error = "no bundle at " + Quoted(path) + (ec ? ": " + ec.message() : "");
             return nullptr;
         }
     } else {
         for (const std::string& folder : PluginFolders()) {
             const fs::path candidate = fs::path(folder) / (nameOrPath + ".so");
-            if (fs::exists(candidate)) {
+            std::error_code ec;
+            if (fs::exists(candidate, ec)) {
                 path = candidate.string();
                 break;
             }
         }
         if (path.empty()) {
-            *error = "unknown bundle '" + nameOrPath + "' (run 'tavhost list' to see the bundles)";
+            *error =
+                "unknown bundle " + Quoted(nameOrPath) + " (run 'tavhost list' to see the bundles)";
             return nullptr;
         }
     }
     void* handle = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
     if (!handle) {
         const char* why = dlerror();
-        *error = "cannot load " + path + ": " + (why ? why : "unknown error");
+        *error = "cannot load " + Quoted(path) + ": " + (why ? why : "unknown error");
         return nullptr;
     }
     void* symbol = dlsym(handle, "main");
@@ -99,7 +121,7 @@ std::unique_ptr<Bundle> Bundle::Open(const std::string& nameOrPath, std::string*
             new Bundle(handle, reinterpret_cast<TavPluginMainProc>(symbol), path, StemOf(path)));
     }
     dlclose(handle);
-    *error = path + " is not a plug-in bundle: it exports no entry point 'main'";
+    *error = Quoted(path) + " is not a plug-in bundle: it exports no entry point 'main'";
     return nullptr;
 }
 

@@ -15,6 +15,10 @@ class Bundle {
     // looked up as NAME.so in PluginFolders(). On failure returns null and
     // says why in `error`.
     static std::unique_ptr<Bundle> Open(const std::string& nameOrPath, std::string* error);
+    // Opens the bundle called `name`, looked up in PluginFolders() only: a
+    // name from a document, which must never make the program load a file of
+    // its choosing. A path or an odd name is refused before anything is loaded.
+    static std::unique_ptr<Bundle> OpenByName(const std::string& name, std::string* error);
     ~Bundle();
     Bundle(const Bundle&) = delete;
     Bundle& operator=(const Bundle&) = delete;
@@ -30,6 +34,10 @@ class Bundle {
     std::string path_;
     std::string name_;
 };
+
+// Whether `name` can name a bundle: letters, digits, '_', '-' and '.', not
+// starting with '.', at most 100 bytes.
+bool IsBundleName(const std::string& name);
 
 // Where bundles are looked for, in order: each folder of TAV_PLUGIN_PATH,
 // the installed plug-in folder beside the program, the build tree's bundles/.
