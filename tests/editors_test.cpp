@@ -96,6 +96,28 @@ TEST_F(Editors, MeltOpensAClipWithARevealFromBlack) {
     EXPECT_LT(Difference(rev[40], a[40]), 6.0);  // after the effect: untouched
 }
 
+// Plug-in folders that cannot be read (a symbolic-link loop, a name too long
+// for the file system) are passed over while the editors scan their plug-ins:
+// nothing thrown reaches melt or GStreamer, and the plug-ins still work.
+TEST_F(Editors, UnreadablePluginFoldersNeverCrashTheEditor) {
+    const std::string loop = dir_ + "/loop";
+    fs::remove(loop);
+    fs::create_symlink(loop, loop);
+    const std::string env =
+        "TAV_PLUGIN_PATH=" + loop + ":" + dir_ + "/" + std::string(300, 'n') + ":" + loop + "/x ";
+    EXPECT_TRUE(Shell(env + "melt -query filters"));
+    EXPECT_TRUE(Shell(env + "gst-inspect-1.0 frei0r-filter-boxrevealblack"));
+    const std::string out = dir_ + "/loop-reveal.mkv";
+    ASSERT_TRUE(Shell(env + "melt -quiet " + A() +
+                      " out=24 -attach-cut frei0r.boxrevealblack progress=0.5 -consumer avformat:" +
+                      out + " vcodec=ffv1 an=1"));
+    const std::vector<Frame> rev = ReadAll(out, kW2, kH2);
+    ASSERT_EQ(rev.size(), 25u);
+    const double black = Share(rev[12], 0x000000);
+    EXPECT_GT(black, 0.2);
+    EXPECT_LT(black, 0.8);
+}
+
 TEST_F(Editors, GStreamerRunsTheFilterAndTheMixer) {
     const std::string filtered = dir_ + "/gst-filter";
     const std::string mixed = dir_ + "/gst-mix";

@@ -80,19 +80,20 @@ TEST_P(FrameNames, OnlyThePatternsOwnSpellingIsAFrame) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Patterns, FrameNames,
-    ::testing::Values(MatchCase{"frame%04d.png", "frame0007.png", 7},
-                      MatchCase{"frame%04d.png", "frame12345.png", 12345},
-                      MatchCase{"frame%04d.png", "frame7.png", -1},
-                      MatchCase{"frame%04d.png", "frame00007.png", -1},
-                      MatchCase{"frame%04d.png", "frameworks", -1},
-                      MatchCase{"frame%04d.png", "frame0007.png.bak", -1},
-                      MatchCase{"frame%04d.png", "frame.png", -1},
-                      MatchCase{"frame%04d.png", "frame-001.png", -1},
-                      MatchCase{"%04d.jpg", "Makefile", -1}, MatchCase{"%04d.jpg", "0000.jpg", 0},
-                      MatchCase{"%d.jpg", "10.jpg", 10}, MatchCase{"%d.jpg", "010.jpg", -1},
-                      MatchCase{"s%%%d", "s%3", 3}));
+INSTANTIATE_TEST_SUITE_P(Patterns, FrameNames,
+                         ::testing::Values(MatchCase{"frame%04d.png", "frame0007.png", 7},
+                                           MatchCase{"frame%04d.png", "frame12345.png", 12345},
+                                           MatchCase{"frame%04d.png", "frame7.png", -1},
+                                           MatchCase{"frame%04d.png", "frame00007.png", -1},
+                                           MatchCase{"frame%04d.png", "frameworks", -1},
+                                           MatchCase{"frame%04d.png", "frame0007.png.bak", -1},
+                                           MatchCase{"frame%04d.png", "frame.png", -1},
+                                           MatchCase{"frame%04d.png", "frame-001.png", -1},
+                                           MatchCase{"%04d.jpg", "Makefile", -1},
+                                           MatchCase{"%04d.jpg", "0000.jpg", 0},
+                                           MatchCase{"%d.jpg", "10.jpg", 10},
+                                           MatchCase{"%d.jpg", "010.jpg", -1},
+                                           MatchCase{"s%%%d", "s%3", 3}));
 
 struct FolderCase {
     std::string name;
@@ -112,7 +113,7 @@ TEST_P(FrameFolder, ReplacesOnlyOlderFramesOfThePattern) {
     const FolderCase& c = GetParam();
     const std::string folder = P(c.folder);
     fs::create_directories(folder);
-    const std::vector<std::string> keep = {"frameworks", "Makefile", "README", "frame7.png",
+    const std::vector<std::string> keep = {"frameworks", "Makefile", "README",       "frame7.png",
                                            "notes.png",  "0001.txt", "frame0001.jpg"};
     for (const std::string& name : keep) Write(folder + "/" + name, "keep " + name);
     tavhost::FramePattern pattern;
@@ -211,10 +212,11 @@ TEST_F(Safety, TwoStagingsOfOneFileNeverShareATemporaryName) {
 // of them, whole.
 TEST_F(Safety, TwoRendersToOneOutputLeaveOneWholeMovie) {
     const std::string out = P("same.mp4");
-    const std::string command = std::string(TAVHOST_PATH) + " render boxscatter --quiet --length 10f ";
+    const std::string command =
+        std::string(TAVHOST_PATH) + " render boxscatter --quiet --length 10f ";
     bool ok = false;
-    Sh("(" + command + A() + " " + B() + " -o " + out + " & " + command + B() + " " + A() +
-           " -o " + out + " & wait %1 && wait %2) 2>&1",
+    Sh("(" + command + A() + " " + B() + " -o " + out + " & " + command + B() + " " + A() + " -o " +
+           out + " & wait %1 && wait %2) 2>&1",
        &ok);
     EXPECT_TRUE(ok);
     EXPECT_EQ(Frames(out), 50);
@@ -251,11 +253,11 @@ TEST_P(EditFileBundle, IsANameLookedUpInTheBundleFoldersOnly) {
                     bundle + R"("}, "output": {"path": "out.mp4"}})");
     const std::string mark = P("loaded");
     bool ok = true;
-    const std::string err = Sh("cd " + fixture.parent_path().string() + " && TAV_FIXTURE_LOADED=" +
-                                   mark + " TAV_PLUGIN_PATH=" + TAV_BUNDLE_DIR + " " +
-                                   TAVHOST_PATH + " render --quiet --edit " + edit +
-                                   " 2>&1 >/dev/null; echo \"status $?\"",
-                               &ok);
+    const std::string err =
+        Sh("cd " + fixture.parent_path().string() + " && TAV_FIXTURE_LOADED=" + mark +
+               " TAV_PLUGIN_PATH=" + TAV_BUNDLE_DIR + " " + TAVHOST_PATH +
+               " render --quiet --edit " + edit + " 2>&1 >/dev/null; echo \"status $?\"",
+           &ok);
     EXPECT_NE(err.find("status 2"), std::string::npos) << err;
     EXPECT_NE(err.find("joins[0].bundle"), std::string::npos) << err;
     EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 2) << err;
@@ -275,6 +277,126 @@ TEST_F(Safety, ACommandLineBundlePathIsTheUsersChoice) {
     EXPECT_TRUE(fs::exists(mark));
     EXPECT_EQ(r.status, 1);
     EXPECT_NE(r.err.find("kPluginCantGetNeededFrame"), std::string::npos) << r.err;
+}
+
+// --- Every mistake one line and its exit code; nothing thrown, nothing deep. ---
+
+struct EditCase {
+    std::string name;
+    std::string json;   // {A}, {B} are the clips; {LONG} a megabyte-long name
+    std::string place;  // what the line must say
+    int status = 2;     // a mistake in the file; 1 when a file it names cannot be read
+};
+
+void PrintTo(const EditCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class EditFileMistake : public Safety, public ::testing::WithParamInterface<EditCase> {};
+
+TEST_P(EditFileMistake, OneShortLineAndUsageExit) {
+    std::string json = GetParam().json;
+    for (const auto& [key, value] :
+         {std::pair<std::string, std::string>{"{A}", A()},
+          {"{B}", B()},
+          {"{LONG}", std::string(1 << 20, 'n') + ".mp4"},
+          {"{DEEP}", std::string(100000, '[') + std::string(100000, ']')}})
+        for (size_t at; (at = json.find(key)) != std::string::npos;)
+            json.replace(at, key.size(), value);
+    Write(P("edit.json"), json);
+    const Result r = RunTavhost("render --edit " + P("edit.json") + " -o " + P("out.mp4"));
+    EXPECT_EQ(r.status, GetParam().status) << r.err.substr(0, 300);
+    EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err.substr(0, 300);
+    EXPECT_LT(r.err.size(), 400u);
+    EXPECT_NE(r.err.find(GetParam().place), std::string::npos) << r.err.substr(0, 300);
+    EXPECT_FALSE(fs::exists(P("out.mp4")));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, EditFileMistake,
+    ::testing::Values(
+        EditCase{"deep", R"({"clips": {DEEP}})", "nested deeper"},
+        EditCase{"deepInAClip", R"({"clips": ["{A}", {"path": {DEEP}}]})", "clips[1].path"},
+        EditCase{"twiceAtTop", R"({"clips": ["{A}"], "open": null, "open": null})",
+                 "open: is given twice"},
+        EditCase{"twiceInAClip", R"({"clips": ["{A}", {"path": "{B}", "in": 1, "in": 2}]})",
+                 "clips[1].in: is given twice"},
+        EditCase{"twiceInAJoin",
+                 R"({"clips": ["{A}", "{B}"], "joins": [{"bundle": "boxscatter", "seed": 1,
+                     "seed": 2}]})",
+                 "joins[0].seed: is given twice"},
+        EditCase{"twiceInOutput", R"({"output": {"crf": 1, "crf": 2}, "clips": ["{A}"]})",
+                 "output.crf: is given twice"},
+        EditCase{"longClipName",
+                 R"({"clips": ["{A}", "{LONG}"], "joins": {"bundle": "boxscatter"}})",
+                 "nnnnnnnn.mp4': File name too long", 1},
+        EditCase{"nulInAPath",
+                 R"({"clips": ["{A}", "a\u0000b"], "joins": {"bundle": "boxscatter"}})",
+                 "clips[1]: holds a NUL"},
+        EditCase{"listAsAClip", R"({"clips": [[[[1]]]]})", "not a list [...]"}),
+    [](const auto& info) { return info.param.name; });
+
+struct PathCase {
+    std::string name;
+    std::string args;  // {A} {B} {DIR} replaced
+    std::string env;
+    std::string says;
+};
+
+void PrintTo(const PathCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class OddPath : public Safety, public ::testing::WithParamInterface<PathCase> {};
+
+// Paths the file system refuses (loops, names too long) are failures said in
+// one line, never an exception out of the program.
+TEST_P(OddPath, OneLineAndAnExitCodeOfTheContract) {
+    std::error_code ec;
+    fs::create_symlink(P("loop"), P("loop"), ec);
+    auto fill = [&](std::string text) {
+        for (const auto& [key, value] : {std::pair<std::string, std::string>{"{A}", A()},
+                                         {"{B}", B()},
+                                         {"{DIR}", here_},
+                                         {"{NAME300}", std::string(300, 'n')}})
+            for (size_t at; (at = text.find(key)) != std::string::npos;)
+                text.replace(at, key.size(), value);
+        return text;
+    };
+    const Result r = RunTavhost(fill(GetParam().args), fill(GetParam().env));
+    EXPECT_TRUE(r.status == 1 || r.status == 2) << r.status << " " << r.err;
+    EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
+    EXPECT_NE(r.err.find(GetParam().says), std::string::npos) << r.err;
+    EXPECT_EQ(r.err.find("internal error"), std::string::npos) << r.err;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, OddPath,
+    ::testing::Values(
+        PathCase{"editLoop", "render --edit {DIR}/loop -o {DIR}/o.mp4", "", "symbolic links"},
+        PathCase{"editTooLong", "render --edit {DIR}/{NAME300}.json -o {DIR}/o.mp4", "",
+                 "too long"},
+        PathCase{"clipTooLong", "render boxscatter {A} {DIR}/{NAME300}.mp4 -o {DIR}/o.mp4", "",
+                 "nnnn.mp4': File name too long"},
+        PathCase{"clipLoop", "render boxscatter {A} {DIR}/loop -o {DIR}/o.mp4", "", "loop'"},
+        PathCase{"outputTooLong", "render boxscatter --length 10f {A} {B} -o {DIR}/{NAME300}.mp4",
+                 "", "too long"},
+        PathCase{"outputInALoop", "render boxscatter --length 10f {A} {B} -o {DIR}/loop/o.mp4", "",
+                 "cannot write"},
+        PathCase{"framesInALoop", "render boxscatter --length 10f {A} {B} -o {DIR}/loop/", "",
+                 "cannot write"},
+        PathCase{"bundleTooLong", "render {NAME300} {A} -o {DIR}/o.mp4", "", "unknown bundle"},
+        PathCase{"pluginPathLoop", "render boxnone {A} -o {DIR}/o.mp4",
+                 "TAV_PLUGIN_PATH={DIR}/loop:{DIR}/{NAME300}", "unknown bundle"},
+        PathCase{"listWithLoop", "list --speed 2", "TAV_PLUGIN_PATH={DIR}/loop", "--speed"}),
+    [](const auto& info) { return info.param.name; });
+
+TEST_F(Safety, ListPassesOverUnreadablePluginFolders) {
+    std::error_code ec;
+    fs::create_symlink(P("loop"), P("loop"), ec);
+    const Result r =
+        RunTavhost("list", "TAV_PLUGIN_PATH=" + P("loop") + ":" + P(std::string(300, 'n')));
+    EXPECT_EQ(r.status, 0) << r.err;
 }
 
 }  // namespace

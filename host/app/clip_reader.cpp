@@ -99,9 +99,20 @@ void ClipReader::Stop() {
 }
 
 void ClipReader::Run() {
-    Decode();
+    std::string failure;
+    // Nothing thrown on this thread may end the program: it becomes the
+    // clip's error, said by the reader's user.
+    try {
+        Decode();
+    } catch (const std::bad_alloc&) {
+        failure = "out of memory";
+    } catch (const std::exception& e) {
+        failure = e.what();
+    }
     // However decoding ended, waiters learn it is over.
     std::lock_guard lock(mutex_);
+    if (!failure.empty() && threadError_.empty())
+        threadError_ = "clip " + Quoted(path_) + ": " + failure;
     done_ = true;
     changed_.notify_all();
 }

@@ -147,8 +147,9 @@ bool RenderMontage(const std::string& dir, bool quiet, std::vector<std::string>*
   "close": {"bundle": "boxconcealwhite", "variant": 3, "length": 0.8}
 }
 )";
-    if (!fs::exists(edit)) {
-        *error = "cannot write " + Quoted(edit) + "";
+    std::error_code ec;
+    if (!fs::exists(edit, ec)) {
+        *error = "cannot write " + Quoted(edit);
         return false;
     }
     RenderJob render;
@@ -171,8 +172,8 @@ bool RunDemo(const std::string& dir, bool quiet, std::vector<std::string>* writt
              std::string* error) {
     std::error_code ec;
     fs::create_directories(dir, ec);
-    if (!fs::is_directory(dir)) {
-        *error = "cannot make the folder " + Quoted(dir) + "";
+    if (!fs::is_directory(dir, ec)) {
+        *error = "cannot make the folder " + Quoted(dir) + (ec ? ": " + ec.message() : "");
         return false;
     }
     const std::string clipA = (fs::path(dir) / "clipA.mp4").string();

@@ -24,11 +24,76 @@ struct Mistake {
     throw Mistake{where + ": " + what};
 }
 
+// A value as a message shows it: a number, string or word as written (cut),
+// a list or object by its kind only, never walked (a document may nest
+// without end).
 std::string Shown(const Json& value) {
-    std::string text = value.dump();
-    if (text.size() > 40) text = text.substr(0, 37) + "...";
-    return OneLine(text);
+    if (value.is_object()) return "an object {...}";
+    if (value.is_array()) return "a list [...]";
+    return Shortened(value.dump(-1, ' ', false, Json::error_handler_t::replace), 40);
 }
+
+// Edit files never nest deeper than this; a deeper document is refused as it
+// is read, before anything walks it.
+constexpr int kDeepest = 16;
+
+// Follows the parser through the document, knowing the place of every value,
+// so that a key given twice in one object (which JSON readers settle each
+// their own way) is refused with its place, as is a document nested deeper
+// than an edit file can be.
+class PlaceTracker {
+  public:
+    bool operator()(int depth, Json::parse_event_t event, Json& parsed) {
+        using Event = Json::parse_event_t;
+        switch (event) {
+            case Event::object_start:
+            case Event::array_start:
+                if (depth > kDeepest)
+                    Fail(ChildPlace(), "nested deeper than an edit file can be (" +
+                                           std::to_string(kDeepest) + " levels)");
+                open_.push_back({event == Event::object_start, ChildPlace(), {}, {}, 0});
+                break;
+            case Event::object_end:
+            case Event::array_end:
+                open_.pop_back();
+                Consumed();
+                break;
+            case Event::key: {
+                Container& object = open_.back();
+                object.key = parsed.get<std::string>();
+                if (!object.keys.insert(object.key).second)
+                    Fail(ChildPlace(), "is given twice; give each key once");
+                break;
+            }
+            case Event::value:
+                Consumed();
+                break;
+        }
+        return true;
+    }
+
+  private:
+    struct Container {
+        bool object;
+        std::string place;
+        std::set<std::string> keys;
+        std::string key;  // the object's key being read
+        size_t index;     // the list's next entry
+    };
+    // The place of the value being read, such as clips[2].in.
+    std::string ChildPlace() const {
+        if (open_.empty()) return "the file";
+        const Container& c = open_.back();
+        const std::string& base = c.place == "the file" ? std::string() : c.place;
+        if (c.object)
+            return base.empty() ? Shortened(c.key, 40) : base + "." + Shortened(c.key, 40);
+        return base + "[" + std::to_string(c.index) + "]";
+    }
+    void Consumed() {
+        if (!open_.empty() && !open_.back().object) ++open_.back().index;
+    }
+    std::vector<Container> open_;
+};
 
 // The keys of an object, each one known.
 void OnlyKeys(const Json& object, const std::string& where, std::set<std::string> known) {
@@ -107,6 +172,8 @@ ClipEntry Clip(const Json& v, const std::string& where, const fs::path& base) {
     }
     const std::string text = Text(*path, v.is_object() ? where + ".path" : where);
     if (text.empty()) Fail(v.is_object() ? where + ".path" : where, "is empty");
+    if (text.find('\0') != std::string::npos)
+        Fail(v.is_object() ? where + ".path" : where, "holds a NUL character: not a file name");
     c.path = (base / text).lexically_normal().string();
     return c;
 }
@@ -157,6 +224,8 @@ void Output(const Json& v, OutputSettings* s, std::string* output, const fs::pat
     if (v.contains("path") && output->empty()) {
         const std::string path = Text(v["path"], "output.path");
         if (path.empty()) Fail("output.path", "is empty");
+        if (path.find('\0') != std::string::npos)
+            Fail("output.path", "holds a NUL character: not a file name");
         *output = (base / path).lexically_normal().string();
     }
 }
@@ -199,16 +268,27 @@ void Read(const Json& doc, const fs::path& base, Edit* edit, OutputSettings* set
 
 bool LoadEdit(const std::string& path, Edit* edit, OutputSettings* settings, std::string* output,
               std::string* error) {
-    const std::string shown = Quoted(path) + "";
-    std::ifstream in(path, std::ios::binary);
-    if (!in || fs::is_directory(path)) {
+    const std::string shown = Quoted(path);
+    std::error_code ec;
+    const fs::file_status status = fs::status(path, ec);
+    if (ec || !fs::is_regular_file(status)) {
         *error = "cannot read the edit file " + shown + ": " +
-                 (fs::exists(path) ? "not a readable file" : "no such file");
+                 (fs::is_directory(status) ? "it is a folder"
+                  : ec                     ? ec.message()
+                                           : "not a file");
+        return false;
+    }
+    std::ifstream in(path, std::ios::binary);
+    if (!in) {
+        *error = "cannot read the edit file " + shown + ": " + std::strerror(errno);
         return false;
     }
     Json doc;
     try {
-        doc = Json::parse(in);
+        doc = Json::parse(in, PlaceTracker());
+    } catch (const Mistake& m) {
+        *error = "edit file " + shown + ": " + m.text;
+        return false;
     } catch (const Json::exception& e) {
         // A syntax error, or a number beyond what a double holds.
         std::string what = e.what();

@@ -25,7 +25,7 @@ using tavhost::Command;
 volatile std::sig_atomic_t gSignal = 0;
 
 int Fail(const std::string& message, bool usage = false) {
-    std::fprintf(stderr, "tavhost: error: %s\n", tavhost::OneLine(message).c_str());
+    std::fprintf(stderr, "tavhost: error: %s\n", tavhost::Shortened(message, 1000).c_str());
     if (tavhost::gInterrupted) return 128 + (gSignal ? int(gSignal) : SIGINT);
     return usage ? 2 : 1;
 }
@@ -71,7 +71,7 @@ int RunRender(const tavhost::RenderJob& job) {
     std::string error;
     const bool ok = tavhost::Render(job, &summary, &error);
     for (const std::string& w : summary.warnings)
-        std::fprintf(stderr, "tavhost: warning: %s\n", tavhost::OneLine(w).c_str());
+        std::fprintf(stderr, "tavhost: warning: %s\n", tavhost::Shortened(w, 1000).c_str());
     if (!ok) return Fail(error, summary.usageMistake);
     if (!job.quiet && isatty(STDERR_FILENO)) {
         if (summary.copiedFrames > 0)
@@ -107,10 +107,7 @@ void OnSignal(int signal) {
     tavhost::gInterrupted = true;
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
-    for (int signal : {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGPIPE}) std::signal(signal, OnSignal);
+int Run(int argc, char** argv) {
     const Command c = tavhost::ParseCommandLine(std::vector<std::string>(argv + 1, argv + argc));
     // FFmpeg's own lines only on request: damage is reported once, in our words.
     av_log_set_level(c.verbose ? AV_LOG_INFO : AV_LOG_QUIET);
@@ -139,4 +136,21 @@ int main(int argc, char** argv) {
             return RunDemo(c.demo.dir, c.demo.quiet);
     }
     return 2;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    for (int signal : {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGPIPE}) std::signal(signal, OnSignal);
+    // Whatever is thrown ends here as one line and the exit-code contract;
+    // the outputs in progress were removed as the stack unwound.
+    try {
+        return Run(argc, argv);
+    } catch (const std::bad_alloc&) {
+        return Fail("out of memory");
+    } catch (const std::exception& e) {
+        return Fail(std::string("internal error: ") + e.what());
+    } catch (...) {
+        return Fail("internal error");
+    }
 }

@@ -136,7 +136,7 @@ bool SequencePlan::ProbeClips(std::vector<std::string>* warnings, std::string* e
     for (const ClipEntry& entry : edit.clips) {
         PlannedClip c;
         c.path = entry.path;
-        c.label = entry.where.empty() ? "clip " + Quoted(entry.path) + "" : Where(entry.where);
+        c.label = entry.where.empty() ? "clip " + Quoted(entry.path) : Where(entry.where);
         if (copying) c.packets = std::make_unique<media::PacketIndex>();
         if (!media::Probe(entry.path, &c.info, error, c.packets.get())) {
             if (!entry.where.empty()) *error = Where(entry.where) + ": " + *error;
@@ -155,7 +155,7 @@ bool SequencePlan::Trim(PlannedClip& clip, const ClipEntry& entry, std::string* 
     const media::ClipInfo& info = clip.info;
     // "--in of clip 'a.mp4'", or "clips[2].in" in the edit file.
     auto bare = [&](const std::string& name) {
-        return entry.where.empty() ? "--" + name + " of clip " + Quoted(entry.path) + ""
+        return entry.where.empty() ? "--" + name + " of clip " + Quoted(entry.path)
                                    : entry.where + "." + name;
     };
     auto point = [&](const std::string& name) {

@@ -150,6 +150,15 @@ struct Plugin {
         return true;
     }
 
+    // Update, and when it cannot finish, the first input as it is.
+    void SafeUpdate(double time, const uint32_t* in1, const uint32_t* in2, uint32_t* out) noexcept {
+        try {
+            Update(time, in1, in2, out);
+        } catch (...) {
+            if (out && in1) std::memcpy(out, in1, size_t(width) * height * 4);
+        }
+    }
+
     void Update(double time, const uint32_t* in1, const uint32_t* in2, uint32_t* out) {
         const size_t pixels = size_t(width) * height;
         const uint32_t* from = in1;
@@ -200,16 +209,35 @@ constexpr ParamInfo kParams[] = {
     {"seed", "Seed of the box pattern: the same seed and time give the same frame"},
 };
 
+// Nothing thrown may leave a frei0r entry point into the editor that called
+// it: a failure there gives the call's empty answer instead.
+template <typename Result, typename Body>
+Result Guarded(Result failed, Body body) noexcept {
+    try {
+        return body();
+    } catch (...) {
+        return failed;
+    }
+}
+
+template <typename Body>
+void Guarded(Body body) noexcept {
+    try {
+        body();
+    } catch (...) {
+    }
+}
+
 }  // namespace
 
 extern "C" {
 
 __attribute__((visibility("default"))) int f0r_init(void) {
-    return LoadBundle() ? 1 : 0;
+    return Guarded(0, [] { return LoadBundle() ? 1 : 0; });
 }
 
 __attribute__((visibility("default"))) void f0r_deinit(void) {
-    gBundle.reset();
+    Guarded([] { gBundle.reset(); });
 }
 
 __attribute__((visibility("default"))) void f0r_get_plugin_info(f0r_plugin_info_t* info) {
@@ -240,11 +268,11 @@ __attribute__((visibility("default"))) void f0r_get_param_info(f0r_param_info_t*
 __attribute__((visibility("default"))) f0r_instance_t f0r_construct(unsigned int width,
                                                                     unsigned int height) {
     if (!gBundle || width == 0 || height == 0 || width > 16384 || height > 16384) return nullptr;
-    return new (std::nothrow) Plugin(width, height);
+    return Guarded<f0r_instance_t>(nullptr, [&] { return new Plugin(width, height); });
 }
 
 __attribute__((visibility("default"))) void f0r_destruct(f0r_instance_t instance) {
-    delete static_cast<Plugin*>(instance);
+    Guarded([&] { delete static_cast<Plugin*>(instance); });
 }
 
 __attribute__((visibility("default"))) void f0r_set_param_value(f0r_instance_t instance,
@@ -271,13 +299,13 @@ __attribute__((visibility("default"))) void f0r_get_param_value(f0r_instance_t i
 __attribute__((visibility("default"))) void f0r_update(f0r_instance_t instance, double time,
                                                        const uint32_t* inframe,
                                                        uint32_t* outframe) {
-    if (auto* p = static_cast<Plugin*>(instance)) p->Update(time, inframe, inframe, outframe);
+    if (auto* p = static_cast<Plugin*>(instance)) p->SafeUpdate(time, inframe, inframe, outframe);
 }
 
 __attribute__((visibility("default"))) void f0r_update2(f0r_instance_t instance, double time,
                                                         const uint32_t* in1, const uint32_t* in2,
                                                         const uint32_t*, uint32_t* outframe) {
-    if (auto* p = static_cast<Plugin*>(instance)) p->Update(time, in1, in2, outframe);
+    if (auto* p = static_cast<Plugin*>(instance)) p->SafeUpdate(time, in1, in2, outframe);
 }
 
 }  // extern "C"

@@ -55,8 +55,8 @@ std::vector<std::string> FindBundles() {
     for (const std::string& folder : PluginFolders()) {
         std::error_code ec;
         std::vector<fs::path> files;
-        for (const auto& entry : fs::directory_iterator(folder, ec))
-            if (entry.path().extension() == ".so") files.push_back(entry.path());
+        for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec))
+            if (it->path().extension() == ".so") files.push_back(it->path());
         std::sort(files.begin(), files.end());
         for (const fs::path& file : files)
             if (names.insert(file.stem().string()).second) found.push_back(file.string());
