@@ -7,6 +7,7 @@
 
 #include "cli_usage.h"
 #include "edit.h"
+#include "sinks.h"
 
 namespace tavhost {
 
@@ -101,12 +102,37 @@ void ParseRender(Words& w, Command* c) {
         *t = entry;
         return true;
     };
+    // The bundle, then the clips, each taking the trims given before it.
+    auto plainWord = [&](const std::string& a) {
+        if (!haveBundle && job.editFile.empty()) {
+            if (a.empty()) return w.Mistake("the bundle name is empty");
+            job.bundle = a;
+            haveBundle = true;
+            return true;
+        }
+        if (!job.editFile.empty())
+            return w.Mistake("--edit takes the bundle and clips from the file, not " + Quoted(a));
+        if (a.empty()) return w.Mistake("a clip name is empty");
+        ClipEntry clip(a);
+        clip.in = in;
+        clip.out = outPoint;
+        in.reset();
+        outPoint.reset();
+        job.clips.push_back(clip);
+        return true;
+    };
+    bool optionsEnded = false;  // after "--" every word is a bundle or a clip
     while (!w.Done()) {
         const std::string a = w.Next();
         std::string v;
         long long n;
-        if (IsHelp(a)) return void(w.Help(kRenderUsage));
-        if (a == "--preview") {
+        if (!optionsEnded && a == "--") {
+            optionsEnded = true;
+        } else if (optionsEnded || !IsOption(a)) {
+            if (!plainWord(a)) return;
+        } else if (IsHelp(a)) {
+            return void(w.Help(kRenderUsage));
+        } else if (a == "--preview") {
             job.preview = true;
         } else if (a == "--quiet" || a == "-q") {
             job.quiet = true;
@@ -116,10 +142,11 @@ void ParseRender(Words& w, Command* c) {
             job.settings.copyUnchanged = a == "--copy-unchanged";
         } else if (a == "--verbose") {
             c->verbose = true;
-        } else if (In(a,
-                      {"--variant", "--speed", "--seed", "--size", "--crf", "--preset", "--caption",
-                       "--contact-sheet", "-o", "--output", "--fit", "--still-duration", "--rate",
-                       "--length", "--open", "--close", "--in", "--out", "--edit"}) &&
+        } else if (In(a, {"--variant", "--speed",  "--seed",    "--size",
+                          "--crf",     "--preset", "--caption", "--contact-sheet",
+                          "-o",        "--output", "--fit",     "--still-duration",
+                          "--rate",    "--length", "--open",    "--close",
+                          "--in",      "--out",    "--edit",    "--format"}) &&
                    !w.Value(a, &v)) {
             return;
         } else if (a == "--variant") {
@@ -189,23 +216,12 @@ void ParseRender(Words& w, Command* c) {
         } else if (a == "-o" || a == "--output") {
             if (v.empty()) return void(w.Mistake("-o needs a file or folder name"));
             job.output = v;
-        } else if (IsOption(a)) {
-            return void(w.Mistake("unknown option " + Quoted(a)));
-        } else if (!haveBundle && job.editFile.empty()) {
-            if (a.empty()) return void(w.Mistake("the bundle name is empty"));
-            job.bundle = a;
-            haveBundle = true;
+        } else if (a == "--format") {
+            if (!IsStreamContainer(v))
+                return void(w.Mistake("--format takes mkv, webm, mp4 or mov, not " + Quoted(v)));
+            out.container = v;
         } else {
-            if (!job.editFile.empty())
-                return void(
-                    w.Mistake("--edit takes the bundle and clips from the file, not " + Quoted(a)));
-            if (a.empty()) return void(w.Mistake("a clip name is empty"));
-            ClipEntry clip(a);
-            clip.in = in;
-            clip.out = outPoint;
-            in.reset();
-            outPoint.reset();
-            job.clips.push_back(clip);
+            return void(w.Mistake("unknown option " + Quoted(a)));
         }
     }
     if (in || outPoint) return void(w.Mistake("--in and --out go before the clip they trim"));

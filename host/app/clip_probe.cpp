@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "clip_open.h"
+#include "interrupt.h"
 #include "media.h"
 #include "packet_index.h"
 #include "user_text.h"
@@ -18,7 +19,12 @@ extern "C" {
 namespace tavhost::media {
 
 bool OpenInput(const std::string& path, InputPtr* out, std::string* error) {
-    AVFormatContext* fmt = nullptr;
+    AVFormatContext* fmt = avformat_alloc_context();
+    if (!fmt) {
+        *error = "cannot open clip " + Quoted(path) + ": out of memory";
+        return false;
+    }
+    fmt->interrupt_callback = InterruptCallback();
     if (int rc = avformat_open_input(&fmt, path.c_str(), nullptr, nullptr); rc < 0) {
         *error = "cannot open clip " + Quoted(path) + ": " + AvError(rc);
         return false;

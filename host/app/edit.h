@@ -68,6 +68,9 @@ struct OutputSettings {
     // Copy the clips' compressed pictures outside the transitions where they
     // fit the output, instead of encoding them again.
     std::optional<bool> copyUnchanged;
+    // The movie's container for standard output ("-"): mkv (the default),
+    // webm, mp4 or mov.
+    std::optional<std::string> container;
 };
 
 // A whole sequence: the clips, and the transitions at the first clip's

@@ -12,6 +12,7 @@ extern "C" {
 
 #include "cli.h"
 #include "demo.h"
+#include "interrupt.h"
 #include "loaded_bundle.h"
 #include "placeholder_png.h"
 #include "render.h"
@@ -21,12 +22,10 @@ namespace {
 
 using tavhost::Command;
 
-// The signal that stopped the work, if one did.
-volatile std::sig_atomic_t gSignal = 0;
-
 int Fail(const std::string& message, bool usage = false) {
     std::fprintf(stderr, "tavhost: error: %s\n", tavhost::Shortened(message, 1000).c_str());
-    if (tavhost::gInterrupted) return 128 + (gSignal ? int(gSignal) : SIGINT);
+    if (tavhost::gInterrupted)
+        return 128 + (tavhost::StopSignal() ? tavhost::StopSignal() : SIGINT);
     return usage ? 2 : 1;
 }
 
@@ -100,13 +99,6 @@ int RunDemo(const std::string& dir, bool quiet) {
     return 0;
 }
 
-// Interrupts, a closed terminal, quit and a closed pipe all stop the work
-// the same way: the output in progress is removed and nothing is left.
-void OnSignal(int signal) {
-    gSignal = signal;
-    tavhost::gInterrupted = true;
-}
-
 int Run(int argc, char** argv) {
     const Command c = tavhost::ParseCommandLine(std::vector<std::string>(argv + 1, argv + argc));
     // FFmpeg's own lines only on request: damage is reported once, in our words.
@@ -141,7 +133,9 @@ int Run(int argc, char** argv) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    for (int signal : {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGPIPE}) std::signal(signal, OnSignal);
+    // Interrupts, a closed terminal, quit and a closed pipe all stop the work
+    // the same way: the output in progress is removed and nothing is left.
+    tavhost::CatchStopSignals();
     // Whatever is thrown ends here as one line and the exit-code contract;
     // the outputs in progress were removed as the stack unwound.
     try {

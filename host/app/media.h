@@ -184,6 +184,10 @@ int64_t OutputFrames(const ClipInfo& info, const ClipReader::Options& options);
 // encoder takes them, otherwise 48 kHz, stereo.
 SoundFormat SoundFormatFor(const std::string& format, SoundFormat wanted);
 
+// Whether the encoders take pictures of `width` x `height`: FFmpeg's pictures
+// stay under 2^31 bytes, so (width + 128) x (height + 128) under 2^28.
+bool EncoderTakesSize(int width, int height);
+
 // Encodes a movie: H.264 video and AAC sound in an MP4, MOV or MKV file.
 class MovieWriter {
   public:

@@ -2,6 +2,11 @@
 // file; and, when asked, H.264 packets copied from the clips between the
 // spans the encoder writes, one encoder per span.
 #include "av_util.h"
+
+extern "C" {
+#include <libavutil/imgutils.h>
+}
+#include "interrupt.h"
 #include "media.h"
 #include "picture_convert.h"
 #include "user_text.h"
@@ -309,13 +314,20 @@ std::unique_ptr<MovieWriter> MovieWriter::Open(const std::string& path, const Op
         return nullptr;
     }
     if (!(oc->oformat->flags & AVFMT_NOFILE)) {
-        if (int rc = avio_open(&oc->pb, path.c_str(), AVIO_FLAG_WRITE); rc < 0) {
+        oc->interrupt_callback = InterruptCallback();
+        if (int rc = avio_open2(&oc->pb, path.c_str(), AVIO_FLAG_WRITE, &oc->interrupt_callback,
+                                nullptr);
+            rc < 0) {
             *error = "cannot write " + Quoted(path) + ": " + AvError(rc);
             return nullptr;
         }
     }
     AVDictionary* mux = nullptr;
-    av_dict_set(&mux, "movflags", "+faststart", 0);
+    // A file gets its index first, for players that stream it; a pipe, which
+    // cannot be rewound, gets a fragmented movie written as it goes.
+    const bool seekable = oc->pb && (oc->pb->seekable & AVIO_SEEKABLE_NORMAL);
+    av_dict_set(&mux, "movflags",
+                seekable ? "+faststart" : "+frag_keyframe+empty_moov+default_base_moof", 0);
     const int rc = avformat_write_header(oc, &mux);
     av_dict_free(&mux);
     if (rc < 0) {
@@ -333,6 +345,11 @@ bool MovieWriter::WriteVideo(const uint32_t* pixels, int rowPixels, std::string*
     }
     RgbToYuv(pixels, rowPixels, m.options.width, m.options.height, m.vframe.get(), m.matrix);
     return m.SendVideo(m.vframe.get(), error);
+}
+
+bool EncoderTakesSize(int width, int height) {
+    return width > 0 && height > 0 &&
+           av_image_check_size(unsigned(width), unsigned(height), 0, nullptr) == 0;
 }
 
 bool MovieWriter::TakesAsItIs(const AVFrame* picture) const {

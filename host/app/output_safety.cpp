@@ -9,6 +9,8 @@ namespace fs = std::filesystem;
 namespace tavhost {
 
 bool SameFile(const std::string& a, const std::string& b) {
+    // "-" is a stream (standard input or output), never a file of the other side.
+    if (a == "-" || b == "-") return false;
     std::error_code ec;
     if (fs::exists(a, ec) && fs::exists(b, ec)) return fs::equivalent(a, b, ec);
     const fs::path pa = fs::weakly_canonical(fs::absolute(a, ec), ec);

@@ -26,8 +26,6 @@
 
 namespace tavhost {
 
-std::atomic<bool> gInterrupted{false};
-
 namespace {
 
 std::string SectionLabel(const PlannedTransition& t, const Placement& p, size_t k, bool alone) {
@@ -101,6 +99,7 @@ class SequenceRender {
         // A preview trades picture quality for time: x264's fastest preset.
         options.preset = plan_.settings.preset.value_or(job_.preview ? "ultrafast" : "veryfast");
         options.crf = plan_.settings.crf.value_or(20);
+        options.container = plan_.settings.container.value_or("");
         const CopyPlan& copy = plan_.copy;
         if (!copy.segments.empty()) {
             options.copy = media::MovieWriter::Options::PassThrough{copy.sets, copy.encoderSetId,

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "edit.h"
+#include "interrupt.h"
 #include "media.h"
 
 namespace tavhost {
@@ -48,9 +49,6 @@ struct RenderSummary {
     std::vector<std::string> warnings;
     bool usageMistake = false;  // the failure was a bad value given by the user
 };
-
-// Set from a signal handler; a render in progress stops, leaving no output.
-extern std::atomic<bool> gInterrupted;
 
 // Renders `job`. Returns true on success; otherwise `error` is one line saying why.
 bool Render(const RenderJob& job, RenderSummary* summary, std::string* error);

@@ -46,6 +46,13 @@ bool SequencePlan::Make(const RenderJob& job, std::vector<std::string>* warnings
     copying = settings.copyUnchanged.value_or(job.preview);
     if (!ProbeClips(warnings, error)) return false;
     ChooseFormat();
+    if (!media::EncoderTakesSize(format.width, format.height)) {
+        *error = (settings.width > 0 ? "--size " : "the first clip's size ") +
+                 std::to_string(format.width) + "x" + std::to_string(format.height) +
+                 " is more than the encoder takes: (width + 128) x (height + 128) must stay "
+                 "under 268435456, as 16384x16000 does";
+        return Mistake();
+    }
     for (size_t i = 0; i < clips.size(); ++i) {
         media::ClipReader::Options& o = clips[i].options;
         o.width = format.width;
@@ -74,7 +81,7 @@ bool SequencePlan::Make(const RenderJob& job, std::vector<std::string>* warnings
 }
 
 void SequencePlan::PlanCopy(std::vector<std::string>* warnings) {
-    if (!CarriesH264(output)) {
+    if (!CarriesH264(output, settings.container.value_or(""))) {
         warnings->push_back(
             "--copy-unchanged: only an MP4, MOV or MKV movie takes copied H.264 pictures; "
             "every frame is encoded");
@@ -122,7 +129,7 @@ bool SequencePlan::CheckOutputs(const RenderJob& job, std::string* error) {
         *error = clash;
         return Mistake();
     }
-    if (!CheckOutput(output, error)) return Mistake();
+    if (!CheckOutput(output, settings.container.value_or(""), error)) return Mistake();
     if (!job.contactSheet.empty() &&
         media::ImageFormatOf(job.contactSheet) == media::ImageFormat::kNone) {
         *error =
@@ -133,13 +140,37 @@ bool SequencePlan::CheckOutputs(const RenderJob& job, std::string* error) {
 }
 
 bool SequencePlan::ProbeClips(std::vector<std::string>* warnings, std::string* error) {
+    std::map<std::string, std::shared_ptr<SpooledClip>> spooled;
     for (const ClipEntry& entry : edit.clips) {
         PlannedClip c;
         c.path = entry.path;
         c.label = entry.where.empty() ? "clip " + Quoted(entry.path) : Where(entry.where);
+        auto named = [&](std::string* text) {
+            if (c.spool) {
+                const std::string temp = Quoted(c.spool->Path());
+                const std::string user =
+                    entry.path == "-" ? "'-' (standard input)" : Quoted(entry.path);
+                for (size_t at; (at = text->find(temp)) != std::string::npos;)
+                    text->replace(at, temp.size(), user);
+            }
+            if (!entry.where.empty()) *text = Where(entry.where) + ": " + *text;
+        };
+        // A clip that can be read only once is read once, into a file of ours.
+        if (SpooledClip::NeedsSpool(entry.path)) {
+            auto& spool = spooled[entry.path];
+            if (!spool) {
+                spool = std::make_shared<SpooledClip>();
+                if (!spool->Spool(entry.path, error)) {
+                    named(error);
+                    return false;
+                }
+            }
+            c.spool = spool;
+            c.path = spool->Path();
+        }
         if (copying) c.packets = std::make_unique<media::PacketIndex>();
-        if (!media::Probe(entry.path, &c.info, error, c.packets.get())) {
-            if (!entry.where.empty()) *error = Where(entry.where) + ": " + *error;
+        if (!media::Probe(c.path, &c.info, error, c.packets.get())) {
+            named(error);
             return false;
         }
         if (c.info.hdr)
@@ -194,7 +225,8 @@ bool SequencePlan::Trim(PlannedClip& clip, const ClipEntry& entry, std::string* 
                      Clock(info.seconds) + ")";
             return false;
         }
-        clip.options.inSeconds = in;
+        // An in point within the last picture gives that picture.
+        clip.options.inSeconds = std::min(in, std::max(0.0, info.seconds - 1.0 / rate));
         clip.options.outSeconds = entry.out ? out : -1.0;
     }
     clip.frames = media::OutputFrames(info, clip.options);
@@ -207,7 +239,7 @@ void SequencePlan::ChooseFormat() {
     const media::ClipInfo& first = clips[0].info;
     format.fps = settings.rate.value_or(first.fps);
     // The first clip's sound format, where the output's encoder takes it.
-    const bool webm = std::filesystem::path(output).extension() == ".webm";
+    const bool webm = IsWebm(output, settings.container.value_or(""));
     format.sound = media::SoundFormatFor(webm ? "webm" : "", first.sound);
     int w = settings.width > 0 ? settings.width : first.width;
     int h = settings.height > 0 ? settings.height : first.height;

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "clip_spool.h"
 #include "copy_plan.h"
 #include "edit.h"
 #include "host.h"
@@ -28,6 +29,7 @@ struct PlannedClip {
     media::ClipReader::Options options;           // its trims and still duration included
     int64_t frames = 0;                           // at the output rate
     std::unique_ptr<media::PacketIndex> packets;  // when copying: its video packets
+    std::shared_ptr<SpooledClip> spool;           // a clip read once, copied to `path`
 };
 
 struct PlannedTransition {

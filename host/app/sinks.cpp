@@ -1,5 +1,7 @@
 #include "sinks.h"
 
+#include <unistd.h>
+
 #include <algorithm>
 #include <cstdio>
 #include <filesystem>
@@ -21,10 +23,18 @@ std::string Lower(std::string s) {
 
 class MovieSink : public Sink {
   public:
+    // A file, staged; or standard output ("-"), written as it is made.
     MovieSink(const std::string& path) : staged_(path, StagedOutput::Kind::kFile) {}
 
     bool Open(const std::string& format, const SinkOptions& o, std::string* error) {
-        if (!staged_.Prepare(error)) return false;
+        const bool stream = staged_.Path() == "-";
+        if (stream && isatty(STDOUT_FILENO)) {
+            *error =
+                "standard output is a terminal: pipe the movie into a player (| ffplay -) or a "
+                "file";
+            return false;
+        }
+        if (!stream && !staged_.Prepare(error)) return false;
         media::MovieWriter::Options options;
         options.width = o.width;
         options.height = o.height;
@@ -34,8 +44,9 @@ class MovieSink : public Sink {
         options.crf = o.crf;
         options.format = format;
         options.copy = o.copy;
-        writer_ = media::MovieWriter::Open(staged_.TempPath(), options, error);
-        if (!writer_) staged_.NameUserPath(error);
+        writer_ = media::MovieWriter::Open(stream ? "pipe:1" : staged_.TempPath(), options, error);
+        stream_ = stream;
+        if (!writer_) Named(false, error);
         return writer_ != nullptr;
     }
     bool Video(const uint32_t* pixels, int rowPixels, std::string* error) override {
@@ -60,15 +71,21 @@ class MovieSink : public Sink {
         writer_.reset();
         return Named(ok, error);
     }
-    bool Commit(std::string* error) override { return staged_.Commit(error); }
+    bool Commit(std::string* error) override { return stream_ || staged_.Commit(error); }
 
   private:
     bool Named(bool ok, std::string* error) {
-        if (!ok) staged_.NameUserPath(error);
+        if (!ok && stream_) {
+            for (size_t at; (at = error->find("'pipe:1'")) != std::string::npos;)
+                error->replace(at, 8, "standard output");
+        } else if (!ok) {
+            staged_.NameUserPath(error);
+        }
         return ok;
     }
     StagedOutput staged_;
     std::unique_ptr<media::MovieWriter> writer_;
+    bool stream_ = false;
 };
 
 class ImageFolderSink : public Sink {
@@ -109,21 +126,34 @@ class ImageFolderSink : public Sink {
     int64_t count_ = 0;
 };
 
-// The movie format a file name asks for, or null.
-const char* MovieFormat(const std::string& output) {
+// FFmpeg's muxer for a container as users name it, or null.
+const char* Muxer(const std::string& name) {
+    return name == "mp4"                         ? "mp4"
+           : name == "mov"                       ? "mov"
+           : name == "mkv" || name == "matroska" ? "matroska"
+           : name == "webm"                      ? "webm"
+                                                 : nullptr;
+}
+
+// The movie format an output asks for, or null: standard output's container,
+// or a file name's extension.
+const char* MovieFormat(const std::string& output, const std::string& container = "") {
+    if (output == "-") return Muxer(container.empty() ? "mkv" : container);
     const std::string ext = Lower(fs::path(output).extension().string());
-    return ext == ".mp4"    ? "mp4"
-           : ext == ".mov"  ? "mov"
-           : ext == ".mkv"  ? "matroska"
-           : ext == ".webm" ? "webm"
-                            : nullptr;
+    return ext.size() > 1 ? Muxer(ext.substr(1)) : nullptr;
 }
 
 // What `output` names, and, with `options`, the sink that writes it.
-bool Classify(const std::string& output, const SinkOptions* options, std::string* error,
-              std::unique_ptr<Sink>* sink = nullptr) {
+bool Classify(const std::string& output, const std::string& container, const SinkOptions* options,
+              std::string* error, std::unique_ptr<Sink>* sink = nullptr) {
     const std::string ext = Lower(fs::path(output).extension().string());
-    const char* format = MovieFormat(output);
+    if (!container.empty() && output != "-") {
+        *error =
+            "--format is for a movie on standard output (-o -); a file's extension says its "
+            "format";
+        return false;
+    }
+    const char* format = MovieFormat(output, container);
     std::error_code ec;
     if (format) {
         if (fs::is_directory(output, ec)) {
@@ -181,19 +211,28 @@ bool Classify(const std::string& output, const SinkOptions* options, std::string
 
 }  // namespace
 
-bool CarriesH264(const std::string& output) {
-    const char* format = MovieFormat(output);
+bool IsStreamContainer(const std::string& name) {
+    return Muxer(name) != nullptr;
+}
+
+bool CarriesH264(const std::string& output, const std::string& container) {
+    const char* format = MovieFormat(output, container);
     return format && std::string(format) != "webm";
 }
 
-bool CheckOutput(const std::string& output, std::string* error) {
-    return Classify(output, nullptr, error);
+bool IsWebm(const std::string& output, const std::string& container) {
+    const char* format = MovieFormat(output, container);
+    return format && std::string(format) == "webm";
+}
+
+bool CheckOutput(const std::string& output, const std::string& container, std::string* error) {
+    return Classify(output, container, nullptr, error);
 }
 
 std::unique_ptr<Sink> OpenSink(const std::string& output, const SinkOptions& options,
                                std::string* error) {
     std::unique_ptr<Sink> sink;
-    if (!Classify(output, &options, error, &sink)) return nullptr;
+    if (!Classify(output, options.container, &options, error, &sink)) return nullptr;
     return sink;
 }
 

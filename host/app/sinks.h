@@ -46,9 +46,11 @@ struct SinkOptions {
     std::string preset = "veryfast";  // H.264 encoder preset
     int crf = 20;
     std::optional<media::MovieWriter::Options::PassThrough> copy;
+    std::string container;  // for standard output: mkv, webm, mp4 or mov
 };
 
-// A .mp4, .mov or .mkv file (H.264 + AAC) or .webm (VP9 + Opus); a folder
+// A .mp4, .mov or .mkv file (H.264 + AAC) or .webm (VP9 + Opus); "-", a
+// movie streamed to standard output (Matroska unless `container` says); a folder
 // (an existing one, or a name with no extension) of frameNNNN.png files; or a
 // frame pattern such as frames/f%04d.png or shots/%d.jpg. Null with the
 // reason in `error` otherwise.
@@ -56,9 +58,15 @@ std::unique_ptr<Sink> OpenSink(const std::string& output, const SinkOptions& opt
                                std::string* error);
 
 // Whether OpenSink would take `output`, checked before any work is done.
-bool CheckOutput(const std::string& output, std::string* error);
+bool CheckOutput(const std::string& output, const std::string& container, std::string* error);
 
 // Whether `output` is a movie whose video is H.264 (MP4, MOV, MKV).
-bool CarriesH264(const std::string& output);
+bool CarriesH264(const std::string& output, const std::string& container = "");
+
+// Whether `output` is a WebM movie (VP9 + Opus).
+bool IsWebm(const std::string& output, const std::string& container = "");
+
+// The containers standard output takes, as --format names them.
+bool IsStreamContainer(const std::string& name);
 
 }  // namespace tavhost
