@@ -1,10 +1,13 @@
 // What tavhost never does to a user's files and machine: it touches only the
 // outputs it was given, leaves one whole result when two runs race, loads no
 // code an edit file names, and ends every path with one line and its exit code.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <csignal>
 #include <filesystem>
 #include <fstream>
 #include <set>
@@ -397,6 +400,181 @@ TEST_F(Safety, ListPassesOverUnreadablePluginFolders) {
     const Result r =
         RunTavhost("list", "TAV_PLUGIN_PATH=" + P("loop") + ":" + P(std::string(300, 'n')));
     EXPECT_EQ(r.status, 0) << r.err;
+}
+
+// --- Clips read once, and every wait obeys the stop signals. ---
+
+// A clip from a FIFO, process substitution or standard input is read once and
+// rendered whole; its temporary copy is gone afterwards.
+TEST_F(Safety, ClipsThatCanBeReadOnlyOnceAreRenderedWhole) {
+    const std::string tmp = P("tmp");
+    fs::create_directories(tmp);
+    const std::string run = "TMPDIR=" + tmp + " TAV_PLUGIN_PATH=" + TAV_BUNDLE_DIR + " " +
+                            TAVHOST_PATH + " render --quiet --length 10f ";
+    bool ok = false;
+    Sh("mkfifo " + P("fifo") + " && (cat " + B() + " > " + P("fifo") + " &) && " + run +
+           "boxscatter " + A() + " " + P("fifo") + " -o " + P("fifo.mp4"),
+       &ok);
+    EXPECT_TRUE(ok);
+    EXPECT_EQ(Frames(P("fifo.mp4")), 50);
+    Sh("bash -c '" + run + "boxscatter <(cat " + A() + ") " + B() + " -o " + P("sub.mp4") + "'",
+       &ok);
+    EXPECT_TRUE(ok);
+    EXPECT_EQ(Frames(P("sub.mp4")), 50);
+    Sh("cat " + A() + " | " + run + "boxrevealblack - -o " + P("stdin.mp4"), &ok);
+    EXPECT_TRUE(ok);
+    EXPECT_EQ(Frames(P("stdin.mp4")), 30);
+    EXPECT_TRUE(fs::is_empty(tmp));
+}
+
+class StopSignal : public Safety, public ::testing::WithParamInterface<int> {};
+
+// A FIFO nobody writes to, and one whose writer stalls: the wait ends on the
+// signal with its exit code, leaving no output and no temporary copy.
+TEST_P(StopSignal, EndsAWaitOnAFifo) {
+    const int signal = GetParam();
+    const std::string tmp = P("tmp"), fifo = P("fifo"), out = P("out.mp4");
+    fs::create_directories(tmp);
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    for (const bool stalledWriter : {false, true}) {
+        int writer = -1;
+        const pid_t pid = fork();
+        ASSERT_GE(pid, 0);
+        if (pid == 0) {
+            freopen("/dev/null", "w", stderr);
+            setenv("TMPDIR", tmp.c_str(), 1);
+            execl(TAVHOST_PATH, "tavhost", "render", "boxrevealblack", "--quiet", fifo.c_str(),
+                  "-o", out.c_str(), nullptr);
+            _exit(127);
+        }
+        if (stalledWriter) {
+            writer = open(fifo.c_str(), O_WRONLY);
+            ASSERT_GE(writer, 0);
+            ASSERT_EQ(write(writer, "\0\0\0\x20", 4), 4);  // a few bytes, then nothing
+        }
+        usleep(300000);
+        kill(pid, signal);
+        int status = 0;
+        waitpid(pid, &status, 0);
+        if (writer >= 0) close(writer);
+        ASSERT_TRUE(WIFEXITED(status)) << "stalled writer " << stalledWriter;
+        EXPECT_EQ(WEXITSTATUS(status), 128 + signal) << "stalled writer " << stalledWriter;
+        EXPECT_FALSE(fs::exists(out));
+        EXPECT_FALSE(StagedIn(here_));
+        EXPECT_TRUE(fs::is_empty(tmp));
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Signals, StopSignal, ::testing::Values(SIGINT, SIGTERM, SIGHUP));
+
+// A movie on standard output that nobody reads: the signal ends the write.
+TEST_F(Safety, StopSignalEndsAWaitOnAFullPipe) {
+    int pipeFds[2];
+    ASSERT_EQ(pipe(pipeFds), 0);
+    const pid_t pid = fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+        dup2(pipeFds[1], STDOUT_FILENO);
+        close(pipeFds[0]);
+        freopen("/dev/null", "w", stderr);
+        execl(TAVHOST_PATH, "tavhost", "render", "boxscatter", "--quiet", "--crf", "0", A().c_str(),
+              B().c_str(), "-o", "-", nullptr);
+        _exit(127);
+    }
+    close(pipeFds[1]);
+    usleep(800000);  // the pipe's buffer fills; the writer waits
+    kill(pid, SIGTERM);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    close(pipeFds[0]);
+    ASSERT_TRUE(WIFEXITED(status));
+    if (WEXITSTATUS(status) == 0) GTEST_SKIP() << "the movie fit in the pipe";
+    EXPECT_EQ(WEXITSTATUS(status), 128 + SIGTERM);
+}
+
+// --- Standard output and odd names. ---
+
+TEST_F(Safety, DashIsStandardOutputAndDoubleDashEndsTheOptions) {
+    fs::copy_file(A(), P("-x.mp4"));
+    bool ok = false;
+    const std::string run = "cd " + here_ + " && TAV_PLUGIN_PATH=" + TAV_BUNDLE_DIR + " " +
+                            TAVHOST_PATH + " render --quiet ";
+    const std::pair<std::string, std::string> formats[] = {{"default", ""},
+                                                           {"mkv", "--format mkv "},
+                                                           {"mp4", "--format mp4 "},
+                                                           {"webm", "--format webm "}};
+    for (const auto& [name, format] : formats) {
+        const std::string movie = P(name);
+        Sh(run + format + "boxscatter --length 10f " + A() + " " + B() + " -o - > " + movie, &ok);
+        EXPECT_TRUE(ok) << name;
+        EXPECT_EQ(Frames(movie), 50) << name;
+        EXPECT_NE(Probe(movie, "a", "codec_type"), "") << name;
+    }
+    EXPECT_FALSE(fs::exists(P("-")));
+    Sh(run + "boxrevealblack -o - -- -x.mp4 > " + P("dash.mkv"), &ok);
+    EXPECT_TRUE(ok);
+    EXPECT_EQ(Frames(P("dash.mkv")), 30);
+    EXPECT_EQ(Names(here_),
+              (std::set<std::string>{"-x.mp4", "dash.mkv", "default", "mkv", "mp4", "webm"}));
+}
+
+struct UsageCase {
+    std::string name;
+    std::string args;  // {A} {B} {DIR} replaced
+    std::string says;
+};
+
+void PrintTo(const UsageCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class RefusedFirst : public Safety, public ::testing::WithParamInterface<UsageCase> {};
+
+// Values that would fail once the work started are refused before it: one
+// line naming the value, exit 2, nothing written.
+TEST_P(RefusedFirst, ExitTwoAndNothingWritten) {
+    std::string args = GetParam().args;
+    for (const auto& [key, value] :
+         {std::pair<std::string, std::string>{"{A}", A()}, {"{B}", B()}, {"{DIR}", here_}})
+        for (size_t at; (at = args.find(key)) != std::string::npos;)
+            args.replace(at, key.size(), value);
+    const Result r = RunTavhost(args);
+    EXPECT_EQ(r.status, 2) << r.err;
+    EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
+    EXPECT_NE(r.err.find(GetParam().says), std::string::npos) << r.err;
+    EXPECT_TRUE(fs::is_empty(here_));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, RefusedFirst,
+    ::testing::Values(
+        UsageCase{"hugeSize", "render boxrevealblack --size 16384x16384 {A} -o {DIR}/o.mp4",
+                  "16384x16384 is more than the encoder takes"},
+        UsageCase{"hugeSizeFrames", "render boxrevealblack --size 16000x16800 {A} -o {DIR}/f/",
+                  "16000x16800"},
+        UsageCase{"inPastTheEnd", "render boxrevealblack --in 1.0 {A} -o {DIR}/o.mp4",
+                  "is not before the clip's end"},
+        UsageCase{"formatForAFile", "render boxrevealblack --format mkv {A} -o {DIR}/o.mp4",
+                  "--format is for"},
+        UsageCase{"formatUnknown", "render boxrevealblack --format avi {A} -o -", "not 'avi'"},
+        UsageCase{"optionAfterDoubleDash", "render boxrevealblack -- {A} --quiet -o {DIR}/o.mp4",
+                  "no output given"}),
+    [](const auto& info) { return info.param.name; });
+
+// An in point anywhere on a clip's last picture gives that picture (a variant
+// that draws nothing joins the clips in a plain cut).
+TEST_F(Safety, AnInPointOnTheLastPictureGivesIt) {
+    const std::vector<tavhost::media::Frame> clip = ReadAll(A());
+    ASSERT_EQ(clip.size(), 30u);
+    for (const char* in : {"0.99", "0.975", "0.9667", "29f"}) {
+        const std::string out = P(std::string("last-") + in);
+        const Result r = RunTavhost("render boxrevealwhite --variant 5 " + A() + " --in " + in +
+                                    " " + A() + " -o " + out + "/");
+        ASSERT_EQ(r.status, 0) << in << ": " << r.err;
+        const std::vector<tavhost::media::Frame> got = ReadAll(PngFolder(out));
+        ASSERT_EQ(got.size(), 31u) << in;
+        EXPECT_EQ(got[30].pixels, clip[29].pixels) << in;
+    }
 }
 
 }  // namespace
