@@ -22,8 +22,74 @@ using tavhost::media::PacketEntry;
 using tavhost::media::PacketIndex;
 namespace h264 = tavhost::media::h264;
 
-// High profile, level 3.1, id 0, 4:2:0 8-bit: "1 010 1 1" after the level.
-const h264::Bytes kSps = {0x67, 100, 0, 31, 0xac};
+// Bits of a NAL unit, most significant first, with emulation prevention.
+class BitWriter {
+  public:
+    void Put(uint32_t value, int bits) {
+        while (bits-- > 0) {
+            current_ = uint8_t(current_ << 1 | ((value >> bits) & 1));
+            if (++used_ == 8) Flush();
+        }
+    }
+    void Ue(uint32_t value) {
+        const int bits = 32 - __builtin_clz(value + 1);
+        Put(0, bits - 1);
+        Put(value + 1, bits);
+    }
+    h264::Bytes Done() {
+        Put(1, 1);  // the stop bit
+        while (used_ != 0) Put(0, 1);
+        return out_;
+    }
+
+  private:
+    void Flush() {
+        const size_t n = out_.size();
+        if (n >= 3 && out_[n - 1] == 0 && out_[n - 2] == 0 && current_ <= 3) out_.push_back(3);
+        out_.push_back(current_);
+        current_ = 0;
+        used_ = 0;
+    }
+    h264::Bytes out_;
+    uint8_t current_ = 0;
+    int used_ = 0;
+};
+
+// An SPS of a 160x96 stream (level 3.1, 4:2:0 8-bit): its id, the reference
+// frames and pictures buffered it keeps (`buffering` -1: no bitstream
+// restriction, the level's buffer), and its profile.
+h264::Bytes Sps(uint32_t id, int refs = 4, int buffering = 4, int profile = 100) {
+    BitWriter b;
+    b.Put(0x67, 8);
+    b.Put(uint32_t(profile), 8);
+    b.Put(0, 8);
+    b.Put(31, 8);
+    b.Ue(id);
+    if (profile == 100) {
+        b.Ue(1);      // chroma format
+        b.Ue(0);      // luma depth - 8
+        b.Ue(0);      // chroma depth - 8
+        b.Put(0, 2);  // no bypass, no scaling matrices
+    }
+    b.Ue(0);  // log2_max_frame_num - 4
+    b.Ue(2);  // picture order by frame number
+    b.Ue(uint32_t(refs));
+    b.Put(0, 1);
+    b.Ue(9);          // 160 / 16 - 1
+    b.Ue(5);          // 96 / 16 - 1
+    b.Put(0b110, 3);  // frames only, direct 8x8, no cropping
+    b.Put(1, 1);      // VUI
+    b.Put(0, 8);      // no aspect, overscan, signal, chroma site, timing, HRDs, pic_struct
+    b.Put(buffering >= 0, 1);
+    if (buffering >= 0) {
+        b.Put(1, 1);
+        for (uint32_t v : {0u, 0u, 16u, 16u, 2u}) b.Ue(v);
+        b.Ue(uint32_t(buffering));
+    }
+    return b.Done();
+}
+
+const h264::Bytes kSps = Sps(0);
 const h264::Bytes kPps = {0x68, 0xee, 0x3c, 0x80};  // id 0
 
 h264::Unit U(const h264::Bytes& b) {
@@ -71,6 +137,43 @@ TEST(H264Units, ReadsParameterSetIds) {
     EXPECT_EQ(h264::ParameterSetId(U(truncated)), -1);
 }
 
+struct DpbCase {
+    int refs, buffering, profile;
+};
+
+class DpbNeeds : public ::testing::TestWithParam<DpbCase> {};
+
+TEST_P(DpbNeeds, ReadFromTheSps) {
+    const DpbCase& c = GetParam();
+    const h264::Bytes sps = Sps(3, c.refs, c.buffering, c.profile);
+    h264::DpbNeeds needs;
+    ASSERT_TRUE(h264::ReadDpbNeeds(U(sps), &needs));
+    EXPECT_EQ(needs.refFrames, c.refs);
+    EXPECT_EQ(needs.decodeBuffering, c.buffering);
+    EXPECT_EQ(needs.profile, c.profile);
+    EXPECT_EQ(needs.level, 31);
+    // Cut anywhere before its end, it cannot be read.
+    for (size_t n = 1; n + 2 < sps.size(); ++n)
+        EXPECT_FALSE(h264::ReadDpbNeeds({sps.data(), n}, &needs)) << n;
+}
+
+INSTANTIATE_TEST_SUITE_P(Sets, DpbNeeds,
+                         ::testing::Values(DpbCase{1, 1, 66}, DpbCase{4, 4, 100},
+                                           DpbCase{3, 4, 100}, DpbCase{16, 16, 77},
+                                           DpbCase{2, -1, 66}));
+
+TEST(H264Units, ReadsTheBufferOfARealEncodersSps) {
+    // x264's SPS for 160x96 at 30 fps, one reference frame, no B pictures.
+    const h264::Bytes x264 = {0x67, 0x64, 0x00, 0x0b, 0xac, 0xd9, 0x42, 0x8d,
+                              0xb0, 0x11, 0x00, 0x00, 0x03, 0x00, 0x01, 0x00,
+                              0x00, 0x03, 0x00, 0x3c, 0x0f, 0x14, 0x29, 0x96};
+    h264::DpbNeeds needs;
+    ASSERT_TRUE(h264::ReadDpbNeeds(U(x264), &needs));
+    EXPECT_EQ(needs.profile, 100);
+    EXPECT_EQ(needs.level, 11);
+    EXPECT_GE(needs.refFrames, 1);
+}
+
 TEST(H264Units, AvcConfigListsEverySetAndReadsBack) {
     h264::ParameterSets sets;
     const h264::Bytes sps1 = {0x67, 77, 0x40, 40, 0b010'00000};  // main profile, id 1
@@ -91,8 +194,7 @@ TEST(H264Units, AvcConfigListsEverySetAndReadsBack) {
     EXPECT_TRUE(back == sets);
     EXPECT_EQ(back.lengthSize, 4);
     // Another SPS under a taken id is a change of sets.
-    const h264::Bytes other = {0x67, 66, 0, 30, 0x80};
-    EXPECT_FALSE(sets.Add(U(other)));
+    EXPECT_FALSE(sets.Add(U(Sps(0, 4, 4, 66))));
 }
 
 // --- Planning ---
@@ -159,6 +261,7 @@ class CopyPlanning : public ::testing::Test {
             i.fps = {30, 1};
             i.matrix = "bt601";
             i.range = "limited";
+            i.tags = tavhost::media::OutputColourTags(96);
         }
     }
     CopyPlan Plan(const Timeline& timeline) {
@@ -235,7 +338,8 @@ TEST_F(CopyPlanning, OpenGroupsAreCutOnlyAtIdrPictures) {
     const CopyPlan plan = Plan(Join(90, 90, 20));
     EXPECT_TRUE(plan.segments.empty());
     ASSERT_EQ(notes_.size(), 2u);
-    EXPECT_NE(notes_[0].find("no group of pictures"), std::string::npos) << notes_[0];
+    EXPECT_NE(notes_[0].find("it has no IDR picture after its first"), std::string::npos)
+        << notes_[0];
 }
 
 TEST_F(CopyPlanning, PyramidReorderingIsMeasured) {
@@ -247,10 +351,20 @@ TEST_F(CopyPlanning, PyramidReorderingIsMeasured) {
     ExpectPacketsFill(plan);
 }
 
+// Names that mean the same colours are the same: BT.601's matrix as
+// bt470bg, the BT.709 transfer curve on an SD output.
+TEST_F(CopyPlanning, EquivalentColourNamesAreCopied) {
+    infos_[1].tags.matrix = "bt470bg";
+    infos_[1].tags.transfer = "bt709";
+    const CopyPlan plan = Plan(Join(90, 90, 20));
+    EXPECT_TRUE(notes_.empty()) << notes_[0];
+    EXPECT_EQ(plan.segments.size(), 2u);
+    EXPECT_EQ(plan.dpb.refFrames, 4);
+}
+
 TEST_F(CopyPlanning, ClipsWithOtherSetsAreEncoded) {
     indexes_[1].sets = {};
-    const h264::Bytes otherSps = {0x67, 77, 0, 31, 0x80};
-    ASSERT_TRUE(indexes_[1].sets.Add(U(otherSps)));
+    ASSERT_TRUE(indexes_[1].sets.Add(U(Sps(0, 4, 4, 77))));
     ASSERT_TRUE(indexes_[1].sets.Add(U(kPps)));
     const CopyPlan plan = Plan(Join(90, 90, 20));
     ASSERT_EQ(plan.segments.size(), 1u);
@@ -261,27 +375,43 @@ TEST_F(CopyPlanning, ClipsWithOtherSetsAreEncoded) {
               "'a''s, which is copied");
 }
 
-// Sets under all 32 ids leave the encoder none of its own: nothing is copied.
-TEST_F(CopyPlanning, NoFreeParameterSetIdMeansNoCopies) {
+// The encoder needs an id of its own and room for its SPS and PPS in the
+// movie's record (at most 31 SPS, 255 PPS): without them nothing is copied.
+struct RoomCase {
+    const char* name;
+    uint32_t sps, pps;  // sets the clips carry, ids from 0 (PPS ids after the SPS ids)
+    const char* says;
+};
+
+class NoRoom : public CopyPlanning, public ::testing::WithParamInterface<RoomCase> {};
+
+TEST_P(NoRoom, MeansNoCopiesAndOneLine) {
     for (PacketIndex& index : indexes_) {
         index.sets = {};
-        ASSERT_TRUE(index.sets.Add(U(kPps)));
-        for (uint32_t id = 0; id < 32; ++id) {
-            // seq_parameter_set_id as ue(v): zeros, then id + 1 in binary.
-            const int bits = 32 - __builtin_clz(id + 1);
-            uint64_t code = uint64_t(id + 1) << (64 - (2 * bits - 1));
-            h264::Bytes sps = {0x67, 66, 0, 30};
-            for (int i = 0; i < 3; ++i) sps.push_back(uint8_t(code >> (56 - 8 * i)));
-            sps.push_back(0x80);
-            ASSERT_EQ(h264::ParameterSetId(U(sps)), int(id));
-            ASSERT_TRUE(index.sets.Add(U(sps)));
+        for (uint32_t id = 0; id < GetParam().sps; ++id) ASSERT_TRUE(index.sets.Add(U(Sps(id))));
+        for (uint32_t k = 0; k < GetParam().pps; ++k) {
+            BitWriter b;
+            b.Put(0x68, 8);
+            b.Ue(GetParam().sps + k);
+            b.Ue(0);  // its SPS
+            const h264::Bytes pps = b.Done();
+            ASSERT_TRUE(index.sets.Add(U(pps)));
         }
     }
     const CopyPlan plan = Plan(Join(90, 90, 20));
     EXPECT_TRUE(plan.segments.empty());
     ASSERT_EQ(notes_.size(), 1u);
-    EXPECT_NE(notes_[0].find("every parameter-set id"), std::string::npos) << notes_[0];
+    EXPECT_NE(notes_[0].find(GetParam().says), std::string::npos) << notes_[0];
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    Sets, NoRoom,
+    ::testing::Values(RoomCase{"sps31", 31, 1,
+                               "31 SPS and 1 PPS, leaving the movie's record no room"},
+                      RoomCase{"sps32", 32, 1, "no room"},
+                      RoomCase{"pps255", 1, 255, "1 SPS and 255 PPS"},
+                      RoomCase{"everyId", 16, 16, "every parameter-set id"}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 struct MismatchCase {
     const char* name;
@@ -329,7 +459,23 @@ INSTANTIATE_TEST_SUITE_P(
                      [](auto&, auto& x) { x.packets.erase(x.packets.begin() + 40); },
                      "its pictures are not evenly timed at 30 fps"},
         MismatchCase{"uneven", [](auto&, auto& x) { x.packets[50].pts += kTicks / 3; },
-                     "its pictures are not evenly timed at 30 fps"}),
+                     "its pictures are not evenly timed at 30 fps"},
+        MismatchCase{"primaries", [](auto& i, auto&) { i.tags.primaries = "bt470bg"; },
+                     "its colour primaries is bt470bg, the output's smpte170m"},
+        MismatchCase{"hlg", [](auto& i, auto&) { i.tags.transfer = "arib-std-b67"; },
+                     "its colour transfer is arib-std-b67, the output's smpte170m"},
+        MismatchCase{"untagged", [](auto& i, auto&) { i.tags.primaries = "unknown"; },
+                     "its colour primaries is not tagged; the output's is smpte170m"},
+        MismatchCase{"rangeTag", [](auto& i, auto&) { i.tags.range = "unknown"; },
+                     "its colour range is not tagged; the output's is tv"},
+        MismatchCase{"sps",
+                     [](auto&, auto& x) {
+                         x.sets = {};
+                         const h264::Bytes cut(kSps.begin(), kSps.begin() + 8);
+                         x.sets.Add(U(cut));
+                         x.sets.Add(U(kPps));
+                     },
+                     "its SPS cannot be read, or its SPSs keep different picture buffers"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace

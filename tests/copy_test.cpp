@@ -26,6 +26,15 @@ class CopyUnchanged : public ::testing::Test {
     static void TearDownTestSuite() { fs::remove_all(dir_); }
     static std::string P(const std::string& name) { return dir_ + "/" + name; }
 
+    // The colour description the output of a clip of `size` has, which a
+    // clip must carry to be copied.
+    static std::string Tags(const std::string& size) {
+        const std::string x =
+            std::atoi(size.c_str() + size.find('x') + 1) >= 720 ? "bt709" : "smpte170m";
+        return "-colorspace " + x + " -color_primaries " + x + " -color_trc " + x +
+               " -color_range tv";
+    }
+
     // A 3-s clip at `rate` with an IDR picture every `gop` frames and a tone,
     // from x264 with `preset` (veryfast sends pictures up to two ahead).
     static std::string Clip(const std::string& name, const std::string& source,
@@ -36,7 +45,8 @@ class CopyUnchanged : public ::testing::Test {
         bool ok = false;
         Sh("ffmpeg -v error -y -f lavfi -i " + source + "=s=" + size +
                ":r=" + std::to_string(rate) + " -f lavfi -i sine=f=440 -t 3 -c:v libx264 -preset " +
-               preset + " -pix_fmt yuv420p -x264-params keyint=" + std::to_string(gop) +
+               preset + " -pix_fmt yuv420p " + Tags(size) +
+               " -x264-params keyint=" + std::to_string(gop) +
                ":min-keyint=" + std::to_string(gop) + ":scenecut=0 -c:a aac '" + path + "' 2>&1",
            &ok);
         EXPECT_TRUE(ok) << name;
@@ -253,6 +263,158 @@ TEST_F(CopyUnchanged, ASequenceFromAnEditFile) {
     EXPECT_GT(Psnr(out, full), 35.0);
     EXPECT_EQ(SoundMd5(out), SoundMd5(full));
 }
+
+// --- Splices every conforming decoder plays whole. ---
+
+// Frames of a movie as GStreamer's OpenH264 decoder gives them: a second
+// decoder beside FFmpeg's, which drops pictures at a splice where the
+// sequence taking over keeps a smaller picture buffer.
+int64_t OpenH264Frames(const std::string& movie, int w, int h) {
+    const std::string raw = movie + ".yuv";
+    bool ok = false;
+    Sh("gst-launch-1.0 -q filesrc location='" + movie +
+           "' ! qtdemux ! h264parse ! openh264dec ! videoconvert ! video/x-raw,format=I420 ! "
+           "filesink location='" +
+           raw + "' 2>&1",
+       &ok);
+    std::error_code ec;
+    const auto size = fs::file_size(raw, ec);
+    fs::remove(raw, ec);
+    return ok && !ec ? int64_t(size / (size_t(w) * size_t(h) * 3 / 2)) : -1;
+}
+
+// How many SPS the movie's avcC record lists: 2 when the clips' and the
+// encoder's sit side by side, that is when pictures were copied.
+int AvcSpsCount(const std::string& movie) {
+    std::ifstream in(movie, std::ios::binary);
+    const std::string bytes((std::istreambuf_iterator<char>(in)), {});
+    const size_t at = bytes.find("avcC");
+    return at == std::string::npos || at + 9 >= bytes.size() ? 0 : (bytes[at + 9] & 0x1f);
+}
+
+struct SpliceCase {
+    const char* name;
+    const char* make;  // how the clip is made: x264 options, or "openh264"
+    const char* render;
+    bool copies;
+    const char* says;  // the line when it is not copied
+};
+
+void PrintTo(const SpliceCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class Splices : public CopyUnchanged, public ::testing::WithParamInterface<SpliceCase> {};
+
+TEST_P(Splices, PlayWholeOnFFmpegAndOpenH264) {
+    const SpliceCase& c = GetParam();
+    const std::string clip = P(std::string("splice-") + c.name + ".mp4");
+    bool ok = false;
+    const std::string tags = Tags("320x240");
+    if (std::string(c.make) == "openh264") {
+        const std::string raw = P(std::string("splice-") + c.name + "-raw.mp4");
+        Sh("gst-launch-1.0 -q videotestsrc num-buffers=90 ! video/x-raw,width=320,height=240,"
+           "framerate=30/1 ! openh264enc gop-size=30 bitrate=1000000 rate-control=bitrate ! "
+           "h264parse ! mp4mux ! filesink location='" +
+               raw + "' 2>&1",
+           &ok);
+        ASSERT_TRUE(ok);
+        // OpenH264 writes no colour description: add the output's to the SPS.
+        Sh("ffmpeg -v error -y -i '" + raw +
+               "' -c copy -bsf:v h264_metadata=colour_primaries=6:"
+               "transfer_characteristics=6:matrix_coefficients=6:video_full_range_flag=0 '" +
+               clip + "' 2>&1",
+           &ok);
+    } else {
+        Sh("ffmpeg -v error -y -f lavfi -i testsrc2=s=320x240:r=30 -t 3 -c:v libx264 " +
+               std::string(c.make) + " -pix_fmt yuv420p " + tags + " '" + clip + "' 2>&1",
+           &ok);
+    }
+    ASSERT_TRUE(ok);
+    const std::string out = P(std::string("spliced-") + c.name + ".mp4");
+    const Result run = RunTavhost("render boxscatter --length 20f " + std::string(c.render) + " " +
+                                  clip + " " + clip + " -o " + out);
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(Frames(out), 160);
+    EXPECT_EQ(OpenH264Frames(out, 320, 240), 160);
+    EXPECT_EQ(AvcSpsCount(out) == 2, c.copies) << run.err;
+    if (!c.copies && *c.says) {
+        EXPECT_NE(run.err.find(c.says), std::string::npos) << run.err;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Sources, Splices,
+    ::testing::Values(
+        SpliceCase{"noB", "-bf 0 -x264-params keyint=30:min-keyint=30:scenecut=0",
+                   "--copy-unchanged", true, ""},
+        SpliceCase{"baseline", "-profile:v baseline -x264-params keyint=30:min-keyint=30",
+                   "--copy-unchanged", true, ""},
+        SpliceCase{"zerolatency", "-tune zerolatency -x264-params keyint=30:min-keyint=30",
+                   "--copy-unchanged", true, ""},
+        SpliceCase{"medium", "-preset medium -x264-params keyint=30:min-keyint=30:scenecut=0",
+                   "--copy-unchanged", true, ""},
+        SpliceCase{"strictPyramid",
+                   "-x264-params keyint=30:min-keyint=30:scenecut=0:b-pyramid=strict",
+                   "--copy-unchanged", false, "splicing them could lose pictures"},
+        SpliceCase{"openh264", "openh264", "--copy-unchanged", true, ""},
+        SpliceCase{"previewNoB", "-bf 0 -x264-params keyint=30:min-keyint=30:scenecut=0",
+                   "--preview --quiet", true, ""}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+struct RefusedCase {
+    const char* name;
+    const char* make;  // ffmpeg options after the picture source
+    const char* render;
+    const char* says;
+};
+
+void PrintTo(const RefusedCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class NotCopied : public CopyUnchanged, public ::testing::WithParamInterface<RefusedCase> {};
+
+// Clips whose pictures must not be copied are encoded, and one line says why.
+TEST_P(NotCopied, EncodedAndSaid) {
+    const RefusedCase& c = GetParam();
+    const std::string clip = P(std::string("refused-") + c.name + ".mp4");
+    bool ok = false;
+    Sh("ffmpeg -v error -y -f lavfi -i testsrc2=s=320x240:r=30 -t 4 -c:v libx264 -pix_fmt "
+       "yuv420p " +
+           std::string(c.make) + " '" + clip + "' 2>&1",
+       &ok);
+    ASSERT_TRUE(ok);
+    const std::string out = P(std::string("refused-") + c.name + "-out.mp4");
+    const Result run = RunTavhost("render boxscatter --length 20f --copy-unchanged " +
+                                  std::string(c.render) + " " + clip + " " + clip + " -o " + out);
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_NE(run.err.find(c.says), std::string::npos) << run.err;
+    EXPECT_NE(AvcSpsCount(out), 2);
+    EXPECT_EQ(Frames(out), 220);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Clips, NotCopied,
+    ::testing::Values(
+        RefusedCase{"hlg",
+                    "-color_primaries bt2020 -color_trc arib-std-b67 -colorspace bt2020nc "
+                    "-x264-params keyint=30",
+                    "", "its colour primaries is bt2020"},
+        RefusedCase{"bt470bgPrimaries",
+                    "-color_primaries bt470bg -color_trc smpte170m -colorspace smpte170m "
+                    "-color_range tv -x264-params keyint=30",
+                    "", "its colour primaries is bt470bg, the output's smpte170m"},
+        RefusedCase{"untagged", "-x264-params keyint=30", "", "its colour primaries is not tagged"},
+        RefusedCase{"oneIdr",
+                    "-color_primaries smpte170m -color_trc smpte170m -colorspace smpte170m "
+                    "-color_range tv -x264-params keyint=250:open-gop=1",
+                    "", "it has no IDR picture after its first"},
+        RefusedCase{"strict",
+                    "-color_primaries smpte170m -color_trc smpte170m -colorspace smpte170m "
+                    "-color_range tv -x264-params keyint=30",
+                    "--strict", "--strict checks every picture by decoding it"}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace
 }  // namespace tavtest

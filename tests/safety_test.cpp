@@ -577,5 +577,31 @@ TEST_F(Safety, AnInPointOnTheLastPictureGivesIt) {
     }
 }
 
+// --- Errors inside are said, once. ---
+
+// Sound of a kind no decoder reads: the render goes on silent, and one line
+// says so (it used to be left out without a word).
+TEST_F(Safety, SoundThatCannotBeDecodedIsSaid) {
+    bool ok = false;
+    Sh("ffmpeg -v error -y -f lavfi -i testsrc2=s=160x96:r=30:d=1 -f lavfi -i sine=d=1 -c:v "
+       "libx264 -c:a libopus " +
+           P("opus.mkv"),
+       &ok);
+    ASSERT_TRUE(ok);
+    std::string bytes = Read(P("opus.mkv"));
+    const size_t at = bytes.find("A_OPUS");
+    ASSERT_NE(at, std::string::npos);
+    bytes.replace(at, 6, "A_OPUX");  // a codec nobody knows
+    Write(P("unknown.mkv"), bytes);
+    const Result r =
+        RunTavhost("render boxrevealblack --length 5f " + P("unknown.mkv") + " -o " + P("out.mp4"));
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
+    EXPECT_NE(r.err.find("unknown.mkv': its sound cannot be decoded"), std::string::npos) << r.err;
+    const std::vector<tavhost::media::Frame> out = ReadAll(P("out.mp4"));
+    ASSERT_EQ(out.size(), 30u);
+    EXPECT_EQ(Rms(out, 0, 30), 0.0);
+}
+
 }  // namespace
 }  // namespace tavtest

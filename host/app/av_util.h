@@ -12,6 +12,7 @@ extern "C" {
 }
 
 #include <memory>
+#include <new>
 #include <string>
 #include <type_traits>
 
@@ -21,6 +22,15 @@ inline std::string AvError(int code) {
     char text[AV_ERROR_MAX_STRING_SIZE] = {};
     av_strerror(code, text, sizeof text);
     return text;
+}
+
+// An FFmpeg allocation, checked: one that fails is out of memory, thrown to
+// the entry point (main, a reader's thread), which says it once and ends the
+// work, its staged outputs removed as the stack unwinds.
+template <class T>
+T* Allocated(T* p) {
+    if (!p) throw std::bad_alloc();
+    return p;
 }
 
 template <class T, auto Free>

@@ -33,10 +33,11 @@ struct ClipDecoder {
     InputPtr fmt;
     int video = -1;
     int audio = -1;
+    std::string graphError;  // why the last filter graph could not be made
     CodecPtr vdec;
     CodecPtr adec;
     SwrPtr swr;
-    PacketPtr pkt{av_packet_alloc()};
+    PacketPtr pkt{Allocated(av_packet_alloc())};
     GraphPtr graph;
     AVFilterContext* src = nullptr;
     AVFilterContext* sink = nullptr;
@@ -94,17 +95,22 @@ struct ClipDecoder {
         if (in > 0 && av_seek_frame(fmt.get(), video, startPts, AVSEEK_FLAG_BACKWARD) >= 0)
             seeked = true;
         audio = av_find_best_stream(fmt.get(), AVMEDIA_TYPE_AUDIO, -1, -1, nullptr, 0);
-        if (audio >= 0) {
-            std::string ignored;
-            adec = OpenDecoder(fmt->streams[audio], &ignored);
-            if (!adec) audio = -1;
+        // The probe found whether the sound decodes; a clip it found mute is read mute.
+        if (audio >= 0 && i.hasAudio) {
+            std::string why;
+            adec = OpenDecoder(fmt->streams[audio], &why);
+            if (!adec) {
+                audio = -1;
+                NoteDamage(fmt->streams[video]->time_base, AV_NOPTS_VALUE);
+            }
+        } else {
+            audio = -1;
         }
         return true;
     }
 
     bool BuildGraph(const AVFrame* f, std::string* error) {
-        graph.reset(avfilter_graph_alloc());
-        if (!graph) return false;
+        graph.reset(Allocated(avfilter_graph_alloc()));
         graph->nb_threads = 1;
         AVFilterInOut* inputs = nullptr;
         AVFilterInOut* outputs = nullptr;
@@ -139,25 +145,24 @@ struct ClipDecoder {
             return f;
         }
         if (!graph) return nullptr;
-        AvFramePtr out(av_frame_alloc());
+        AvFramePtr out(Allocated(av_frame_alloc()));
         if (av_buffersink_get_frame(sink, out.get()) < 0) return nullptr;
         return out;
     }
 
     void PushPicture(AVFrame* frame) {
-        std::string ignored;
         if (!graph || frame->width != graphW || frame->height != graphH ||
             frame->format != graphFormat) {
             // A new size or format mid-stream: what the old graph holds comes first.
             if (graph) {
                 av_buffersrc_close(src, lastPts + 1, AV_BUFFERSRC_FLAG_PUSH);
                 for (;;) {
-                    AvFramePtr f(av_frame_alloc());
+                    AvFramePtr f(Allocated(av_frame_alloc()));
                     if (av_buffersink_get_frame(sink, f.get()) < 0) break;
                     drained.push_back(std::move(f));
                 }
             }
-            if (!BuildGraph(frame, &ignored)) {
+            if (!BuildGraph(frame, &graphError)) {
                 graph.reset();
                 return;
             }
@@ -187,7 +192,9 @@ struct ClipDecoder {
                                                frame->sample_rate, 0, nullptr);
             av_channel_layout_uninit(&layout);
             if (rc < 0 || swr_init(s) < 0) {
+                // Sound in a form that cannot be converted: the rest is mute, and said.
                 swr_free(&s);
+                NoteDamage(fmt->streams[audio]->time_base, frame->pts);
                 audio = -1;
                 return;
             }
@@ -235,7 +242,7 @@ struct ClipDecoder {
 
     void Drain(AVCodecContext* ctx, bool isVideo) {
         for (;;) {
-            AvFramePtr frame(av_frame_alloc());
+            AvFramePtr frame(Allocated(av_frame_alloc()));
             const int rc = avcodec_receive_frame(ctx, frame.get());
             if (rc == AVERROR(EAGAIN) || rc == AVERROR_EOF) return;
             if (rc < 0) {
@@ -248,9 +255,9 @@ struct ClipDecoder {
                     NoteDamage(fmt->streams[video]->time_base, frame->best_effort_timestamp);
                 PushPicture(frame.get());
                 if (options->pictureUnused) {
-                    if (!lastPicture) lastPicture.reset(av_frame_alloc());
+                    if (!lastPicture) lastPicture.reset(Allocated(av_frame_alloc()));
                     av_frame_unref(lastPicture.get());
-                    av_frame_ref(lastPicture.get(), frame.get());
+                    if (av_frame_ref(lastPicture.get(), frame.get()) < 0) throw std::bad_alloc();
                 }
             } else {
                 TakeAudio(frame.get());
@@ -278,7 +285,7 @@ struct ClipDecoder {
         while (!unused.empty() && (all || unused.size() > 64)) {
             const int64_t pts = unused.top();
             unused.pop();
-            AvFramePtr f(av_frame_alloc());
+            AvFramePtr f(Allocated(av_frame_alloc()));
             if (!lastPicture || av_frame_ref(f.get(), lastPicture.get()) < 0) {
                 // Nothing decoded yet: a black picture of the stream's shape.
                 const AVCodecParameters* par = fmt->streams[video]->codecpar;
@@ -290,7 +297,7 @@ struct ClipDecoder {
                                                 f->linesize[3]};
                 av_image_fill_black(f->data, linesizes, AVPixelFormat(f->format), AVCOL_RANGE_MPEG,
                                     f->width, f->height);
-                lastPicture.reset(av_frame_clone(f.get()));
+                lastPicture.reset(Allocated(av_frame_clone(f.get())));
             }
             f->best_effort_timestamp = f->pts = pts;
             ++decoded;

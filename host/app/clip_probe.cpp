@@ -40,11 +40,16 @@ bool OpenInput(const std::string& path, InputPtr* out, std::string* error) {
 CodecPtr OpenDecoder(AVStream* stream, std::string* error, bool fast) {
     const AVCodec* codec = avcodec_find_decoder(stream->codecpar->codec_id);
     if (!codec) {
-        *error = std::string("no decoder for ") + avcodec_get_name(stream->codecpar->codec_id);
+        const AVCodecID id = stream->codecpar->codec_id;
+        *error = id == AV_CODEC_ID_NONE ? std::string("a codec FFmpeg does not know")
+                                        : std::string("no decoder for ") + avcodec_get_name(id);
         return nullptr;
     }
-    CodecPtr ctx(avcodec_alloc_context3(codec));
-    avcodec_parameters_to_context(ctx.get(), stream->codecpar);
+    CodecPtr ctx(Allocated(avcodec_alloc_context3(codec)));
+    if (int rc = avcodec_parameters_to_context(ctx.get(), stream->codecpar); rc < 0) {
+        *error = std::string("cannot set up the decoder: ") + AvError(rc);
+        return nullptr;
+    }
     ctx->thread_count = 0;
     ctx->pkt_timebase = stream->time_base;
     if (fast) {
@@ -118,6 +123,11 @@ void ColourOf(const AVCodecParameters* par, ClipInfo* info) {
         info->range = "limited";
     const int trc = Raw(par->color_trc);
     info->hdr = trc == AVCOL_TRC_SMPTE2084 || trc == AVCOL_TRC_ARIB_STD_B67;
+    auto name = [](const char* n) { return std::string(n ? n : "unknown"); };
+    info->tags = {name(av_color_primaries_name(par->color_primaries)),
+                  name(av_color_transfer_name(par->color_trc)),
+                  name(av_color_space_name(par->color_space)),
+                  name(av_color_range_name(par->color_range))};
 }
 
 bool IsStillFormat(const AVFormatContext* fmt) {
@@ -145,7 +155,7 @@ Timeline ScanPackets(AVFormatContext* fmt, int video, PacketIndex* index) {
             ? std::max<int64_t>(1, av_rescale_q(1, av_inv_q(rate), vs->time_base))
             : 1;
     std::vector<int64_t> times;
-    PacketPtr pkt(av_packet_alloc());
+    PacketPtr pkt(Allocated(av_packet_alloc()));
     for (;;) {
         const int rc = av_read_frame(fmt, pkt.get());
         if (rc == AVERROR_EOF) break;
@@ -251,6 +261,12 @@ bool Probe(const std::string& path, ClipInfo* info, std::string* error, PacketIn
         const AVCodecParameters* ap = fmt->streams[audio]->codecpar;
         if (ap->sample_rate > 0) info->sound.rate = ap->sample_rate;
         if (ap->ch_layout.nb_channels > 0) info->sound.channels = ap->ch_layout.nb_channels;
+        // Sound that cannot be decoded is said, not silently left out.
+        std::string why;
+        if (!OpenDecoder(fmt->streams[audio], &why)) {
+            info->hasAudio = false;
+            info->soundProblem = why.empty() ? "it cannot be decoded" : why;
+        }
     }
     info->rotation = RotationOf(vs);
     info->interlaced =

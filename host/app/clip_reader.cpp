@@ -161,7 +161,8 @@ void ClipReader::Decode() {
         const AVFrame* pic = last ? last.get() : ahead.get();
         if (!pic) {
             std::lock_guard lock(mutex_);
-            threadError_ = "clip " + Quoted(path_) + ": no picture could be decoded";
+            threadError_ = "clip " + Quoted(path_) + ": no picture could be decoded" +
+                           (dec.graphError.empty() ? "" : " (" + dec.graphError + ")");
             break;
         }
 
@@ -180,7 +181,7 @@ void ClipReader::Decode() {
         frame->width = pic->width;
         frame->height = pic->height;
         // The graph's own picture, shared rather than copied.
-        frame->picture.reset(av_frame_clone(pic), [](const AVFrame* f) {
+        frame->picture.reset(Allocated(av_frame_clone(pic)), [](const AVFrame* f) {
             AVFrame* owned = const_cast<AVFrame*>(f);
             av_frame_free(&owned);
         });

@@ -78,9 +78,10 @@ void ContactSheet::Offer(size_t section, int32_t i, const PixMap& frame) {
     const int x = kMargin + (slot % cols_) * (thumbW_ + kMargin);
     const int y = part.top + (slot / cols_) * (thumbH_ + kLabel + kMargin);
     PixMap& sheet = **GetGWorldPixMap(world_);
-    media::Scale(frame.baseAddr, frame.bounds.right - frame.bounds.left,
-                 frame.bounds.bottom - frame.bounds.top, frame.rowBytes / 4,
-                 TavPixelRow(sheet, y) + x, thumbW_, thumbH_, sheet.rowBytes / 4);
+    if (!media::Scale(frame.baseAddr, frame.bounds.right - frame.bounds.left,
+                      frame.bounds.bottom - frame.bounds.top, frame.rowBytes / 4,
+                      TavPixelRow(sheet, y) + x, thumbW_, thumbH_, sheet.rowBytes / 4))
+        scaleFailed_ = true;
     ScopedPort port(world_);
     Text(x, y + thumbH_ + kLabel - 5, 12,
          "frame " + std::to_string(i + 1) + " of " + std::to_string(part.frames));
@@ -89,6 +90,11 @@ void ContactSheet::Offer(size_t section, int32_t i, const PixMap& frame) {
 bool ContactSheet::Save(std::string* error) {
     if (!world_) {
         *error = "cannot make the contact sheet " + Quoted(staged_.Path()) + ": out of memory";
+        return false;
+    }
+    if (scaleFailed_) {
+        *error = "cannot make the contact sheet " + Quoted(staged_.Path()) +
+                 ": a frame could not be scaled to a thumbnail";
         return false;
     }
     if (!staged_.Prepare(error)) return false;

@@ -36,6 +36,7 @@ class ContactSheet {
     static void Text(int x, int y, short size, const std::string& utf8);
 
     StagedOutput staged_;
+    bool scaleFailed_ = false;
     GWorldPtr world_ = nullptr;
     struct Part {
         int32_t frames = 0;

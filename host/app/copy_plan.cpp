@@ -16,6 +16,37 @@ std::string Rate(media::Rational r) {
     return text;
 }
 
+// Names that mean the same: BT.601's matrix is given as bt470bg or
+// smpte170m; BT.709, SMPTE 170M and BT.2020 share one transfer curve.
+std::string SameMatrix(const std::string& name) {
+    return name == "bt470bg" ? "smpte170m" : name;
+}
+std::string SameCurve(const std::string& name) {
+    return name == "smpte170m" || name == "bt2020-10" || name == "bt2020-12" ? "bt709" : name;
+}
+
+// Why a clip's colour description is not the output's; empty if it is.
+std::string ColourMismatch(const media::ClipInfo::ColourTags& tags, const CopyTarget& target) {
+    const media::ClipInfo::ColourTags want = media::OutputColourTags(target.height);
+    const struct {
+        const char* what;
+        bool same;
+        const std::string &have, &wanted;
+    } parts[] = {
+        {"primaries", tags.primaries == want.primaries, tags.primaries, want.primaries},
+        {"transfer", SameCurve(tags.transfer) == SameCurve(want.transfer), tags.transfer,
+         want.transfer},
+        {"matrix", SameMatrix(tags.matrix) == SameMatrix(want.matrix), tags.matrix, want.matrix},
+        {"range", tags.range == want.range, tags.range, want.range}};
+    for (const auto& p : parts)
+        if (!p.same)
+            return p.have == "unknown" ? std::string("its colour ") + p.what +
+                                             " is not tagged; the output's is " + p.wanted
+                                       : std::string("its colour ") + p.what + " is " + p.have +
+                                             ", the output's " + p.wanted;
+    return "";
+}
+
 // Why a clip's stream is not what the output's encoder writes; empty if it is.
 std::string Mismatch(const CopyCandidate& c, const CopyTarget& target) {
     const media::ClipInfo& info = *c.info;
@@ -33,6 +64,9 @@ std::string Mismatch(const CopyCandidate& c, const CopyTarget& target) {
     if (info.matrix != target.matrix || info.range != "limited")
         return "its colours are " + info.matrix + " " + info.range + " range, the output's " +
                target.matrix + " limited range";
+    // The copied pictures keep their own colour description beside the
+    // encoded ones': players would show the two differently unless they agree.
+    if (const std::string why = ColourMismatch(info.tags, target); !why.empty()) return why;
     if (info.fps.num * int64_t(target.fps.den) != target.fps.num * int64_t(info.fps.den))
         return "it runs at " + Rate(info.fps) + ", the output at " + Rate(target.fps);
     if (info.damage.Any()) return "it is damaged";
@@ -121,6 +155,21 @@ CopyPlan PlanCopies(const std::vector<CopyCandidate>& clips, const Timeline& tim
             fallBack(why);
             continue;
         }
+        // The decoded-picture buffer its SPS keeps, which the encoded spans
+        // beside it must keep too; every SPS of the stream alike.
+        media::h264::DpbNeeds needs;
+        bool readable = !c.index->sets.sps.empty();
+        for (size_t k = 0; readable && k < c.index->sets.sps.size(); ++k) {
+            const media::h264::Bytes& sps = c.index->sets.sps[k];
+            media::h264::DpbNeeds one;
+            readable = media::h264::ReadDpbNeeds({sps.data(), sps.size()}, &one) &&
+                       (k == 0 || one == needs);
+            needs = one;
+        }
+        if (!readable) {
+            fallBack("its SPS cannot be read, or its SPSs keep different picture buffers");
+            continue;
+        }
         if (haveSets && !(c.index->sets == plan.sets)) {
             fallBack("its encoder's settings differ from " + setsFrom + "'s, which is copied");
             continue;
@@ -158,7 +207,13 @@ CopyPlan PlanCopies(const std::vector<CopyCandidate>& clips, const Timeline& tim
             if (frame <= k1) b = d;
         }
         if (a == SIZE_MAX || b == SIZE_MAX || b <= a) {
-            fallBack("no group of pictures lies wholly outside the transitions");
+            // A stream with no IDR picture after its first (open groups of
+            // pictures, intra refresh) can be cut nowhere: say that.
+            size_t idrs = 0;
+            for (const size_t p : cuts.packet) idrs += c.index->packets[p].idr ? 1 : 0;
+            fallBack(idrs <= 1 ? "it has no IDR picture after its first (open groups of pictures "
+                                 "or intra refresh), so it cannot be cut"
+                               : "no group of pictures lies wholly outside the transitions");
             continue;
         }
         CopySegment s;
@@ -175,9 +230,20 @@ CopyPlan PlanCopies(const std::vector<CopyCandidate>& clips, const Timeline& tim
         plan.segments.push_back(s);
         if (!haveSets) {
             plan.sets = c.index->sets;
+            plan.dpb = needs;
             setsFrom = c.label;
             haveSets = true;
         }
+    }
+    // The movie's avcC record lists at most 31 SPS and 255 PPS: the
+    // encoder's one of each must fit beside the clips'.
+    if (!plan.segments.empty() && (plan.sets.sps.size() >= 31 || plan.sets.pps.size() >= 255)) {
+        notes->push_back("the clips carry " + std::to_string(plan.sets.sps.size()) + " SPS and " +
+                         std::to_string(plan.sets.pps.size()) +
+                         " PPS, leaving the movie's record no room for the encoder's: every "
+                         "frame is encoded");
+        plan.segments.clear();
+        return plan;
     }
     while (plan.encoderSetId < 31 && plan.sets.Uses(plan.encoderSetId)) ++plan.encoderSetId;
     if (!plan.segments.empty() && plan.sets.Uses(plan.encoderSetId)) {

@@ -45,7 +45,8 @@ struct CopyPlan {
     std::vector<CopySegment> segments;  // in output order
     media::h264::ParameterSets sets;    // the copied clips' (all the same)
     int encoderSetId = 0;               // a parameter-set id the clips leave free
-    int reorderDelay = 0;  // most pictures a copied packet is decoded ahead of its time
+    int reorderDelay = 0;       // most pictures a copied packet is decoded ahead of its time
+    media::h264::DpbNeeds dpb;  // the copied SPS's reference frames and buffer
     int64_t CopiedFrames() const;
 };
 

@@ -9,9 +9,9 @@ namespace {
 // Exp-Golomb reading over a unit's first bytes, emulation prevention removed.
 class BitReader {
   public:
-    explicit BitReader(const Unit& unit) {
+    explicit BitReader(const Unit& unit, size_t most = 64) {
         int zeros = 0;
-        for (size_t i = 1; i < unit.size && bytes_.size() < 64; ++i) {
+        for (size_t i = 1; i < unit.size && bytes_.size() < most; ++i) {
             const uint8_t b = unit.data[i];
             if (zeros >= 2 && b == 3) {
                 zeros = 0;
@@ -40,6 +40,10 @@ class BitReader {
         while (!Bit() && !failed_)
             if (++zeros > 31) failed_ = true;
         return failed_ ? 0 : (1u << zeros) - 1 + Bits(zeros);
+    }
+    int32_t Se() {
+        const uint32_t v = Ue();
+        return v & 1 ? int32_t((v + 1) / 2) : -int32_t(v / 2);
     }
     bool Failed() const { return failed_; }
 
@@ -112,6 +116,99 @@ bool WithLengths(const uint8_t* data, size_t size, int lengthSize, bool keepSets
     if (!Split(data, size, lengthSize, &units)) return false;
     for (const Unit& u : units)
         if (keepSets || (u.Type() != kSps && u.Type() != kPps)) AppendWithLength(u, out);
+    return true;
+}
+
+namespace {
+
+void SkipScalingList(BitReader& r, int size) {
+    int last = 8, next = 8;
+    for (int j = 0; j < size && !r.Failed(); ++j) {
+        if (next != 0) next = (last + r.Se() + 256) % 256;
+        last = next == 0 ? last : next;
+    }
+}
+
+void SkipHrd(BitReader& r) {
+    const uint32_t count = r.Ue() + 1;
+    r.Bits(8);  // bit_rate_scale, cpb_size_scale
+    for (uint32_t i = 0; i < count && i < 32 && !r.Failed(); ++i) {
+        r.Ue();
+        r.Ue();
+        r.Bit();
+    }
+    r.Bits(20);  // the four delay and length fields
+}
+
+}  // namespace
+
+bool ReadDpbNeeds(const Unit& sps, DpbNeeds* out) {
+    if (sps.Type() != kSps) return false;
+    BitReader r(sps, 4096);
+    DpbNeeds n;
+    n.profile = int(r.Bits(8));
+    r.Bits(8);
+    n.level = int(r.Bits(8));
+    r.Ue();  // id
+    if (HighProfile(uint8_t(n.profile))) {
+        const uint32_t chroma = r.Ue();
+        if (chroma == 3) r.Bit();
+        r.Ue();
+        r.Ue();
+        r.Bit();
+        if (r.Bit())  // scaling matrices
+            for (int i = 0; i < (chroma != 3 ? 8 : 12); ++i)
+                if (r.Bit()) SkipScalingList(r, i < 6 ? 16 : 64);
+    }
+    r.Ue();  // log2_max_frame_num_minus4
+    const uint32_t pocType = r.Ue();
+    if (pocType == 0) {
+        r.Ue();
+    } else if (pocType == 1) {
+        r.Bit();
+        r.Se();
+        r.Se();
+        const uint32_t cycle = r.Ue();
+        for (uint32_t i = 0; i < cycle && i < 256 && !r.Failed(); ++i) r.Se();
+    }
+    n.refFrames = int(r.Ue());
+    r.Bit();
+    r.Ue();
+    r.Ue();
+    if (!r.Bit()) r.Bit();  // frame_mbs_only, else mb_adaptive_frame_field
+    r.Bit();
+    if (r.Bit())
+        for (int i = 0; i < 4; ++i) r.Ue();
+    if (r.Bit()) {  // VUI
+        if (r.Bit() && r.Bits(8) == 255) r.Bits(32);
+        if (r.Bit()) r.Bit();
+        if (r.Bit()) {
+            r.Bits(4);
+            if (r.Bit()) r.Bits(24);
+        }
+        if (r.Bit()) {
+            r.Ue();
+            r.Ue();
+        }
+        if (r.Bit()) {
+            r.Bits(32);
+            r.Bits(32);
+            r.Bit();
+        }
+        const bool nal = r.Bit();
+        if (nal) SkipHrd(r);
+        const bool vcl = r.Bit();
+        if (vcl) SkipHrd(r);
+        if (nal || vcl) r.Bit();
+        r.Bit();
+        if (r.Bit()) {  // bitstream restriction
+            r.Bit();
+            for (int i = 0; i < 5; ++i) r.Ue();
+            n.decodeBuffering = int(r.Ue());
+        }
+    }
+    if (r.Failed() || n.refFrames > 16) return false;
+    *out = n;
     return true;
 }
 

@@ -29,6 +29,22 @@ void AppendWithLength(const Unit& unit, std::vector<uint8_t>* out);
 bool WithLengths(const uint8_t* data, size_t size, int lengthSize, bool keepSets,
                  std::vector<uint8_t>* out);
 
+// What an SPS says of the decoded-picture buffer a decoder keeps: when two
+// sequences meet at an IDR picture and the one taking over keeps fewer
+// reference frames or a smaller buffer, a conforming decoder may drop the
+// pictures it has not yet output. Spliced sequences must agree on both.
+struct DpbNeeds {
+    int profile = 0, level = 0;
+    int refFrames = -1;        // max_num_ref_frames
+    int decodeBuffering = -1;  // max_dec_frame_buffering; -1 when the SPS leaves it to the level
+    bool operator==(const DpbNeeds& o) const {
+        return refFrames == o.refFrames && decodeBuffering == o.decodeBuffering;
+    }
+};
+
+// Reads an SPS unit; false when it is not one or cannot be read to its VUI.
+bool ReadDpbNeeds(const Unit& sps, DpbNeeds* out);
+
 // The id an SPS or PPS declares (seq_parameter_set_id or
 // pic_parameter_set_id); -1 for another unit or one too short to say.
 int ParameterSetId(const Unit& unit);

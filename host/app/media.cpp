@@ -31,7 +31,7 @@ SoundFormat SoundFormatFor(const std::string& format, SoundFormat wanted) {
     bool rateKnown = false;
     for (const int* r = aac->supported_samplerates; r && *r; ++r) rateKnown |= *r == wanted.rate;
     if (!rateKnown) wanted.rate = kSampleRate;
-    CodecPtr trial(avcodec_alloc_context3(aac));
+    CodecPtr trial(Allocated(avcodec_alloc_context3(aac)));
     trial->sample_fmt = AV_SAMPLE_FMT_FLTP;
     trial->sample_rate = wanted.rate;
     av_channel_layout_default(&trial->ch_layout, wanted.channels);
@@ -63,7 +63,7 @@ bool WriteImage(const std::string& path, ImageFormat format, const uint32_t* pix
         return failed(png ? "this FFmpeg has no PNG encoder" : "this FFmpeg has no JPEG encoder");
     // PNG keeps the pixels exactly; JPEG takes full-range BT.601 YUV, as JPEG files do.
     const AVPixelFormat pixFmt = png ? AV_PIX_FMT_RGB24 : AV_PIX_FMT_YUVJ444P;
-    CodecPtr enc(avcodec_alloc_context3(codec));
+    CodecPtr enc(Allocated(avcodec_alloc_context3(codec)));
     enc->width = width;
     enc->height = height;
     enc->pix_fmt = pixFmt;
@@ -75,7 +75,7 @@ bool WriteImage(const std::string& path, ImageFormat format, const uint32_t* pix
     }
     if (int rc = avcodec_open2(enc.get(), codec, nullptr); rc < 0)
         return failed("cannot open the image encoder: " + AvError(rc));
-    AvFramePtr frame(av_frame_alloc());
+    AvFramePtr frame(Allocated(av_frame_alloc()));
     frame->format = pixFmt;
     frame->width = width;
     frame->height = height;
@@ -90,8 +90,9 @@ bool WriteImage(const std::string& path, ImageFormat format, const uint32_t* pix
     }
     const uint8_t* src[1] = {reinterpret_cast<const uint8_t*>(pixels)};
     const int srcStride[1] = {rowPixels * 4};
-    sws_scale(sws.get(), src, srcStride, 0, height, frame->data, frame->linesize);
-    PacketPtr pkt(av_packet_alloc());
+    if (sws_scale(sws.get(), src, srcStride, 0, height, frame->data, frame->linesize) != height)
+        return failed("cannot convert the picture");
+    PacketPtr pkt(Allocated(av_packet_alloc()));
     if (avcodec_send_frame(enc.get(), frame.get()) < 0 ||
         avcodec_receive_packet(enc.get(), pkt.get()) < 0)
         return failed("encoding failed");
@@ -103,11 +104,11 @@ bool WriteImage(const std::string& path, ImageFormat format, const uint32_t* pix
     return true;
 }
 
-void Scale(const uint32_t* src, int srcW, int srcH, int srcRowPixels, uint32_t* dst, int dstW,
+bool Scale(const uint32_t* src, int srcW, int srcH, int srcRowPixels, uint32_t* dst, int dstW,
            int dstH, int dstRowPixels, bool fast) {
     SwsPtr sws(sws_getContext(srcW, srcH, AV_PIX_FMT_RGB32, dstW, dstH, AV_PIX_FMT_RGB32,
                               fast ? SWS_FAST_BILINEAR : SWS_AREA, nullptr, nullptr, nullptr));
-    if (!sws) return;
+    if (!sws) return false;
     // swscale may write whole vectors past a row's end: it scales into rows
     // with room to spare, which are then copied out.
     const int stride = (dstW * 4 + 63) / 64 * 64 + 64;
@@ -116,10 +117,11 @@ void Scale(const uint32_t* src, int srcW, int srcH, int srcRowPixels, uint32_t* 
     const int ss[1] = {srcRowPixels * 4};
     uint8_t* d[1] = {scratch.data()};
     const int ds[1] = {stride};
-    sws_scale(sws.get(), s, ss, 0, srcH, d, ds);
+    if (sws_scale(sws.get(), s, ss, 0, srcH, d, ds) != dstH) return false;
     for (int y = 0; y < dstH; ++y)
         std::memcpy(dst + ptrdiff_t(y) * dstRowPixels, scratch.data() + ptrdiff_t(y) * stride,
                     size_t(dstW) * 4);
+    return true;
 }
 
 }  // namespace tavhost::media

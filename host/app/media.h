@@ -87,7 +87,17 @@ struct ClipInfo {
     std::string matrix, range;  // colour matrix and range the clip is read with
     int64_t packets = 0;        // video packets in the file
     Damage damage;              // what the probe pass found missing
+    std::string soundProblem;   // why the clip's sound cannot be decoded, if it cannot
+    // The colour description the stream carries, as FFmpeg names each part
+    // ("bt709", "smpte170m", ...; "unknown" when untagged).
+    struct ColourTags {
+        std::string primaries, transfer, matrix, range;
+    } tags;
 };
+
+// The colour description a movie `height` lines high is converted and tagged
+// with: BT.709 from 720 lines up, BT.601 (SMPTE 170M) below; limited range.
+ClipInfo::ColourTags OutputColourTags(int height);
 
 struct PacketIndex;
 
@@ -204,6 +214,7 @@ class MovieWriter {
             h264::ParameterSets sets;  // those the copied packets use
             int encoderSetId = 0;      // an id they leave free, for the encoder's sets
             int reorderDelay = 0;      // of the copied packets
+            h264::DpbNeeds dpb;        // what the copied SPS keeps; the encoder's must agree
         };
         std::optional<PassThrough> copy;
     };
@@ -237,7 +248,8 @@ bool WriteImage(const std::string& path, ImageFormat format, const uint32_t* pix
                 int height, int rowPixels, std::string* error);
 
 // Scales a picture: area averaging, or the cheapest filter when `fast`.
-void Scale(const uint32_t* src, int srcW, int srcH, int srcRowPixels, uint32_t* dst, int dstW,
+// False when the scaler cannot be made (the picture is then left as it was).
+bool Scale(const uint32_t* src, int srcW, int srcH, int srcRowPixels, uint32_t* dst, int dstW,
            int dstH, int dstRowPixels, bool fast = false);
 
 }  // namespace tavhost::media

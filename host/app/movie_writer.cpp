@@ -21,6 +21,23 @@ extern "C" {
 
 namespace tavhost::media {
 
+namespace {
+
+// The tags of what the output's matrix converts to.
+struct OutputColour {
+    AVColorSpace matrix;
+    AVColorPrimaries primaries;
+    AVColorTransferCharacteristic transfer;
+};
+
+OutputColour OutputColourFor(Matrix matrix) {
+    const bool hd = matrix == Matrix::kBt709;
+    return {hd ? AVCOL_SPC_BT709 : AVCOL_SPC_SMPTE170M, hd ? AVCOL_PRI_BT709 : AVCOL_PRI_SMPTE170M,
+            hd ? AVCOL_TRC_BT709 : AVCOL_TRC_SMPTE170M};
+}
+
+}  // namespace
+
 struct MovieWriter::Impl {
     AVFormatContext* oc = nullptr;
     Options options;
@@ -31,11 +48,11 @@ struct MovieWriter::Impl {
     AVStream* vstream = nullptr;
     AVStream* astream = nullptr;
     Matrix matrix = Matrix::kBt601;
-    AvFramePtr vframe{av_frame_alloc()};
-    AvFramePtr passed{av_frame_alloc()};  // a decoded picture handed on as it is
-    AvFramePtr aframe{av_frame_alloc()};
-    PacketPtr pkt{av_packet_alloc()};
-    PacketPtr copied{av_packet_alloc()};
+    AvFramePtr vframe{Allocated(av_frame_alloc())};
+    AvFramePtr passed{Allocated(av_frame_alloc())};  // a decoded picture handed on as it is
+    AvFramePtr aframe{Allocated(av_frame_alloc())};
+    PacketPtr pkt{Allocated(av_packet_alloc())};
+    PacketPtr copied{Allocated(av_packet_alloc())};
     std::vector<float> pending;  // interleaved sound not yet encoded
     int64_t videoPts = 0;
     int64_t audioPts = 0;
@@ -68,7 +85,7 @@ struct MovieWriter::Impl {
             *error = Failed(std::string("this FFmpeg has no ") + videoName + " encoder");
             return false;
         }
-        venc.reset(avcodec_alloc_context3(vcodec));
+        venc.reset(Allocated(avcodec_alloc_context3(vcodec)));
         AVCodecContext* v = venc.get();
         v->width = options.width;
         v->height = options.height;
@@ -79,10 +96,10 @@ struct MovieWriter::Impl {
         v->thread_count = 0;
         // The pictures are converted with the matrix players assume for this
         // size (BT.709 from 720 lines up, BT.601 below), and tagged with it.
-        const bool hd = matrix == Matrix::kBt709;
-        v->colorspace = hd ? AVCOL_SPC_BT709 : AVCOL_SPC_SMPTE170M;
-        v->color_primaries = hd ? AVCOL_PRI_BT709 : AVCOL_PRI_SMPTE170M;
-        v->color_trc = hd ? AVCOL_TRC_BT709 : AVCOL_TRC_SMPTE170M;
+        const OutputColour colour = OutputColourFor(matrix);
+        v->colorspace = colour.matrix;
+        v->color_primaries = colour.primaries;
+        v->color_trc = colour.transfer;
         v->color_range = AVCOL_RANGE_MPEG;
         if (webm) {
             const bool fast = options.preset == "ultrafast";
@@ -94,10 +111,10 @@ struct MovieWriter::Impl {
         } else {
             av_opt_set(v->priv_data, "preset", options.preset.c_str(), 0);
             av_opt_set(v->priv_data, "crf", std::to_string(options.crf).c_str(), 0);
-            // Our parameter sets under an id the copied packets leave free.
+            // Our parameter sets under an id the copied packets leave free,
+            // keeping the picture buffer theirs keep.
             if (copying)
-                av_opt_set(v->priv_data, "x264-params",
-                           ("sps-id=" + std::to_string(options.copy->encoderSetId)).c_str(), 0);
+                av_opt_set(v->priv_data, "x264-params", SpanParams(*options.copy).c_str(), 0);
         }
         if ((oc->oformat->flags & AVFMT_GLOBALHEADER) || copying)
             v->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
@@ -110,7 +127,10 @@ struct MovieWriter::Impl {
         if (copying) {
             // Every span's encoder must write the sets the file lists.
             const std::vector<uint8_t> sets(v->extradata, v->extradata + v->extradata_size);
-            if (encoderSets.empty()) encoderSets = sets;
+            if (encoderSets.empty()) {
+                encoderSets = sets;
+                if (!KeepsCopiedBuffer(error)) return false;
+            }
             if (sets != encoderSets) {
                 *error = Failed("the encoder's parameter sets changed between spans");
                 return false;
@@ -120,6 +140,48 @@ struct MovieWriter::Impl {
     }
 
     // The file's avcC: the encoder's sets and the copied packets' side by side.
+    // x264's settings for a span between copied pictures: x264 writes as
+    // many reference frames as pictures buffered, at least its own refs, one
+    // more than its reorder depth, and 4 with a B-pyramid; so the clips' count
+    // is met with refs, and below 4 without the pyramid (and at 1 without B).
+    static std::string SpanParams(const Options::PassThrough& copy) {
+        std::string params = "sps-id=" + std::to_string(copy.encoderSetId);
+        const int refs = copy.dpb.refFrames;
+        if (refs >= 1 && copy.dpb.decodeBuffering == refs) {
+            params += ":ref=" + std::to_string(refs);
+            if (refs == 1)
+                params += ":bframes=0";
+            else if (refs < 4)
+                params += ":b-pyramid=none";
+        }
+        return params;
+    }
+
+    // Whether the encoder's SPS keeps the picture buffer the copied SPS
+    // keeps: where one takes over from the other at an IDR picture, a smaller
+    // buffer lets a conforming decoder drop pictures not yet shown.
+    bool KeepsCopiedBuffer(std::string* error) const {
+        h264::ParameterSets ours;
+        h264::DpbNeeds needs;
+        const h264::DpbNeeds& theirs = options.copy->dpb;
+        if (!h264::ReadExtradata(encoderSets.data(), encoderSets.size(), &ours) ||
+            ours.sps.empty() ||
+            !h264::ReadDpbNeeds({ours.sps[0].data(), ours.sps[0].size()}, &needs)) {
+            *error = Failed("the encoder's parameter sets cannot be read");
+            return false;
+        }
+        if (needs == theirs) return true;
+        auto buffer = [](const h264::DpbNeeds& n) {
+            return std::to_string(n.refFrames) + " reference frames, " +
+                   (n.decodeBuffering < 0
+                        ? std::string("the level's buffer")
+                        : std::to_string(n.decodeBuffering) + " pictures buffered");
+        };
+        *error = Failed("the copied clips keep " + buffer(theirs) + ", the encoder " +
+                        buffer(needs) + "; splicing them could lose pictures in some players");
+        return false;
+    }
+
     bool ListParameterSets(std::string* error) {
         const h264::Bytes config =
             h264::CombinedConfig(encoderSets.data(), encoderSets.size(), options.copy->sets);
@@ -217,7 +279,10 @@ struct MovieWriter::Impl {
     }
     bool EncodeAudio(int samples, std::string* error) {
         aframe->nb_samples = samples;
-        if (av_frame_make_writable(aframe.get()) < 0) return false;
+        if (int rc = av_frame_make_writable(aframe.get()); rc < 0) {
+            *error = Failed("cannot encode the sound: " + AvError(rc));
+            return false;
+        }
         const size_t channels = size_t(sound.channels);
         if (aenc->sample_fmt == AV_SAMPLE_FMT_FLT) {
             auto* all = reinterpret_cast<float*>(aframe->data[0]);
@@ -269,8 +334,11 @@ std::unique_ptr<MovieWriter> MovieWriter::Open(const std::string& path, const Op
     impl->matrix = OutputMatrix(options.height);
     if (!impl->OpenVideoEncoder(error)) return nullptr;
     AVCodecContext* v = impl->venc.get();
-    impl->vstream = avformat_new_stream(oc, nullptr);
-    avcodec_parameters_from_context(impl->vstream->codecpar, v);
+    impl->vstream = Allocated(avformat_new_stream(oc, nullptr));
+    if (int rc = avcodec_parameters_from_context(impl->vstream->codecpar, v); rc < 0) {
+        *error = impl->Failed("cannot describe the video: " + AvError(rc));
+        return nullptr;
+    }
     impl->vstream->time_base = v->time_base;
     if (impl->copying && !impl->ListParameterSets(error)) return nullptr;
 
@@ -282,7 +350,7 @@ std::unique_ptr<MovieWriter> MovieWriter::Open(const std::string& path, const Op
                                    : "this FFmpeg has no AAC encoder");
         return nullptr;
     }
-    impl->aenc.reset(avcodec_alloc_context3(acodec));
+    impl->aenc.reset(Allocated(avcodec_alloc_context3(acodec)));
     AVCodecContext* a = impl->aenc.get();
     impl->sound = SoundFormatFor(webm ? "webm" : "", options.sound);
     a->sample_fmt = webm ? AV_SAMPLE_FMT_FLT : AV_SAMPLE_FMT_FLTP;
@@ -296,8 +364,11 @@ std::unique_ptr<MovieWriter> MovieWriter::Open(const std::string& path, const Op
         *error = impl->Failed("cannot open the audio encoder: " + AvError(rc));
         return nullptr;
     }
-    impl->astream = avformat_new_stream(oc, nullptr);
-    avcodec_parameters_from_context(impl->astream->codecpar, a);
+    impl->astream = Allocated(avformat_new_stream(oc, nullptr));
+    if (int rc = avcodec_parameters_from_context(impl->astream->codecpar, a); rc < 0) {
+        *error = impl->Failed("cannot describe the sound: " + AvError(rc));
+        return nullptr;
+    }
     impl->astream->time_base = a->time_base;
 
     AVFrame* vf = impl->vframe.get();
@@ -345,6 +416,12 @@ bool MovieWriter::WriteVideo(const uint32_t* pixels, int rowPixels, std::string*
     }
     RgbToYuv(pixels, rowPixels, m.options.width, m.options.height, m.vframe.get(), m.matrix);
     return m.SendVideo(m.vframe.get(), error);
+}
+
+ClipInfo::ColourTags OutputColourTags(int height) {
+    const OutputColour c = OutputColourFor(OutputMatrix(height));
+    return {av_color_primaries_name(c.primaries), av_color_transfer_name(c.transfer),
+            av_color_space_name(c.matrix), av_color_range_name(AVCOL_RANGE_MPEG)};
 }
 
 bool EncoderTakesSize(int width, int height) {

@@ -45,7 +45,7 @@ class PacketCopier {
     int64_t written_ = 0;  // packets of the segment written
     media::InputPtr input_;
     int video_ = -1;
-    media::PacketPtr pkt_{av_packet_alloc()};
+    media::PacketPtr pkt_{media::Allocated(av_packet_alloc())};
     std::vector<uint8_t> data_;
 };
 

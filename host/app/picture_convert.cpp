@@ -138,11 +138,15 @@ void YuvToRgb(const AVFrame* yuv, uint32_t* pixels, int rowPixels, Matrix matrix
             cached.scratch.resize(size_t(stride) * size_t(yuv->height) + 64);
             uint8_t* dst[1] = {cached.scratch.data()};
             const int dstStride[1] = {stride};
-            sws_scale(cached.sws, yuv->data, yuv->linesize, 0, yuv->height, dst, dstStride);
-            for (int y = 0; y < yuv->height; ++y)
-                std::memcpy(pixels + ptrdiff_t(y) * rowPixels,
-                            cached.scratch.data() + ptrdiff_t(y) * stride, size_t(yuv->width) * 4);
-            return;
+            // When swscale cannot, the conversion below does it.
+            if (sws_scale(cached.sws, yuv->data, yuv->linesize, 0, yuv->height, dst, dstStride) ==
+                yuv->height) {
+                for (int y = 0; y < yuv->height; ++y)
+                    std::memcpy(pixels + ptrdiff_t(y) * rowPixels,
+                                cached.scratch.data() + ptrdiff_t(y) * stride,
+                                size_t(yuv->width) * 4);
+                return;
+            }
         }
     }
     libyuv::I420ToARGBMatrix(

@@ -103,13 +103,25 @@ class SequenceRender {
         const CopyPlan& copy = plan_.copy;
         if (!copy.segments.empty()) {
             options.copy = media::MovieWriter::Options::PassThrough{copy.sets, copy.encoderSetId,
-                                                                    copy.reorderDelay};
+                                                                    copy.reorderDelay, copy.dpb};
             std::vector<PacketCopier::Clip> clips;
             for (const PlannedClip& c : plan_.clips)
                 clips.push_back({c.path, c.label, c.packets.get()});
             copier_ = std::make_unique<PacketCopier>(std::move(clips), copy, f.fps);
         }
         sink_ = OpenSink(plan_.output, options, error);
+        if (!sink_ && options.copy) {
+            // A copy the writer cannot carry out: every frame is encoded instead.
+            std::string why = *error;
+            if (const size_t at = why.find("': "); at != std::string::npos)
+                why = why.substr(at + 3);
+            if (plan_.settings.copyUnchanged.value_or(false))
+                summary_->warnings.push_back("the clips' pictures are encoded, not copied: " + why);
+            plan_.copy = CopyPlan{};
+            copier_.reset();
+            options.copy.reset();
+            sink_ = OpenSink(plan_.output, options, error);
+        }
         if (!sink_) return false;
         if (!job_.contactSheet.empty()) {
             std::vector<SheetSection> sections;
@@ -175,7 +187,11 @@ class SequenceRender {
         // on; otherwise it becomes pixels of the output frame.
         const bool copied = !active_ && copier_ && copier_->Copies(t);
         const bool asItIs = !active_ && !copied && sink_->TakesAsItIs(cut->Yuv());
-        if (!asItIs && !copied) DrawFrameInto(*cut, *outMap_, false);
+        if (!asItIs && !copied && !DrawFrameInto(*cut, *outMap_, false)) {
+            *error = "cannot scale frame " + std::to_string(cutRef.index) + " of " +
+                     plan_.clips[size_t(cutRef.clip)].label + " to the output's size";
+            return false;
+        }
         const OutputFormat& f = plan_.format;
         const size_t floats = size_t(media::FrameSampleStart(t + 1, f.fps, f.sound.rate) -
                                      media::FrameSampleStart(t, f.fps, f.sound.rate)) *

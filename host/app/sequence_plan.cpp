@@ -44,6 +44,15 @@ bool SequencePlan::Make(const RenderJob& job, std::vector<std::string>* warnings
     // A preview copies what it can unless told not to, and says nothing of
     // what it cannot.
     copying = settings.copyUnchanged.value_or(job.preview);
+    // Copied pictures are not decoded, so damage inside them could not be
+    // seen: --strict decodes, and so checks, every picture.
+    if (copying && job.strict) {
+        if (settings.copyUnchanged.value_or(false))
+            warnings->push_back(
+                "--strict checks every picture by decoding it, so none is copied "
+                "(--copy-unchanged is set aside)");
+        copying = false;
+    }
     if (!ProbeClips(warnings, error)) return false;
     ChooseFormat();
     if (!media::EncoderTakesSize(format.width, format.height)) {
@@ -173,6 +182,9 @@ bool SequencePlan::ProbeClips(std::vector<std::string>* warnings, std::string* e
             named(error);
             return false;
         }
+        if (!c.info.soundProblem.empty())
+            warnings->push_back(c.label + ": its sound cannot be decoded (" + c.info.soundProblem +
+                                "), so it is rendered silent");
         if (c.info.hdr)
             warnings->push_back(c.label +
                                 " is HDR (PQ or HLG): the output is 8-bit SDR, so its colours "

@@ -10,7 +10,7 @@ extern "C" {
 
 namespace tavhost {
 
-void DrawFrameInto(const media::Frame& frame, PixMap& picture, bool lowQuality) {
+bool DrawFrameInto(const media::Frame& frame, PixMap& picture, bool lowQuality) {
     const int w = picture.bounds.right - picture.bounds.left;
     const int h = picture.bounds.bottom - picture.bounds.top;
     if (w == frame.width && h == frame.height && frame.picture) {
@@ -29,11 +29,11 @@ void DrawFrameInto(const media::Frame& frame, PixMap& picture, bool lowQuality) 
                             frame.picture->data[0] + ptrdiff_t(y) * frame.picture->linesize[0],
                             size_t(w) * 4);
         }
-        return;
+        return true;
     }
     const std::vector<uint32_t>& pixels = frame.Pixels(lowQuality);
-    media::Scale(pixels.data(), frame.width, frame.height, frame.width, picture.baseAddr, w, h,
-                 picture.rowBytes / 4, lowQuality);
+    return media::Scale(pixels.data(), frame.width, frame.height, frame.width, picture.baseAddr, w,
+                        h, picture.rowBytes / 4, lowQuality);
 }
 
 TavPluginResult TimelineFrames::ProvideFrame(int32_t number, bool lowQuality, PixMap& picture,
@@ -42,7 +42,11 @@ TavPluginResult TimelineFrames::ProvideFrame(int32_t number, bool lowQuality, Pi
     if (!placement_ || !placement_->Map(number, &ref)) return kPluginCantGetNeededFrame;
     const media::Frame* frame = clips_.Frame(ref.clip, ref.index, &error_);
     if (!frame) return kPluginCantGetNeededFrame;
-    DrawFrameInto(*frame, picture, lowQuality);
+    if (!DrawFrameInto(*frame, picture, lowQuality)) {
+        error_ = "cannot scale a picture to " + std::to_string(picture.bounds.right) + "x" +
+                 std::to_string(picture.bounds.bottom);
+        return kPluginCantGetNeededFrame;
+    }
     audio.assign(frame->audio.begin(), frame->audio.end());
     volume = 255;
     return kPluginOK;

@@ -15,7 +15,8 @@ namespace tavhost {
 
 // Puts a decoded frame into `picture`: rows copied when the sizes match,
 // scaled (cheaply when `lowQuality`) when they do not.
-void DrawFrameInto(const media::Frame& frame, PixMap& picture, bool lowQuality);
+// False when the picture could not be scaled to the world's size.
+bool DrawFrameInto(const media::Frame& frame, PixMap& picture, bool lowQuality);
 
 class TimelineFrames : public FrameProvider {
   public:
