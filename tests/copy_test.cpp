@@ -398,9 +398,9 @@ INSTANTIATE_TEST_SUITE_P(
     Clips, NotCopied,
     ::testing::Values(
         RefusedCase{"hlg",
-                    "-color_primaries bt2020 -color_trc arib-std-b67 -colorspace bt2020nc "
-                    "-x264-params keyint=30",
-                    "", "its colour primaries is bt2020"},
+                    "-color_primaries smpte170m -color_trc arib-std-b67 -colorspace smpte170m "
+                    "-color_range tv -x264-params keyint=30",
+                    "", "its colour transfer is arib-std-b67, the output's smpte170m"},
         RefusedCase{"bt470bgPrimaries",
                     "-color_primaries bt470bg -color_trc smpte170m -colorspace smpte170m "
                     "-color_range tv -x264-params keyint=30",
