@@ -6,6 +6,7 @@
 // every call the contracts are checked; a broken one aborts with its name.
 #include <fuzzer/FuzzedDataProvider.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -96,8 +97,20 @@ Rect ConsumeRect(FuzzedDataProvider& in, const Rect& near) {
         };
         return {around(near.top), around(near.left), around(near.bottom), around(near.right)};
     }
-    return {in.ConsumeIntegral<int16_t>(), in.ConsumeIntegral<int16_t>(),
-            in.ConsumeIntegral<int16_t>(), in.ConsumeIntegral<int16_t>()};
+    Rect r = {in.ConsumeIntegral<int16_t>(), in.ConsumeIntegral<int16_t>(),
+              in.ConsumeIntegral<int16_t>(), in.ConsumeIntegral<int16_t>()};
+    // Any edges, the widest and tallest included, but no more than 2^21
+    // pixels in all: a bundle walks every box of the rectangle, and a run must
+    // stay well inside the time limit.
+    const int64_t w = int64_t(r.right) - r.left, h = int64_t(r.bottom) - r.top;
+    constexpr int64_t kMostPixels = int64_t(1) << 21;
+    if (w > 0 && h > 0 && w * h > kMostPixels) {
+        if (w >= h)
+            r.bottom = int16_t(r.top + std::max<int64_t>(1, kMostPixels / w));
+        else
+            r.right = int16_t(r.left + std::max<int64_t>(1, kMostPixels / h));
+    }
+    return r;
 }
 
 int32_t ConsumeFrameNumber(FuzzedDataProvider& in) {

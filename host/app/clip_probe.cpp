@@ -123,11 +123,16 @@ void ColourOf(const AVCodecParameters* par, ClipInfo* info) {
         info->range = "limited";
     const int trc = Raw(par->color_trc);
     info->hdr = trc == AVCOL_TRC_SMPTE2084 || trc == AVCOL_TRC_ARIB_STD_B67;
-    auto name = [](const char* n) { return std::string(n ? n : "unknown"); };
-    info->tags = {name(av_color_primaries_name(par->color_primaries)),
-                  name(av_color_transfer_name(par->color_trc)),
-                  name(av_color_space_name(par->color_space)),
-                  name(av_color_range_name(par->color_range))};
+    // A damaged stream may hold any number in these fields: only known values are named.
+    auto name = [](int raw, int count, auto namer, auto type) {
+        const char* n = raw >= 0 && raw < count ? namer(decltype(type)(raw)) : nullptr;
+        return std::string(n ? n : "unknown");
+    };
+    info->tags = {
+        name(Raw(par->color_primaries), AVCOL_PRI_NB, av_color_primaries_name, AVCOL_PRI_BT709),
+        name(trc, AVCOL_TRC_NB, av_color_transfer_name, AVCOL_TRC_BT709),
+        name(Raw(par->color_space), AVCOL_SPC_NB, av_color_space_name, AVCOL_SPC_BT709),
+        name(range, AVCOL_RANGE_NB, av_color_range_name, AVCOL_RANGE_MPEG)};
 }
 
 bool IsStillFormat(const AVFormatContext* fmt) {
