@@ -147,6 +147,26 @@ INSTANTIATE_TEST_SUITE_P(Folders, FrameFolder,
                                            FolderCase{"unpadded", "s", "f%d.png"}),
                          [](const auto& info) { return info.param.name; });
 
+// A frame name taken by a folder: the commit fails before any frame moves,
+// so the folder is as it was, not half of this render.
+TEST_F(Safety, AFrameFolderThatCannotTakeEveryFrameIsLeftAsItWas) {
+    const std::string folder = P("out");
+    fs::create_directories(folder + "/frame0002.png");
+    Write(folder + "/frame0000.png", "old");
+    tavhost::FramePattern pattern;
+    ASSERT_TRUE(tavhost::FramePattern::Parse("frame%04d.png", &pattern));
+    {
+        tavhost::StagedOutput staged(folder, tavhost::StagedOutput::Kind::kFolder);
+        std::string error;
+        ASSERT_TRUE(staged.Prepare(&error)) << error;
+        for (int i = 0; i < 4; ++i) Write(staged.TempPath() + "/" + pattern.Name(i), "new");
+        EXPECT_FALSE(staged.Commit(&error));
+        EXPECT_NE(error.find("frame0002.png"), std::string::npos) << error;
+    }
+    EXPECT_EQ(Names(folder), (std::set<std::string>{"frame0000.png", "frame0002.png"}));
+    EXPECT_EQ(Read(folder + "/frame0000.png"), "old");
+}
+
 // The same through the program: a render into a folder of the user's files.
 TEST_F(Safety, RenderIntoAFolderTouchesOnlyItsFrames) {
     const std::string still = P("still.png");

@@ -171,6 +171,15 @@ bool StagedOutput::CommitFolder(std::string* error) {
         *error = Failure(path_, ec.message());
         return false;
     }
+    // Every frame must be able to take its place before any does, so that a
+    // failure leaves the folder as it was, not half of this render in it.
+    for (const std::string& name : ours) {
+        const fs::path to = fs::path(path_) / name;
+        if (fs::is_directory(fs::symlink_status(to, ec))) {
+            *error = Failure(to.string(), "a folder of that name is in the way");
+            return false;
+        }
+    }
     for (const std::string& name : ours) {
         const std::string from = temp_ + "/" + name, to = path_ + "/" + name;
         if (std::rename(from.c_str(), to.c_str()) != 0) {
