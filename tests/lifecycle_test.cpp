@@ -116,10 +116,11 @@ TEST_F(Lifecycle, EncoderThatCannotOpen) {
     job.settings.preset = "no-such-preset";
     job.quiet = true;
     tavhost::RenderSummary summary;
-    std::string error;
+    tavhost::Error error;
     EXPECT_FALSE(tavhost::Render(job, &summary, &error));
     unsetenv("TAV_FIXTURE_LOG");
-    EXPECT_NE(error.find(job.output), std::string::npos) << error;
+    EXPECT_NE(error.text.find(job.output), std::string::npos) << error.text;
+    EXPECT_FALSE(error.usage);
     EXPECT_FALSE(fs::exists(job.output));
     EXPECT_FALSE(StagedBeside(job.output));
     ExpectLifecycleClosed(ReadLog(log_), 0);

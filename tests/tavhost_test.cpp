@@ -46,8 +46,8 @@ class Tavhost : public ::testing::Test {
         job.quiet = true;
         if (!job.seed) job.seed = 5;
         tavhost::RenderSummary local;
-        std::string error;
-        EXPECT_TRUE(tavhost::Render(job, summary ? summary : &local, &error)) << error;
+        tavhost::Error error;
+        EXPECT_TRUE(tavhost::Render(job, summary ? summary : &local, &error)) << error.text;
         return ReadAll(PngFolder(job.output));
     }
 
@@ -126,7 +126,7 @@ TEST_F(Tavhost, SoundFollowsTheTransition) {
     job.quiet = true;
     job.seed = 1;
     job.clips = {C()};
-    std::string error;
+    tavhost::Error error;
     tavhost::RenderSummary summary;
     const double full = Rms(ReadAll(C()), 5, 35);
     ASSERT_GT(full, 0.1);
@@ -134,7 +134,7 @@ TEST_F(Tavhost, SoundFollowsTheTransition) {
     job.bundle = "boxrevealblack";  // 66 frames... of a 40-frame clip: all 40
     job.speed = 0.0f;               // 10 frames
     job.output = Out("reveal.mp4");
-    ASSERT_TRUE(tavhost::Render(job, &summary, &error)) << error;
+    ASSERT_TRUE(tavhost::Render(job, &summary, &error)) << error.text;
     std::vector<Frame> out = ReadAll(job.output);
     ASSERT_EQ(out.size(), 40u);
     EXPECT_LT(Rms(out[0]), 0.15 * full);                   // rises from silence
@@ -143,7 +143,7 @@ TEST_F(Tavhost, SoundFollowsTheTransition) {
 
     job.bundle = "boxconcealwhite";
     job.output = Out("conceal.mp4");
-    ASSERT_TRUE(tavhost::Render(job, &summary, &error)) << error;
+    ASSERT_TRUE(tavhost::Render(job, &summary, &error)) << error.text;
     out = ReadAll(job.output);
     ASSERT_EQ(out.size(), 40u);
     EXPECT_NEAR(Rms(out, 5, 25), full, 0.1 * full);
@@ -155,7 +155,7 @@ TEST_F(Tavhost, SoundFollowsTheTransition) {
     job.speed = 0.5f;
     job.clips = {A(), B()};
     job.output = Out("scatter.mp4");
-    ASSERT_TRUE(tavhost::Render(job, &summary, &error)) << error;
+    ASSERT_TRUE(tavhost::Render(job, &summary, &error)) << error.text;
     out = ReadAll(job.output);
     ASSERT_EQ(out.size(), 114u);
     EXPECT_NEAR(Rms(out, 2, 20), full, 0.1 * full);
@@ -174,10 +174,10 @@ TEST_F(Tavhost, MovieContainersByExtension) {
         job.clips = {C()};
         job.output = Out(std::string("container") + ext);
         tavhost::RenderSummary summary;
-        std::string error;
-        ASSERT_TRUE(tavhost::Render(job, &summary, &error)) << ext << ": " << error;
+        tavhost::Error error;
+        ASSERT_TRUE(tavhost::Render(job, &summary, &error)) << ext << ": " << error.text;
         tavhost::media::ClipInfo info;
-        ASSERT_TRUE(tavhost::media::Probe(job.output, &info, &error)) << error;
+        ASSERT_TRUE(tavhost::media::Probe(job.output, &info, &error.text)) << error.text;
         EXPECT_EQ(info.frames, 40) << ext;
         EXPECT_EQ(info.fps.num, 30 * info.fps.den) << ext;
         EXPECT_TRUE(info.hasAudio) << ext;

@@ -159,7 +159,11 @@ bool RenderMontage(const std::string& dir, bool quiet, std::vector<std::string>*
     render.contactSheet = (fs::path(dir) / "montage.png").string();
     render.quiet = quiet;
     RenderSummary summary;
-    if (!Render(render, &summary, error)) return false;
+    Error failed;
+    if (!Render(render, &summary, &failed)) {
+        *error = failed.text;
+        return false;
+    }
     written->push_back(edit);
     written->push_back(render.output);
     written->push_back(render.contactSheet);
@@ -203,7 +207,11 @@ bool RunDemo(const std::string& dir, bool quiet, std::vector<std::string>* writt
         render.contactSheet = (fs::path(dir) / (std::string(job.bundle) + ".png")).string();
         render.quiet = quiet;
         RenderSummary summary;
-        if (!Render(render, &summary, error)) return false;
+        Error failed;
+        if (!Render(render, &summary, &failed)) {
+            *error = failed.text;
+            return false;
+        }
         for (const std::string& w : summary.warnings)
             std::fprintf(stderr, "tavhost: warning: %s\n", w.c_str());
         written->push_back(render.output);

@@ -67,11 +67,11 @@ int RunList(float speed) {
 
 int RunRender(const tavhost::RenderJob& job) {
     tavhost::RenderSummary summary;
-    std::string error;
+    tavhost::Error error;
     const bool ok = tavhost::Render(job, &summary, &error);
     for (const std::string& w : summary.warnings)
         std::fprintf(stderr, "tavhost: warning: %s\n", tavhost::Shortened(w, 1000).c_str());
-    if (!ok) return Fail(error, summary.usageMistake);
+    if (!ok) return Fail(error.text, error.usage);
     if (!job.quiet && isatty(STDERR_FILENO)) {
         if (summary.copiedFrames > 0)
             std::fprintf(stderr, "%lld of %lld frames copied from the clips, the rest encoded\n",

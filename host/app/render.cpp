@@ -49,11 +49,10 @@ class SequenceRender {
         if (plan_.host) plan_.host->SetProvider(nullptr);
     }
 
-    bool Run(std::string* error) {
-        if (!plan_.Make(job_, &summary_->warnings, error)) {
-            summary_->usageMistake = plan_.usageMistake;
-            return false;
-        }
+    bool Run(Error* failure) {
+        if (!plan_.Make(job_, &summary_->warnings, failure)) return false;
+        // From here on a failure is the work's, never a value the user gave.
+        std::string* error = &failure->text;
         const OutputFormat& f = plan_.format;
         for (size_t k = 0; k < plan_.transitions.size(); ++k) {
             const PlannedTransition& t = plan_.transitions[k];
@@ -342,15 +341,15 @@ class SequenceRender {
 
 }  // namespace
 
-bool Render(const RenderJob& job, RenderSummary* summary, std::string* error) {
+bool Render(const RenderJob& job, RenderSummary* summary, Error* error) {
     const auto started = std::chrono::steady_clock::now();
     if (!(job.speed >= 0.0f && job.speed <= 1.0f)) {
-        *error = "speed must be between 0 and 1";
-        return false;
+        error->text = "speed must be between 0 and 1";
+        return UsageMistake(error);
     }
     if (job.clips.empty() && job.editFile.empty()) {
-        *error = "no clip given";
-        return false;
+        error->text = "no clip given";
+        return UsageMistake(error);
     }
     SequenceRender render(job, summary);
     if (!render.Run(error)) return false;

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "edit.h"
+#include "error.h"
 #include "interrupt.h"
 #include "media.h"
 
@@ -47,10 +48,10 @@ struct RenderSummary {
     double seconds = 0.0;
     uint32_t seed = 0;
     std::vector<std::string> warnings;
-    bool usageMistake = false;  // the failure was a bad value given by the user
 };
 
-// Renders `job`. Returns true on success; otherwise `error` is one line saying why.
-bool Render(const RenderJob& job, RenderSummary* summary, std::string* error);
+// Renders `job`. Returns true on success; otherwise `error` says why in one
+// line, and whether a value the user gave was at fault.
+bool Render(const RenderJob& job, RenderSummary* summary, Error* error);
 
 }  // namespace tavhost

@@ -38,8 +38,7 @@ std::string SequencePlan::Where(const std::string& where) const {
     return edit.source.empty() ? where : "edit file " + Quoted(edit.source) + ": " + where;
 }
 
-bool SequencePlan::Make(const RenderJob& job, std::vector<std::string>* warnings,
-                        std::string* error) {
+bool SequencePlan::Make(const RenderJob& job, std::vector<std::string>* warnings, Error* error) {
     if (!ReadEdit(job, error) || !CheckOutputs(job, error)) return false;
     // A preview copies what it can unless told not to, and says nothing of
     // what it cannot.
@@ -56,11 +55,11 @@ bool SequencePlan::Make(const RenderJob& job, std::vector<std::string>* warnings
     if (!ProbeClips(warnings, error)) return false;
     ChooseFormat();
     if (!media::EncoderTakesSize(format.width, format.height)) {
-        *error = (settings.width > 0 ? "--size " : "the first clip's size ") +
-                 std::to_string(format.width) + "x" + std::to_string(format.height) +
-                 " is more than the encoder takes: (width + 128) x (height + 128) must stay "
-                 "under 268435456, as 16384x16000 does";
-        return Mistake();
+        error->text = (settings.width > 0 ? "--size " : "the first clip's size ") +
+                      std::to_string(format.width) + "x" + std::to_string(format.height) +
+                      " is more than the encoder takes: (width + 128) x (height + 128) must stay "
+                      "under 268435456, as 16384x16000 does";
+        return UsageMistake(error);
     }
     for (size_t i = 0; i < clips.size(); ++i) {
         media::ClipReader::Options& o = clips[i].options;
@@ -70,7 +69,7 @@ bool SequencePlan::Make(const RenderJob& job, std::vector<std::string>* warnings
         o.sound = format.sound;
         o.fit = settings.fit.value_or(media::Fit::kPad);
         o.fastScaling = job.preview;
-        if (!Trim(clips[i], edit.clips[i], error)) return Mistake();
+        if (!Trim(clips[i], edit.clips[i], error)) return UsageMistake(error);
     }
     host = std::make_unique<Host>(
         AudioLayout{format.sound.rate, format.sound.channels,
@@ -104,7 +103,7 @@ void SequencePlan::PlanCopy(std::vector<std::string>* warnings) {
     copy = PlanCopies(candidates, timeline, target, warnings);
 }
 
-bool SequencePlan::ReadEdit(const RenderJob& job, std::string* error) {
+bool SequencePlan::ReadEdit(const RenderJob& job, Error* error) {
     settings = job.settings;
     output = job.output;
     if (job.editFile.empty()) {
@@ -120,35 +119,37 @@ bool SequencePlan::ReadEdit(const RenderJob& job, std::string* error) {
         edit.joins.assign(job.clips.size() - 1, std::nullopt);
         return true;
     }
-    if (!LoadEdit(job.editFile, &edit, &settings, &output, error)) return Mistake();
+    if (!LoadEdit(job.editFile, &edit, &settings, &output, &error->text))
+        return UsageMistake(error);
     if (output.empty()) {
-        *error = "no output given: -o OUT, or \"output\": {\"path\": ...} in the edit file";
-        return Mistake();
+        error->text = "no output given: -o OUT, or \"output\": {\"path\": ...} in the edit file";
+        return UsageMistake(error);
     }
     return true;
 }
 
 // Outputs tavhost can write, none of them an input or another output.
-bool SequencePlan::CheckOutputs(const RenderJob& job, std::string* error) {
+bool SequencePlan::CheckOutputs(const RenderJob& job, Error* error) {
     std::vector<std::string> inputs;
     for (const ClipEntry& c : edit.clips) inputs.push_back(c.path);
     if (!job.editFile.empty()) inputs.push_back(job.editFile);
     const std::string clash = OutputClash(inputs, {output, job.contactSheet});
     if (!clash.empty()) {
-        *error = clash;
-        return Mistake();
+        error->text = clash;
+        return UsageMistake(error);
     }
-    if (!CheckOutput(output, settings.container.value_or(""), error)) return Mistake();
+    if (!CheckOutput(output, settings.container.value_or(""), &error->text))
+        return UsageMistake(error);
     if (!job.contactSheet.empty() &&
         media::ImageFormatOf(job.contactSheet) == media::ImageFormat::kNone) {
-        *error =
+        error->text =
             "cannot write the contact sheet " + Quoted(job.contactSheet) + ": name it .png or .jpg";
-        return Mistake();
+        return UsageMistake(error);
     }
     return true;
 }
 
-bool SequencePlan::ProbeClips(std::vector<std::string>* warnings, std::string* error) {
+bool SequencePlan::ProbeClips(std::vector<std::string>* warnings, Error* error) {
     std::map<std::string, std::shared_ptr<SpooledClip>> spooled;
     for (const ClipEntry& entry : edit.clips) {
         PlannedClip c;
@@ -169,8 +170,8 @@ bool SequencePlan::ProbeClips(std::vector<std::string>* warnings, std::string* e
             auto& spool = spooled[entry.path];
             if (!spool) {
                 spool = std::make_shared<SpooledClip>();
-                if (!spool->Spool(entry.path, error)) {
-                    named(error);
+                if (!spool->Spool(entry.path, &error->text)) {
+                    named(&error->text);
                     return false;
                 }
             }
@@ -178,8 +179,8 @@ bool SequencePlan::ProbeClips(std::vector<std::string>* warnings, std::string* e
             c.path = spool->Path();
         }
         if (copying) c.packets = std::make_unique<media::PacketIndex>();
-        if (!media::Probe(c.path, &c.info, error, c.packets.get())) {
-            named(error);
+        if (!media::Probe(c.path, &c.info, &error->text, c.packets.get())) {
+            named(&error->text);
             return false;
         }
         if (!c.info.soundProblem.empty())
@@ -194,7 +195,7 @@ bool SequencePlan::ProbeClips(std::vector<std::string>* warnings, std::string* e
     return true;
 }
 
-bool SequencePlan::Trim(PlannedClip& clip, const ClipEntry& entry, std::string* error) {
+bool SequencePlan::Trim(PlannedClip& clip, const ClipEntry& entry, Error* error) {
     const media::ClipInfo& info = clip.info;
     // "--in of clip 'a.mp4'", or "clips[2].in" in the edit file.
     auto bare = [&](const std::string& name) {
@@ -207,34 +208,36 @@ bool SequencePlan::Trim(PlannedClip& clip, const ClipEntry& entry, std::string* 
     clip.options.stillSeconds = settings.stillSeconds.value_or(5.0);
     if (info.still) {
         if (entry.in || entry.out) {
-            *error = point(entry.in ? "in" : "out") +
-                     ": a still image has no in or out point; say how long it is shown (" +
-                     (entry.where.empty() ? "--still-duration" : "\"duration\"") + ")";
+            error->text = point(entry.in ? "in" : "out") +
+                          ": a still image has no in or out point; say how long it is shown (" +
+                          (entry.where.empty() ? "--still-duration" : "\"duration\"") + ")";
             return false;
         }
         if (entry.duration) clip.options.stillSeconds = *entry.duration;
     } else {
         if (entry.duration) {
-            *error = point("duration") +
-                     ": only a still image has a duration; trim a movie with \"in\" and \"out\"";
+            error->text =
+                point("duration") +
+                ": only a still image has a duration; trim a movie with \"in\" and \"out\"";
             return false;
         }
         const double rate = info.fps.Value();
         const double in = entry.in ? entry.in->Seconds(rate) : 0.0;
         const double out = entry.out ? entry.out->Seconds(rate) : info.seconds;
         if (in >= info.seconds) {
-            *error = point("in") + ": " + Clock(in) + " is not before the clip's end (" +
-                     Clock(info.seconds) + ")";
+            error->text = point("in") + ": " + Clock(in) + " is not before the clip's end (" +
+                          Clock(info.seconds) + ")";
             return false;
         }
         if (out <= in) {
-            *error = point("out") + ": " + (entry.in ? "not after " + bare("in") : "at the start") +
-                     " (" + Clock(out) + ", in at " + Clock(in) + ")";
+            error->text = point("out") + ": " +
+                          (entry.in ? "not after " + bare("in") : "at the start") + " (" +
+                          Clock(out) + ", in at " + Clock(in) + ")";
             return false;
         }
         if (out > info.seconds + 1.0 / rate) {
-            *error = point("out") + ": " + Clock(out) + " is past the clip's end (" +
-                     Clock(info.seconds) + ")";
+            error->text = point("out") + ": " + Clock(out) + " is past the clip's end (" +
+                          Clock(info.seconds) + ")";
             return false;
         }
         // An in point within the last picture gives that picture.
@@ -259,25 +262,25 @@ void SequencePlan::ChooseFormat() {
     format.height = std::min(h + (h & 1), 16384);
 }
 
-const Bundle* SequencePlan::Load(const TransitionEntry& entry, std::string* error) {
+const Bundle* SequencePlan::Load(const TransitionEntry& entry, Error* error) {
     auto& slot = bundles[entry.bundle];
     // An edit file is a document people share: its bundles are names, looked
     // up in the bundle folders, never files of its choosing. A path stays
     // possible on the command line, the user's own choice.
     const bool fromDocument = !edit.source.empty();
     if (!slot)
-        slot = fromDocument ? Bundle::OpenByName(entry.bundle, error)
-                            : Bundle::Open(entry.bundle, error);
+        slot = fromDocument ? Bundle::OpenByName(entry.bundle, &error->text)
+                            : Bundle::Open(entry.bundle, &error->text);
     if (slot) return slot.get();
     bundles.erase(entry.bundle);
-    if (!entry.where.empty()) *error = Where(entry.where) + ".bundle: " + *error;
+    if (!entry.where.empty()) error->text = Where(entry.where) + ".bundle: " + error->text;
     // A name that names no bundle is a bad value; a file that is no bundle is a failure.
-    if (fromDocument || entry.bundle.find('/') == std::string::npos) usageMistake = true;
+    if (fromDocument || entry.bundle.find('/') == std::string::npos) error->usage = true;
     return nullptr;
 }
 
 bool SequencePlan::Describe(const TransitionEntry& entry, PlannedTransition* out,
-                            TransitionRequest* request, std::string* error) {
+                            TransitionRequest* request, Error* error) {
     const Bundle* bundle = Load(entry, error);
     if (!bundle) return false;
     out->bundle = bundle;
@@ -290,17 +293,17 @@ bool SequencePlan::Describe(const TransitionEntry& entry, PlannedTransition* out
     TransitionTiming timing;
     auto describe = [&](float speed) {
         const int32_t code = out->instance->Describe(speed, &timing);
-        if (code != kPluginOK) *error = BundleFailure(out->name, "GetInfo", code);
+        if (code != kPluginOK) error->text = BundleFailure(out->name, "GetInfo", code);
         return code == kPluginOK;
     };
     if (!describe(entry.speed)) return false;
     if (timing.type == kPluginUnknownType) {
         std::vector<VariantInfo> variants;
-        DescribeVariants(*bundle, entry.speed, &variants, error);
-        *error = out->name + " has no variant " + std::to_string(entry.variant) +
-                 " (it has variants 1 to " +
-                 std::to_string(variants.empty() ? 0 : variants.back().which) + ")";
-        return Mistake();
+        DescribeVariants(*bundle, entry.speed, &variants, &error->text);
+        error->text = out->name + " has no variant " + std::to_string(entry.variant) +
+                      " (it has variants 1 to " +
+                      std::to_string(variants.empty() ? 0 : variants.back().which) + ")";
+        return UsageMistake(error);
     }
     if (entry.length) {
         // The slowest speed whose length reaches the one asked for; the
@@ -313,14 +316,15 @@ bool SequencePlan::Describe(const TransitionEntry& entry, PlannedTransition* out
                                       ? entry.where + " --length"
                                       : Where(entry.where + ".length");
         if (wanted < 1) {
-            *error = where + ": shorter than one frame";
-            return Mistake();
+            error->text = where + ": shorter than one frame";
+            return UsageMistake(error);
         }
         if (!describe(1.0f)) return false;
         if (Length(timing) < wanted) {
-            *error = where + ": " + std::to_string(wanted) + " frames is longer than " +
-                     bundle->Name() + " makes (at most " + std::to_string(Length(timing)) + ")";
-            return Mistake();
+            error->text = where + ": " + std::to_string(wanted) + " frames is longer than " +
+                          bundle->Name() + " makes (at most " + std::to_string(Length(timing)) +
+                          ")";
+            return UsageMistake(error);
         }
         float lo = 0.0f, hi = 1.0f;
         for (int step = 0; step < 24; ++step) {
@@ -341,7 +345,7 @@ bool SequencePlan::Describe(const TransitionEntry& entry, PlannedTransition* out
 
 // The command line's bundle goes where its kind goes: at every join, or at
 // the start or end of the one clip.
-bool SequencePlan::PlaceCommandLineBundle(const RenderJob& job, std::string* error) {
+bool SequencePlan::PlaceCommandLineBundle(const RenderJob& job, Error* error) {
     TransitionEntry main;
     main.bundle = job.bundle;
     main.variant = job.variant;
@@ -355,8 +359,8 @@ bool SequencePlan::PlaceCommandLineBundle(const RenderJob& job, std::string* err
     switch (request.timing.type) {
         case kPluginTransitionBetweenType:
             if (count < 2) {
-                *error = name + " goes between two clips: give two clips or more";
-                return Mistake();
+                error->text = name + " goes between two clips: give two clips or more";
+                return UsageMistake(error);
             }
             for (auto& join : edit.joins) join = main;
             return true;
@@ -365,23 +369,22 @@ bool SequencePlan::PlaceCommandLineBundle(const RenderJob& job, std::string* err
             const bool opens = request.timing.type == kPluginTransitionBeforeType;
             auto& place = opens ? edit.open : edit.close;
             if (count != 1 || place) {
-                *error = name + (opens ? " opens" : " closes") +
-                         " one clip: give one clip, or give a between-clips bundle and " +
-                         (opens ? "--open " : "--close ") + name;
-                return Mistake();
+                error->text = name + (opens ? " opens" : " closes") +
+                              " one clip: give one clip, or give a between-clips bundle and " +
+                              (opens ? "--open " : "--close ") + name;
+                return UsageMistake(error);
             }
             place = main;
             return true;
         }
         default:
-            *error = name + " is not a transition (plug-in type " +
-                     std::to_string(int(request.timing.type)) + ")";
+            error->text = name + " is not a transition (plug-in type " +
+                          std::to_string(int(request.timing.type)) + ")";
             return false;
     }
 }
 
-bool SequencePlan::Lay(const RenderJob& job, std::vector<std::string>* warnings,
-                       std::string* error) {
+bool SequencePlan::Lay(const RenderJob& job, std::vector<std::string>* warnings, Error* error) {
     TransitionRequests requests;
     std::map<int, PlannedTransition> bySlot;
     auto describe = [&](const TransitionEntry& entry, int slot,
@@ -400,7 +403,7 @@ bool SequencePlan::Lay(const RenderJob& job, std::vector<std::string>* warnings,
 
     std::vector<int64_t> frames;
     for (const PlannedClip& c : clips) frames.push_back(c.frames);
-    if (!LayOut(frames, requests, &timeline, warnings, error)) return Mistake();
+    if (!LayOut(frames, requests, &timeline, warnings, &error->text)) return UsageMistake(error);
     seed = job.seed ? *job.seed : std::random_device{}();
     for (size_t k = 0; k < timeline.slots.size(); ++k) {
         PlannedTransition& t = bySlot[timeline.slots[k]];

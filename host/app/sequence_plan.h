@@ -12,6 +12,7 @@
 #include "clip_spool.h"
 #include "copy_plan.h"
 #include "edit.h"
+#include "error.h"
 #include "host.h"
 #include "instance.h"
 #include "loaded_bundle.h"
@@ -57,9 +58,9 @@ struct SequencePlan {
         host.reset();
     }
 
-    // Plans `job`. False with the reason in `error`; `usageMistake` then
-    // says whether a value the user gave was at fault.
-    bool Make(const RenderJob& job, std::vector<std::string>* warnings, std::string* error);
+    // Plans `job`. False with the reason in `error`, which says whether a
+    // value the user gave was at fault.
+    bool Make(const RenderJob& job, std::vector<std::string>* warnings, Error* error);
 
     Edit edit;
     OutputSettings settings;
@@ -73,24 +74,19 @@ struct SequencePlan {
     CopyPlan copy;         // what is copied rather than encoded (nothing unless asked)
     bool copying = false;  // asked for, or a preview
     uint32_t seed = 0;
-    bool usageMistake = false;
 
   private:
-    bool ReadEdit(const RenderJob& job, std::string* error);
-    bool CheckOutputs(const RenderJob& job, std::string* error);
-    bool ProbeClips(std::vector<std::string>* warnings, std::string* error);
-    bool Trim(PlannedClip& clip, const ClipEntry& entry, std::string* error);
+    bool ReadEdit(const RenderJob& job, Error* error);
+    bool CheckOutputs(const RenderJob& job, Error* error);
+    bool ProbeClips(std::vector<std::string>* warnings, Error* error);
+    bool Trim(PlannedClip& clip, const ClipEntry& entry, Error* error);
     void ChooseFormat();
-    bool PlaceCommandLineBundle(const RenderJob& job, std::string* error);
+    bool PlaceCommandLineBundle(const RenderJob& job, Error* error);
     bool Describe(const TransitionEntry& entry, PlannedTransition* out, TransitionRequest* request,
-                  std::string* error);
-    const Bundle* Load(const TransitionEntry& entry, std::string* error);
-    bool Lay(const RenderJob& job, std::vector<std::string>* warnings, std::string* error);
+                  Error* error);
+    const Bundle* Load(const TransitionEntry& entry, Error* error);
+    bool Lay(const RenderJob& job, std::vector<std::string>* warnings, Error* error);
     void PlanCopy(std::vector<std::string>* warnings);
-    bool Mistake() {
-        usageMistake = true;
-        return false;
-    }
     std::string Where(const std::string& where) const;
 };
 
