@@ -138,7 +138,9 @@ bool MakeClip(const std::string& path, bool second, std::string* error) {
 bool RenderMontage(const std::string& dir, bool quiet, std::vector<std::string>* written,
                    std::string* error) {
     const std::string edit = (fs::path(dir) / "montage.json").string();
-    std::ofstream(edit) << R"({
+    StagedOutput staged(edit, StagedOutput::Kind::kFile);
+    if (!staged.Prepare(error)) return false;
+    std::ofstream(staged.TempPath()) << R"({
   "clips": [{"path": "clipA.mp4", "in": 0.5}, {"path": "placeholder.png", "duration": 2},
             {"path": "clipB.mp4", "out": "80f"}],
   "open": {"bundle": "boxrevealblack", "variant": 4, "length": 0.5},
@@ -148,10 +150,11 @@ bool RenderMontage(const std::string& dir, bool quiet, std::vector<std::string>*
 }
 )";
     std::error_code ec;
-    if (!fs::exists(edit, ec)) {
+    if (fs::file_size(staged.TempPath(), ec) == 0 || ec) {
         *error = "cannot write " + Quoted(edit);
         return false;
     }
+    if (!staged.Commit(error)) return false;
     RenderJob render;
     render.editFile = edit;
     render.seed = 1;

@@ -294,7 +294,7 @@ bool LoadEdit(const std::string& path, Edit* edit, OutputSettings* settings, std
         std::string what = e.what();
         // "[json.exception.parse_error.101] parse error at line 3, column 5: ..."
         if (const size_t at = what.find("] "); at != std::string::npos) what = what.substr(at + 2);
-        *error = "the edit file " + shown + " is not JSON: " + OneLine(what);
+        *error = "the edit file " + shown + " is not JSON: " + Shortened(what, 200);
         return false;
     }
     *edit = Edit{};
@@ -305,7 +305,7 @@ bool LoadEdit(const std::string& path, Edit* edit, OutputSettings* settings, std
         *error = "edit file " + shown + ": " + m.text;
         return false;
     } catch (const Json::exception& e) {
-        *error = "edit file " + shown + ": " + OneLine(e.what());
+        *error = "edit file " + shown + ": " + Shortened(e.what(), 200);
         return false;
     }
     return true;

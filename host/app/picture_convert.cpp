@@ -12,8 +12,9 @@ extern "C" {
 }
 
 // GCC vectorises the loops below at -O3, for AVX2 where the processor has
-// it; other compilers build them as they are.
-#if defined(__GNUC__) && !defined(__clang__) && defined(__x86_64__)
+// it; other compilers build them as they are. ThreadSanitizer cannot run the
+// clones' resolver, which the loader calls before the sanitizer is up.
+#if defined(__GNUC__) && !defined(__clang__) && defined(__x86_64__) && !defined(__SANITIZE_THREAD__)
 #define TAV_VECTOR_LOOPS __attribute__((optimize("O3"), target_clones("avx2", "default")))
 #else
 #define TAV_VECTOR_LOOPS
