@@ -36,10 +36,12 @@ std::string FramePattern::Name(int64_t n) const {
 }
 
 bool FramePattern::Match(const std::string& name, int64_t* n) const {
-    if (name.size() <= before.size() + after.size() || name.compare(0, before.size(), before) != 0 ||
+    if (name.size() <= before.size() + after.size() ||
+        name.compare(0, before.size(), before) != 0 ||
         name.compare(name.size() - after.size(), after.size(), after) != 0)
         return false;
-    const std::string digits = name.substr(before.size(), name.size() - before.size() - after.size());
+    const std::string digits =
+        name.substr(before.size(), name.size() - before.size() - after.size());
     if (digits.size() > 18) return false;
     int64_t value = 0;
     for (const char c : digits) {
