@@ -18,6 +18,7 @@
 
 #include "copy_plan.h"
 #include "h264_units.h"
+#include "movie_writer.h"
 #include "packet_index.h"
 #include "placement.h"
 

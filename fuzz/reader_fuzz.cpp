@@ -13,8 +13,8 @@ extern "C" {
 #include <libavutil/log.h>
 }
 
+#include "clip_reader.h"
 #include "h264_units.h"
-#include "media.h"
 #include "packet_index.h"
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {

@@ -9,6 +9,7 @@
 #include <functional>
 
 #include "h264_units.h"
+#include "movie_writer.h"
 
 namespace tavtest {
 namespace {

@@ -7,6 +7,7 @@
 #include <fstream>
 
 #include "clip_pool.h"
+#include "image_io.h"
 #include "render.h"
 #include "support/clip_fixtures.h"
 

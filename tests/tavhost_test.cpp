@@ -11,7 +11,8 @@
 #include <numbers>
 #include <sstream>
 
-#include "media.h"
+#include "clip_reader.h"
+#include "movie_writer.h"
 #include "render.h"
 #include "support/clip_fixtures.h"
 

@@ -7,6 +7,7 @@
 
 #include "cli_usage.h"
 #include "edit.h"
+#include "image_io.h"
 #include "sinks.h"
 
 namespace tavhost {

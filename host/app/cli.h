@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "render.h"
+#include "render_job.h"
 #include "user_text.h"
 
 namespace tavhost {

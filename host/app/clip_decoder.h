@@ -15,7 +15,7 @@
 #include "av_util.h"
 #include "clip_graph.h"
 #include "clip_open.h"
-#include "media.h"
+#include "clip_reader.h"
 #include "packet_index.h"
 #include "picture_convert.h"
 #include "user_text.h"

@@ -8,7 +8,7 @@
 #include <cstdio>
 #include <string>
 
-#include "media.h"
+#include "clip_reader.h"
 #include "picture_convert.h"
 
 extern "C" {

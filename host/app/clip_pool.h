@@ -9,9 +9,10 @@
 #include <string>
 #include <vector>
 
-#include "media.h"
+#include "clip_reader.h"
+#include "copy_plan.h"
 #include "placement.h"
-#include "sequence_plan.h"
+#include "planned_clip.h"
 
 namespace tavhost {
 

@@ -6,8 +6,8 @@
 #include <vector>
 
 #include "clip_open.h"
+#include "clip_reader.h"
 #include "interrupt.h"
-#include "media.h"
 #include "packet_index.h"
 #include "user_text.h"
 

@@ -1,10 +1,11 @@
 // The reader: a decoding thread per clip that keeps a few frames ahead.
+#include "clip_reader.h"
+
 #include <algorithm>
 #include <chrono>
 #include <cstring>
 
 #include "clip_decoder.h"
-#include "media.h"
 #include "picture_convert.h"
 #include "user_text.h"
 

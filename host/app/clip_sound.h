@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "media.h"
+#include "media_types.h"
 #include "tav/plugin.h"
 
 namespace tavhost {

@@ -5,7 +5,7 @@
 #include <filesystem>
 
 #include "host.h"
-#include "media.h"
+#include "image_io.h"
 #include "scoped_port.h"
 #include "tav/mac_roman.h"
 #include "user_text.h"

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cmath>
 
+#include "movie_writer.h"
+
 namespace tavhost {
 
 namespace {
@@ -26,8 +28,8 @@ std::string SameCurve(const std::string& name) {
 }
 
 // Why a clip's colour description is not the output's; empty if it is.
-std::string ColourMismatch(const media::ClipInfo::ColourTags& tags, const CopyTarget& target) {
-    const media::ClipInfo::ColourTags want = media::OutputColourTags(target.height);
+std::string ColourMismatch(const media::ColourTags& tags, const CopyTarget& target) {
+    const media::ColourTags want = media::OutputColourTags(target.height);
     const struct {
         const char* what;
         bool same;

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "media.h"
+#include "clip_reader.h"
 #include "packet_index.h"
 #include "placement.h"
 

@@ -10,7 +10,7 @@
 #include <numbers>
 
 #include "host.h"
-#include "media.h"
+#include "movie_writer.h"
 #include "placeholder_png.h"
 #include "render.h"
 #include "scoped_port.h"

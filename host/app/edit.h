@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "media.h"
+#include "media_types.h"
 
 namespace tavhost {
 

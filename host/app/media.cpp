@@ -1,7 +1,7 @@
 // Writing media: the sound a movie carries, still images, and picture scaling.
-#include "media.h"
-
 #include "av_util.h"
+#include "image_io.h"
+#include "movie_writer.h"
 #include "picture_convert.h"
 #include "user_text.h"
 

@@ -7,7 +7,7 @@ extern "C" {
 #include <libavutil/imgutils.h>
 }
 #include "interrupt.h"
-#include "media.h"
+#include "movie_writer.h"
 #include "picture_convert.h"
 #include "user_text.h"
 
@@ -418,7 +418,7 @@ bool MovieWriter::WriteVideo(const uint32_t* pixels, int rowPixels, std::string*
     return m.SendVideo(m.vframe.get(), error);
 }
 
-ClipInfo::ColourTags OutputColourTags(int height) {
+ColourTags OutputColourTags(int height) {
     const OutputColour c = OutputColourFor(OutputMatrix(height));
     return {av_color_primaries_name(c.primaries), av_color_transfer_name(c.transfer),
             av_color_space_name(c.matrix), av_color_range_name(AVCOL_RANGE_MPEG)};

@@ -1,6 +1,6 @@
 #include "packet_index.h"
 
-#include "media.h"
+#include "media_types.h"
 
 extern "C" {
 #include <libavutil/mathematics.h>

@@ -2,9 +2,9 @@
 
 #include <filesystem>
 
+#include "image_io.h"
 #include "instance.h"
 #include "loaded_bundle.h"
-#include "media.h"
 #include "staged_output.h"
 #include "tav/mac_roman.h"
 #include "user_text.h"

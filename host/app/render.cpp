@@ -13,10 +13,11 @@
 #include <set>
 
 #include "clip_pool.h"
+#include "clip_reader.h"
 #include "clip_sound.h"
 #include "contact_sheet.h"
 #include "instance.h"
-#include "media.h"
+#include "movie_writer.h"
 #include "packet_copier.h"
 #include "progress.h"
 #include "sequence_plan.h"

@@ -7,6 +7,8 @@
 #include <random>
 
 #include "edit_file.h"
+#include "image_io.h"
+#include "movie_writer.h"
 #include "output_safety.h"
 #include "picture_convert.h"
 #include "sinks.h"

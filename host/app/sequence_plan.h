@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "clip_reader.h"
 #include "clip_spool.h"
 #include "copy_plan.h"
 #include "edit.h"
@@ -16,22 +17,12 @@
 #include "host.h"
 #include "instance.h"
 #include "loaded_bundle.h"
-#include "media.h"
 #include "packet_index.h"
 #include "placement.h"
-#include "render.h"
+#include "planned_clip.h"
+#include "render_job.h"
 
 namespace tavhost {
-
-struct PlannedClip {
-    std::string path;
-    std::string label;  // how messages name it
-    media::ClipInfo info;
-    media::ClipReader::Options options;           // its trims and still duration included
-    int64_t frames = 0;                           // at the output rate
-    std::unique_ptr<media::PacketIndex> packets;  // when copying: its video packets
-    std::shared_ptr<SpooledClip> spool;           // a clip read once, copied to `path`
-};
 
 struct PlannedTransition {
     TransitionEntry entry;

@@ -7,6 +7,7 @@
 #include <filesystem>
 
 #include "frame_pattern.h"
+#include "image_io.h"
 #include "staged_output.h"
 #include "user_text.h"
 

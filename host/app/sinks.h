@@ -7,7 +7,7 @@
 #include <optional>
 #include <string>
 
-#include "media.h"
+#include "movie_writer.h"
 
 struct AVFrame;
 

@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "image_io.h"
 #include "picture_convert.h"
 
 extern "C" {

@@ -7,8 +7,8 @@
 #include <vector>
 
 #include "clip_pool.h"
+#include "clip_reader.h"
 #include "host.h"
-#include "media.h"
 #include "placement.h"
 
 namespace tavhost {

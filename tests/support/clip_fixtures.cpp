@@ -10,6 +10,7 @@
 #include <numbers>
 #include <sstream>
 
+#include "movie_writer.h"
 #include "staged_output.h"
 
 namespace fs = std::filesystem;

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "media.h"
+#include "clip_reader.h"
 
 namespace tavtest {
 

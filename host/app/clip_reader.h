@@ -1,6 +1,7 @@
-// Reading and writing media with FFmpeg's libraries: clips decoded ahead on
-// their own threads into frames at the output size and rate, with their sound
-// cut into one chunk per output frame; movies (H.264 + AAC), PNG files.
+// Reading clips with FFmpeg's libraries: the probe pass over a clip's
+// packets, and the reader that decodes it ahead of use on its own thread into
+// frames at the output size and rate, with their sound cut into one chunk per
+// output frame.
 #pragma once
 
 #include <atomic>
@@ -10,35 +11,15 @@
 #include <functional>
 #include <memory>
 #include <mutex>
-#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
 
-#include "h264_units.h"
+#include "media_types.h"
 
 struct AVFrame;
-struct AVPacket;
 
 namespace tavhost::media {
-
-struct Rational {
-    int num = 30;
-    int den = 1;
-    double Value() const { return double(num) / double(den); }
-};
-
-// Sound travels as interleaved float samples: by default 48 kHz stereo, or
-// the first clip's rate and channels (FFmpeg's default layout for the count).
-constexpr int kSampleRate = 48000;
-constexpr int kChannels = 2;
-struct SoundFormat {
-    int rate = kSampleRate;
-    int channels = kChannels;
-};
-
-// First sample of output frame `index` at `fps`, at `rate` samples a second.
-int64_t FrameSampleStart(int64_t index, Rational fps, int rate = kSampleRate);
 
 // A picture and its sound. The picture stays as the clip's filter graph made
 // it: YUV420P in the output's own matrix when the clip has that matrix and
@@ -59,9 +40,6 @@ struct Frame {
     mutable std::vector<uint32_t> pixels;
     mutable bool converted = false;
 };
-
-// How a clip is fitted into an output frame of another shape.
-enum class Fit { kPad, kCrop, kStretch };
 
 // Where a clip was found damaged, and how much of it could not be decoded.
 struct Damage {
@@ -88,16 +66,8 @@ struct ClipInfo {
     int64_t packets = 0;        // video packets in the file
     Damage damage;              // what the probe pass found missing
     std::string soundProblem;   // why the clip's sound cannot be decoded, if it cannot
-    // The colour description the stream carries, as FFmpeg names each part
-    // ("bt709", "smpte170m", ...; "unknown" when untagged).
-    struct ColourTags {
-        std::string primaries, transfer, matrix, range;
-    } tags;
+    ColourTags tags;            // the colour description the stream carries
 };
-
-// The colour description a movie `height` lines high is converted and tagged
-// with: BT.709 from 720 lines up, BT.601 (SMPTE 170M) below; limited range.
-ClipInfo::ColourTags OutputColourTags(int height);
 
 struct PacketIndex;
 
@@ -188,68 +158,5 @@ class ClipReader {
 double TrimmedSeconds(const ClipInfo& info, const ClipReader::Options& options);
 // Frames of the clip at the output rate (at least one).
 int64_t OutputFrames(const ClipInfo& info, const ClipReader::Options& options);
-
-// The sound format a movie in container `format` ("webm", or anything else
-// for AAC) carries closest to `wanted`: its rate and channels where the
-// encoder takes them, otherwise 48 kHz, stereo.
-SoundFormat SoundFormatFor(const std::string& format, SoundFormat wanted);
-
-// Whether the encoders take pictures of `width` x `height`: FFmpeg's pictures
-// stay under 2^31 bytes, so (width + 128) x (height + 128) under 2^28.
-bool EncoderTakesSize(int width, int height);
-
-// Encodes a movie: H.264 video and AAC sound in an MP4, MOV or MKV file.
-class MovieWriter {
-  public:
-    struct Options {
-        int width = 0;
-        int height = 0;
-        Rational fps;
-        SoundFormat sound;
-        int crf = 20;
-        std::string preset = "veryfast";
-        std::string format;  // container short name; empty: from the file name
-        // Set when some pictures arrive as compressed packets (CopyVideo).
-        struct PassThrough {
-            h264::ParameterSets sets;  // those the copied packets use
-            int encoderSetId = 0;      // an id they leave free, for the encoder's sets
-            int reorderDelay = 0;      // of the copied packets
-            h264::DpbNeeds dpb;        // what the copied SPS keeps; the encoder's must agree
-        };
-        std::optional<PassThrough> copy;
-    };
-    static std::unique_ptr<MovieWriter> Open(const std::string& path, const Options& options,
-                                             std::string* error);
-    ~MovieWriter();
-    // Frames go in order; sound is appended as it comes.
-    bool WriteVideo(const uint32_t* pixels, int rowPixels, std::string* error);
-    // A decoded picture the encoder takes as it is (TakesAsItIs): no conversion, no copy.
-    bool TakesAsItIs(const AVFrame* picture) const;
-    bool WriteVideo(const AVFrame* picture, std::string* error);
-    // With Options::copy: the next picture in decode order as an H.264 packet
-    // with 4-byte unit lengths, `pts` its output frame. The pictures encoded
-    // before it are finished first; those after it start a new encoder.
-    bool CopyVideo(const uint8_t* data, size_t size, int64_t pts, bool key, std::string* error);
-    bool WriteAudio(const float* interleaved, int samples, std::string* error);
-    bool Finish(std::string* error);
-
-  private:
-    struct Impl;
-    explicit MovieWriter(std::unique_ptr<Impl> impl);
-    std::unique_ptr<Impl> impl_;
-};
-
-// Still-image formats, told by a file name's extension (.png, .jpg, .jpeg).
-enum class ImageFormat { kNone, kPng, kJpeg };
-ImageFormat ImageFormatOf(const std::string& path);
-
-// Writes one picture as a PNG or JPEG file.
-bool WriteImage(const std::string& path, ImageFormat format, const uint32_t* pixels, int width,
-                int height, int rowPixels, std::string* error);
-
-// Scales a picture: area averaging, or the cheapest filter when `fast`.
-// False when the scaler cannot be made (the picture is then left as it was).
-bool Scale(const uint32_t* src, int srcW, int srcH, int srcRowPixels, uint32_t* dst, int dstW,
-           int dstH, int dstRowPixels, bool fast = false);
 
 }  // namespace tavhost::media
