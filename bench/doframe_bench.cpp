@@ -31,7 +31,7 @@ class StillFrames : public tavhost::FrameProvider {
                 for (int x = 0; x < w; ++x) row[x] = 0xFF000000u | uint32_t(x * 7 + y * 3 + number);
             }
         }
-        audio.assign(tavhost::AudioLayout{}.FloatsPerFrame(), 0.1f);
+        audio.assign(tavhost::OutputFormat{}.FloatsPerFrame(), 0.1f);
         volume = 255;
         return kPluginOK;
     }

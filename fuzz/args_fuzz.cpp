@@ -41,15 +41,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         case Kind::kRender: {
             const tavhost::RenderJob& j = c.render;
             const tavhost::OutputSettings& s = j.settings;
-            if (!(j.speed >= 0.0f && j.speed <= 1.0f)) Broken("render speed in range");
-            if (j.variant < 1) Broken("variant in range");
+            if (!(j.transition.speed >= 0.0f && j.transition.speed <= 1.0f))
+                Broken("render speed in range");
+            if (j.transition.variant < 1) Broken("variant in range");
             if (s.crf && (*s.crf < 0 || *s.crf > 51)) Broken("crf in range");
             if (s.rate && (s.rate->num < 1 || s.rate->den < 1 || s.rate->Value() > 240.0))
                 Broken("rate in range");
-            if (j.length && !(j.length->value > 0.0)) Broken("a length is more than nothing");
-            if (j.editFile.empty() && (j.bundle.empty() || j.clips.empty() || j.output.empty()))
+            if (j.transition.length && !(j.transition.length->value > 0.0))
+                Broken("a length is more than nothing");
+            if (j.editFile.empty() &&
+                (j.transition.bundle.empty() || j.clips.empty() || j.output.empty()))
                 Broken("a render has a bundle, clips and an output");
-            if (!j.editFile.empty() && (!j.bundle.empty() || !j.clips.empty()))
+            if (!j.editFile.empty() && (!j.transition.bundle.empty() || !j.clips.empty()))
                 Broken("an edit file brings its own clips");
             for (const tavhost::ClipEntry& clip : j.clips)
                 for (const auto& point : {clip.in, clip.out})

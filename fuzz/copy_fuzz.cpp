@@ -16,7 +16,7 @@
 #include <string>
 #include <vector>
 
-#include "copy_plan.h"
+#include "copy_choice.h"
 #include "h264_units.h"
 #include "movie_writer.h"
 #include "packet_index.h"
@@ -167,7 +167,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             {"clip " + std::to_string(j), &clips[j].info, &clips[j].options, &clips[j].index});
     std::vector<std::string> notes;
     const tavhost::CopyPlan plan = tavhost::PlanCopies(
-        candidates, timeline, tavhost::CopyTarget{160, 96, fps, "bt601"}, &notes);
+        candidates, timeline,
+        tavhost::CopyTarget{{.width = 160, .height = 96, .fps = fps}, "bt601"}, &notes);
 
     int64_t endOfLast = INT64_MIN;
     for (const tavhost::CopySegment& s : plan.segments) {

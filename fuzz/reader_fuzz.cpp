@@ -59,9 +59,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (!Probe(path, &info, &error, &index)) return 0;
     if (int64_t(index.packets.size()) < info.packets) std::abort();
     ClipReader::Options options;
-    options.width = 32;
-    options.height = 24;
-    options.fps = {25, 1};
+    options.output.width = 32;
+    options.output.height = 24;
+    options.output.fps = {25, 1};
     auto reader = ClipReader::Open(path, options, &error);
     if (!reader) return 0;
     const int64_t frames = std::min<int64_t>(reader->FrameCount(), 40);

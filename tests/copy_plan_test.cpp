@@ -1,13 +1,12 @@
 // Copying unchanged pictures, planned on made-up packet streams: NAL units and
 // parameter sets, where the copies may start and end, which clips cannot be
 // copied and why.
-#include "copy_plan.h"
-
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <functional>
 
+#include "copy_choice.h"
 #include "h264_units.h"
 #include "movie_writer.h"
 
@@ -271,7 +270,9 @@ class CopyPlanning : public ::testing::Test {
             clips.push_back(
                 {j == 0 ? "clip 'a'" : "clip 'b'", &infos_[j], &options_[j], &indexes_[j]});
         notes_.clear();
-        return tavhost::PlanCopies(clips, timeline, CopyTarget{160, 96, {30, 1}, "bt601"}, &notes_);
+        return tavhost::PlanCopies(
+            clips, timeline, CopyTarget{{.width = 160, .height = 96, .fps = {30, 1}}, "bt601"},
+            &notes_);
     }
     // Every copied packet lands on its segment's frames, each frame once.
     void ExpectPacketsFill(const CopyPlan& plan) {

@@ -8,7 +8,7 @@
 #include <filesystem>
 #include <fstream>
 
-#include "render.h"
+#include "sequence_plan.h"
 #include "support/clip_fixtures.h"
 
 namespace fs = std::filesystem;
@@ -109,8 +109,8 @@ INSTANTIATE_TEST_SUITE_P(
 TEST_F(Lifecycle, EncoderThatCannotOpen) {
     setenv("TAV_FIXTURE_LOG", log_.c_str(), 1);
     tavhost::RenderJob job;
-    job.bundle = RECORDING_BUNDLE_PATH;
-    job.variant = 1;
+    job.transition.bundle = RECORDING_BUNDLE_PATH;
+    job.transition.variant = 1;
     job.clips = {dir_ + "/a.mp4", dir_ + "/b.mp4"};
     job.output = dir_ + "/enc.mp4";
     job.settings.preset = "no-such-preset";

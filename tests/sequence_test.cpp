@@ -8,7 +8,7 @@
 
 #include "clip_pool.h"
 #include "image_io.h"
-#include "render.h"
+#include "sequence_plan.h"
 #include "support/clip_fixtures.h"
 
 namespace fs = std::filesystem;
@@ -161,9 +161,9 @@ TEST_F(Sequence, ClipsOpenOnlyAroundTheirFrames) {
         c.path = lengths.size() % 2 ? B() : A();
         std::string error;
         ASSERT_TRUE(tavhost::media::Probe(c.path, &c.info, &error)) << error;
-        c.options.width = kW;
-        c.options.height = kH;
-        c.options.fps = kFps;
+        c.options.output.width = kW;
+        c.options.output.height = kH;
+        c.options.output.fps = kFps;
         c.frames = tavhost::media::OutputFrames(c.info, c.options);
         lengths.push_back(c.frames);
     }

@@ -13,7 +13,7 @@
 
 #include "clip_reader.h"
 #include "movie_writer.h"
-#include "render.h"
+#include "sequence_plan.h"
 #include "support/clip_fixtures.h"
 
 namespace fs = std::filesystem;
@@ -45,7 +45,7 @@ class Tavhost : public ::testing::Test {
                                          tavhost::RenderSummary* summary = nullptr) {
         job.output = Out(name);
         job.quiet = true;
-        if (!job.seed) job.seed = 5;
+        if (!job.transition.seed) job.transition.seed = 5;
         tavhost::RenderSummary local;
         tavhost::Error error;
         EXPECT_TRUE(tavhost::Render(job, summary ? summary : &local, &error)) << error.text;
@@ -57,7 +57,7 @@ class Tavhost : public ::testing::Test {
 
 TEST_F(Tavhost, ScatterOverlapsTheClips) {
     tavhost::RenderJob job;
-    job.bundle = "boxscatter";
+    job.transition.bundle = "boxscatter";
     job.clips = {A(), B()};
     tavhost::RenderSummary summary;
     const std::vector<Frame> out = RenderPngs(job, "scatter", &summary);
@@ -79,16 +79,16 @@ TEST_F(Tavhost, ScatterOverlapsTheClips) {
 TEST_F(Tavhost, RevealEndsOnTheClipAndConcealOnTheColour) {
     const std::vector<Frame> c = ReadAll(C());
     tavhost::RenderJob job;
-    job.speed = 0.25f;  // 38 frames
+    job.transition.speed = 0.25f;  // 38 frames
     job.clips = {C()};
-    job.bundle = "boxrevealwhite";
+    job.transition.bundle = "boxrevealwhite";
     std::vector<Frame> out = RenderPngs(job, "reveal");
     ASSERT_EQ(out.size(), 40u);
     for (uint32_t p : out[0].pixels) ASSERT_EQ(p, 0xFFFFFFFFu);
     EXPECT_EQ(out[37].pixels, c[37].pixels);
     EXPECT_EQ(out[39].pixels, c[39].pixels);
 
-    job.bundle = "boxconcealblack";
+    job.transition.bundle = "boxconcealblack";
     out = RenderPngs(job, "conceal");
     ASSERT_EQ(out.size(), 40u);
     EXPECT_EQ(out[0].pixels, c[0].pixels);
@@ -99,8 +99,8 @@ TEST_F(Tavhost, RevealEndsOnTheClipAndConcealOnTheColour) {
 
 TEST_F(Tavhost, ShortClipShortensTheTransition) {
     tavhost::RenderJob job;
-    job.bundle = "boxscatter";
-    job.speed = 1.0f;  // 120 frames wanted, 40 available
+    job.transition.bundle = "boxscatter";
+    job.transition.speed = 1.0f;  // 120 frames wanted, 40 available
     job.clips = {C(), A()};
     tavhost::RenderSummary summary;
     const std::vector<Frame> out = RenderPngs(job, "short", &summary);
@@ -112,8 +112,8 @@ TEST_F(Tavhost, ShortClipShortensTheTransition) {
 
 TEST_F(Tavhost, VariantThatDrawsNothingLeavesACleanCut) {
     tavhost::RenderJob job;
-    job.bundle = "boxrevealwhite";
-    job.variant = 5;
+    job.transition.bundle = "boxrevealwhite";
+    job.transition.variant = 5;
     job.clips = {A(), B()};
     const std::vector<Frame> out = RenderPngs(job, "cut");
     ASSERT_EQ(out.size(), 180u);
@@ -125,15 +125,15 @@ TEST_F(Tavhost, VariantThatDrawsNothingLeavesACleanCut) {
 TEST_F(Tavhost, SoundFollowsTheTransition) {
     tavhost::RenderJob job;
     job.quiet = true;
-    job.seed = 1;
+    job.transition.seed = 1;
     job.clips = {C()};
     tavhost::Error error;
     tavhost::RenderSummary summary;
     const double full = Rms(ReadAll(C()), 5, 35);
     ASSERT_GT(full, 0.1);
 
-    job.bundle = "boxrevealblack";  // 66 frames... of a 40-frame clip: all 40
-    job.speed = 0.0f;               // 10 frames
+    job.transition.bundle = "boxrevealblack";  // 66 frames... of a 40-frame clip: all 40
+    job.transition.speed = 0.0f;               // 10 frames
     job.output = Out("reveal.mp4");
     ASSERT_TRUE(tavhost::Render(job, &summary, &error)) << error.text;
     std::vector<Frame> out = ReadAll(job.output);
@@ -142,7 +142,7 @@ TEST_F(Tavhost, SoundFollowsTheTransition) {
     EXPECT_NEAR(Rms(out, 4, 6), 0.5 * full, 0.15 * full);  // half way up
     EXPECT_NEAR(Rms(out, 15, 35), full, 0.1 * full);       // then the clip's own level
 
-    job.bundle = "boxconcealwhite";
+    job.transition.bundle = "boxconcealwhite";
     job.output = Out("conceal.mp4");
     ASSERT_TRUE(tavhost::Render(job, &summary, &error)) << error.text;
     out = ReadAll(job.output);
@@ -152,8 +152,8 @@ TEST_F(Tavhost, SoundFollowsTheTransition) {
     EXPECT_LT(Rms(out[39]), 0.15 * full);                    // to silence
 
     // Scatter: the first clip's sound falls with the progress (the second is silent).
-    job.bundle = "boxscatter";
-    job.speed = 0.5f;
+    job.transition.bundle = "boxscatter";
+    job.transition.speed = 0.5f;
     job.clips = {A(), B()};
     job.output = Out("scatter.mp4");
     ASSERT_TRUE(tavhost::Render(job, &summary, &error)) << error.text;
@@ -168,8 +168,8 @@ TEST_F(Tavhost, SoundFollowsTheTransition) {
 TEST_F(Tavhost, MovieContainersByExtension) {
     for (const char* ext : {".mp4", ".mov", ".mkv"}) {
         tavhost::RenderJob job;
-        job.bundle = "boxconcealwhite";
-        job.speed = 0.0f;
+        job.transition.bundle = "boxconcealwhite";
+        job.transition.speed = 0.0f;
         job.preview = true;
         job.quiet = true;
         job.clips = {C()};

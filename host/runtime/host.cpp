@@ -35,9 +35,9 @@ GWorldPtr NewWorld(int32_t width, int32_t height) {
 
 }  // namespace
 
-Host::Host(AudioLayout audio, FrameRate rate) : audio_(audio), rate_(rate) {
+Host::Host(OutputFormat format) : format_(format) {
     transition_.speed = 0.5f;
-    outputAudio_.assign(audio_.FloatsPerFrame(), 0.0f);
+    outputAudio_.assign(format_.FloatsPerFrame(), 0.0f);
 }
 
 Host::~Host() {
@@ -235,7 +235,7 @@ TavPluginResult Host::MixAudio(TavFrameCookie cookie, int32_t level) {
     if (in.empty()) return kPluginOK;
     // A source frame a sample shorter than the output frame repeats its last
     // sample rather than leaving a gap.
-    const size_t channels = size_t(audio_.channels);
+    const size_t channels = size_t(format_.sound.channels);
     const size_t n = std::min(outputAudio_.size(), in.size());
     for (size_t i = 0; i < n; ++i) outputAudio_[i] += in[i] * gain;
     for (size_t i = n; i < outputAudio_.size() && in.size() >= channels; ++i)
@@ -249,7 +249,7 @@ TavPluginResult Host::GetMovieInfo(int32_t* width, int32_t* height, float* fps) 
     GetPortBounds(output_, &bounds);
     if (width) *width = bounds.right - bounds.left;
     if (height) *height = bounds.bottom - bounds.top;
-    if (fps) *fps = rate_.den > 0 ? float(rate_.num) / float(rate_.den) : 0.0f;
+    if (fps) *fps = format_.fps.den > 0 ? float(format_.fps.num) / float(format_.fps.den) : 0.0f;
     return kPluginOK;
 }
 

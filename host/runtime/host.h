@@ -12,6 +12,7 @@
 #include <utility>
 #include <vector>
 
+#include "media_format.h"
 #include "tav/draw_host.h"
 #include "tav/plugin.h"
 
@@ -19,23 +20,6 @@ namespace tavhost {
 
 // The interface version this host speaks.
 constexpr int16_t kHostInterfaceVersion = 4;
-
-// Sound travels per video frame as interleaved float samples of `channels`
-// channels at `sampleRate`; `samplesPerFrame` is the length of one frame's
-// sound before the first output frame sets its own.
-struct AudioLayout {
-    int32_t sampleRate = 48000;
-    int32_t channels = 2;
-    int32_t samplesPerFrame = 1600;
-
-    size_t FloatsPerFrame() const { return size_t(samplesPerFrame) * size_t(channels); }
-};
-
-// Frames per second of the movie being made, as a fraction.
-struct FrameRate {
-    int32_t num = 30;
-    int32_t den = 1;
-};
 
 // Where source frames come from. The host numbers the frames of a
 // transition; the provider turns a number into a picture and its sound.
@@ -66,7 +50,9 @@ struct LentFrame {
 
 class Host {
   public:
-    explicit Host(AudioLayout audio = {}, FrameRate rate = {});
+    // Sound travels per video frame as interleaved float samples in the
+    // format's sound format.
+    explicit Host(OutputFormat format = {});
     ~Host();
     Host(const Host&) = delete;
     Host& operator=(const Host&) = delete;
@@ -80,7 +66,7 @@ class Host {
     // services (NewPtrClear, GetLocalizedString...) are served by it.
     static Host* Current();
 
-    const AudioLayout& Audio() const { return audio_; }
+    const OutputFormat& Format() const { return format_; }
     void SetProvider(FrameProvider* provider) { provider_ = provider; }
 
     TavPluginTransitionInfo& Transition() { return transition_; }
@@ -134,8 +120,7 @@ class Host {
     // After a call: frames the plug-in kept are reported and taken back.
     void TakeBackLentFrames(uint8_t selector);
 
-    AudioLayout audio_;
-    FrameRate rate_;
+    OutputFormat format_;
     FrameProvider* provider_ = nullptr;
     TavPluginTransitionInfo transition_{};
     TavPluginClipInfo clip_{};

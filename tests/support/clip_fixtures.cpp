@@ -24,9 +24,9 @@ namespace tavtest {
 // (or silence when `tone` is 0).
 void MakeClip(const std::string& path, int frames, int hue, double tone, int w, int h) {
     MovieWriter::Options options;
-    options.width = w;
-    options.height = h;
-    options.fps = kFps;
+    options.format.width = w;
+    options.format.height = h;
+    options.format.fps = kFps;
     std::string error;
     auto writer = MovieWriter::Open(path, options, &error);
     ASSERT_TRUE(writer) << error;
@@ -57,9 +57,9 @@ std::vector<Frame> ReadAll(const std::string& path, int w, int h) {
     tavhost::media::ClipInfo info;
     EXPECT_TRUE(tavhost::media::Probe(path, &info, &error)) << error;
     ClipReader::Options options;
-    options.width = w;
-    options.height = h;
-    options.fps = info.fps;                         // every frame of the file, whatever its rate
+    options.output.width = w;
+    options.output.height = h;
+    options.output.fps = info.fps;                  // every frame of the file, whatever its rate
     options.stillSeconds = 1.0 / info.fps.Value();  // a picture file is one frame
     auto reader = ClipReader::Open(path, options, &error);
     EXPECT_TRUE(reader) << error;

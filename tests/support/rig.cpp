@@ -21,7 +21,7 @@ TavPluginResult PatternClips::ProvideFrame(int32_t number, bool, PixMap& picture
         uint32_t* row = TavPixelRow(picture, y);
         for (int x = 0; x < w; ++x) row[x] = Pixel(number, x, y);
     }
-    audio.assign(tavhost::AudioLayout{}.FloatsPerFrame(), Sample(number));
+    audio.assign(tavhost::OutputFormat{}.FloatsPerFrame(), Sample(number));
     frameVolume = volume;
     return kPluginOK;
 }

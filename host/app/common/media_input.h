@@ -1,0 +1,20 @@
+// Opening a clip and its decoders: shared by the probe, the reader and the packet copier.
+#pragma once
+
+#include <string>
+
+#include "av_util.h"
+
+namespace tavhost::media {
+
+// Opens `path` and reads its stream information; the error names the file.
+bool OpenInput(const std::string& path, InputPtr* out, std::string* error);
+// A decoder for `stream`, multithreaded; for a preview, `fast` skips the
+// deblocking filter and takes the codec's shortcuts.
+CodecPtr OpenDecoder(AVStream* stream, std::string* error, bool fast = false);
+
+inline double Seconds(int64_t ts, AVRational tb) {
+    return double(ts) * av_q2d(tb);
+}
+
+}  // namespace tavhost::media

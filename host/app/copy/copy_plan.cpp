@@ -1,0 +1,30 @@
+#include "copy_plan.h"
+
+#include <algorithm>
+
+namespace tavhost {
+
+int64_t CopyPlan::CopiedFrames() const {
+    int64_t n = 0;
+    for (const CopySegment& s : segments) n += s.frames;
+    return n;
+}
+
+CopiedPictures::CopiedPictures(const CopyPlan& plan, int clip, int64_t clipStart) {
+    for (const CopySegment& s : plan.segments)
+        if (s.clip == clip && s.frames > 0)
+            spans_.push_back({s.start - clipStart, s.start - clipStart + s.frames});
+    std::sort(spans_.begin(), spans_.end());
+}
+
+bool CopiedPictures::Frame(int64_t index) const {
+    auto it = std::upper_bound(spans_.begin(), spans_.end(), std::pair{index, INT64_MAX});
+    return it != spans_.begin() && index < std::prev(it)->second;
+}
+
+bool CopiedPictures::Packet(int64_t pts, int64_t readingStart, int tbNum, int tbDen,
+                            media::Rational fps) const {
+    return Any() && Frame(media::ClipFrameAt(pts, readingStart, tbNum, tbDen, fps));
+}
+
+}  // namespace tavhost

@@ -1,0 +1,56 @@
+// What a render copies from the clips as compressed packets instead of
+// encoding them again: runs of output frames, each from one clip's packets.
+// Everything else is encoded, each span by an encoder of its own that starts
+// with an IDR picture.
+#pragma once
+
+#include <cstdint>
+#include <utility>
+#include <vector>
+
+#include "packet_index.h"
+
+namespace tavhost {
+
+// A run of output frames copied from one clip.
+struct CopySegment {
+    int clip = 0;
+    int64_t start = 0;                      // its first output frame
+    int64_t frames = 0;                     // as many as packets: one picture each
+    size_t firstPacket = 0, endPacket = 0;  // in the clip's index, decode order
+    // Where the packets go: the reader's frame for a timestamp (see
+    // ClipFrameAt) plus `offset` is its output frame.
+    int64_t readingStart = 0;
+    int64_t offset = 0;
+};
+
+struct CopyPlan {
+    std::vector<CopySegment> segments;  // in output order
+    media::h264::ParameterSets sets;    // the copied clips' (all the same)
+    int encoderSetId = 0;               // a parameter-set id the clips leave free
+    int reorderDelay = 0;       // most pictures a copied packet is decoded ahead of its time
+    media::h264::DpbNeeds dpb;  // the copied SPS's reference frames and buffer
+    int64_t CopiedFrames() const;
+};
+
+// The pictures of one clip that go into the movie as copied packets: its
+// reader does not decode them, and the last decoded picture stands in for
+// each. They are whole closed groups of pictures, so nothing decoded after
+// them refers to them.
+class CopiedPictures {
+  public:
+    CopiedPictures() = default;
+    // Clip `clip`'s copied frames in `plan`; the clip starts at output frame `clipStart`.
+    CopiedPictures(const CopyPlan& plan, int clip, int64_t clipStart);
+    bool Any() const { return !spans_.empty(); }
+    // Whether the reader's frame `index` (at the output rate) is copied.
+    bool Frame(int64_t index) const;
+    // Whether the packet with timestamp `pts` is, for a reading that starts
+    // at `readingStart` (see ClipFrameAt).
+    bool Packet(int64_t pts, int64_t readingStart, int tbNum, int tbDen, media::Rational fps) const;
+
+  private:
+    std::vector<std::pair<int64_t, int64_t>> spans_;  // [first, end) reader frames, in order
+};
+
+}  // namespace tavhost

@@ -1,0 +1,157 @@
+// Reading clips with FFmpeg's libraries: the probe pass over a clip's
+// packets, and the reader that decodes it ahead of use on its own thread into
+// frames at the output size and rate, with their sound cut into one chunk per
+// output frame.
+#pragma once
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "copy_plan.h"
+#include "media_types.h"
+
+struct AVFrame;
+
+namespace tavhost::media {
+
+// A picture and its sound. The picture stays as the clip's filter graph made
+// it: YUV420P in the output's own matrix when the clip has that matrix and
+// range (so it can go to the encoder untouched), else 0xAARRGGBB pixels.
+struct Frame {
+    int64_t index = -1;
+    int width = 0;
+    int height = 0;
+    std::shared_ptr<const AVFrame> picture;
+    std::vector<float> audio;  // interleaved, in the reader's sound format
+
+    // The picture when it is YUV420P in the output's matrix, else null.
+    const AVFrame* Yuv() const;
+    // The picture as 0xAARRGGBB pixels, rows `width` apart, converted on
+    // first use (by libyuv's faster conversion when `fast`).
+    const std::vector<uint32_t>& Pixels(bool fast = false) const;
+    // Filled by Pixels().
+    mutable std::vector<uint32_t> pixels;
+    mutable bool converted = false;
+};
+
+// Where a clip was found damaged, and how much of it could not be decoded.
+struct Damage {
+    int errors = 0;          // packets or frames the demuxer or decoder refused
+    int64_t lostFrames = 0;  // pictures missing from the file or that did not decode
+    double firstAt = -1.0;   // seconds into the clip of the first damage
+    bool cutShort = false;   // the file ends before its header says it does
+    bool Any() const { return errors > 0 || lostFrames > 0 || cutShort; }
+};
+
+struct ClipInfo {
+    int width = 0;  // display size: rotation applied, square pixels
+    int height = 0;
+    Rational fps;          // the clip's own rate
+    int64_t frames = 0;    // at the clip's own rate, from its timeline
+    double seconds = 0.0;  // length of the video timeline
+    bool hasAudio = false;
+    SoundFormat sound;   // the clip's own sample rate and channels (48 kHz stereo if none)
+    bool still = false;  // a single picture: shown for the still duration
+    int rotation = 0;    // degrees clockwise the picture is turned for display
+    bool interlaced = false;
+    bool hdr = false;           // PQ or HLG transfer
+    std::string matrix, range;  // colour matrix and range the clip is read with
+    int64_t packets = 0;        // video packets in the file
+    Damage damage;              // what the probe pass found missing
+    std::string soundProblem;   // why the clip's sound cannot be decoded, if it cannot
+    ColourTags tags;            // the colour description the stream carries
+};
+
+struct PacketIndex;
+
+// Opens and probes a clip: one pass over its packets (no decoding) gives the
+// timeline, and fills `index` with the video packets when given. Returns
+// false and says why in `error`, naming the file.
+bool Probe(const std::string& path, ClipInfo* info, std::string* error,
+           PacketIndex* index = nullptr);
+
+// Decodes a clip ahead of use on its own thread through a filter graph that
+// deinterlaces (when the stream says it is interlaced), turns it upright,
+// converts it with its own colour matrix and range, fits it into the output
+// frame and retimes it to the output rate by timestamps, as FFmpeg's fps
+// filter does. Frame k is the clip's picture at time k / fps with its sound
+// for that frame. The reader reads forwards only: asking for an earlier frame
+// than the last one served restarts decoding from the clip's start.
+class ClipReader {
+  public:
+    struct Options {
+        OutputFormat output;  // what the clip is fitted, retimed and resampled to
+        Fit fit = Fit::kPad;
+        double stillSeconds = 5.0;
+        // The part of the clip used: from `inSeconds` to `outSeconds` (to its
+        // end when negative), in seconds of the clip's own timeline.
+        double inSeconds = 0.0;
+        double outSeconds = -1.0;
+        bool fastScaling = false;
+        int lookahead = 6;
+        // When set and raised (by a signal), reading stops: Get returns null
+        // with "interrupted" and the decoding thread ends.
+        const std::atomic<bool>* cancel = nullptr;
+        // Which frames are made into pixels on the decoding thread, ahead of
+        // use (all when unset); the others stay as decoded.
+        std::function<bool(int64_t)> pixelsFor;
+        // The pictures copied as packets: not decoded at all.
+        CopiedPictures copied;
+    };
+    static std::unique_ptr<ClipReader> Open(const std::string& path, const Options& options,
+                                            std::string* error);
+    // With the clip already probed.
+    static std::unique_ptr<ClipReader> Open(const std::string& path, const ClipInfo& info,
+                                            const Options& options, std::string* error);
+    ~ClipReader();
+
+    // Frame `index` of the clip at the output rate, or null past its end or on
+    // a decoding error (then `error` says why).
+    const Frame* Get(int64_t index, std::string* error);
+    const ClipInfo& Info() const { return info_; }
+    // Whether the decoding stops at an out point before the clip's end.
+    bool EndsEarly() const;
+    int64_t FrameCount() const { return frameCount_; }
+    // What decoding found wrong in the whole clip; waits until the decoding
+    // thread has read to the clip's end.
+    Damage DamageFound();
+
+  private:
+    ClipReader(std::string path, Options options, ClipInfo info);
+    void Start();
+    void Stop();
+    void Run();
+    void Decode();
+
+    std::string path_;
+    Options options_;
+    ClipInfo info_;
+    int64_t frameCount_ = 0;
+
+    std::thread thread_;
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    std::deque<std::unique_ptr<Frame>> queue_;
+    std::vector<std::unique_ptr<Frame>> spare_;
+    std::unique_ptr<Frame> current_;
+    bool done_ = false;
+    bool stop_ = false;
+    std::string threadError_;
+    Damage damage_;
+};
+
+// Seconds of the clip a reader with `options` serves: the still duration for
+// a still image, else the trimmed part of its timeline.
+double TrimmedSeconds(const ClipInfo& info, const ClipReader::Options& options);
+// Frames of the clip at the output rate (at least one).
+int64_t OutputFrames(const ClipInfo& info, const ClipReader::Options& options);
+
+}  // namespace tavhost::media

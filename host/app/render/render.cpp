@@ -1,0 +1,339 @@
+// The render loop: every output frame of the sequence, in order; each
+// transition's frames drawn by its plug-in over the hard cut's picture.
+#include "render.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <deque>
+#include <filesystem>
+#include <memory>
+#include <random>
+#include <set>
+
+#include "clip_pool.h"
+#include "clip_reader.h"
+#include "clip_sound.h"
+#include "contact_sheet.h"
+#include "instance.h"
+#include "interrupt.h"
+#include "movie_writer.h"
+#include "packet_copier.h"
+#include "progress.h"
+#include "sinks.h"
+#include "timeline_frames.h"
+#include "variants.h"
+
+namespace tavhost {
+
+namespace {
+
+std::string SectionLabel(const PlannedTransition& t, const Placement& p, size_t k, bool alone) {
+    char speed[16];
+    std::snprintf(speed, sizeof speed, "%.2f", double(t.speed));
+    const std::string where = alone             ? ""
+                              : t.where.empty() ? std::to_string(k + 1) + ".  "
+                                                : t.where + "  ";
+    return where + t.bundle->Name() + "  variant " + std::to_string(t.variant) + "  speed " +
+           speed + "  " + std::to_string(p.frames) + " frames";
+}
+
+// One render: the plan it follows, the clips it reads and where it writes.
+class SequenceRender {
+  public:
+    SequenceRender(Sequence& plan, RenderSummary* summary) : plan_(plan), summary_(summary) {}
+
+    ~SequenceRender() {
+        // The instances go first: their Terminate still calls into the host.
+        plan_.transitions.clear();
+        if (plan_.host) plan_.host->SetProvider(nullptr);
+    }
+
+    bool Run(Error* failure) {
+        // A failure here is the work's, never a value the user gave.
+        std::string* error = &failure->text;
+        const OutputFormat& f = plan_.format;
+        for (size_t k = 0; k < plan_.transitions.size(); ++k) {
+            const PlannedTransition& t = plan_.transitions[k];
+            if (plan_.timeline.transitions[k].Between() &&
+                t.timing.frames == TransitionTiming::kUnsetFrames)
+                summary_->warnings.push_back(
+                    t.name + " variant " + std::to_string(t.variant) +
+                    " draws no picture of its own: the clips meet in a plain cut");
+        }
+        for (const PlannedClip& c : plan_.clips) {
+            records_.emplace_back();
+            InitClipRecord(records_.back(), c.path, c.frames);
+            fades_.emplace_back();
+        }
+        if (!OpenOutputs(error)) return false;
+        // Clips open a second ahead, so their decoding has started when needed.
+        pool_ = std::make_unique<ClipPool>(plan_.clips, plan_.timeline, &gInterrupted,
+                                           std::llround(f.fps.Value()),
+                                           !sink_->TakesDecodedPictures(), plan_.copy);
+        provider_ = std::make_unique<TimelineFrames>(*pool_);
+        plan_.host->SetProvider(provider_.get());
+        if (!RenderFrames(error)) return false;
+        return Finish(error);
+    }
+
+  private:
+    Host& host() { return *plan_.host; }
+
+    bool OpenOutputs(std::string* error) {
+        const OutputFormat& f = plan_.format;
+        GWorldPtr out = host().EnsureOutputWorld(f.width, f.height);
+        if (!out) {
+            *error = "out of memory for a " + std::to_string(f.width) + "x" +
+                     std::to_string(f.height) + " frame";
+            return false;
+        }
+        outMap_ = *GetGWorldPixMap(out);
+        SinkOptions options{.format = f, .encoding = plan_.encoding};
+        const CopyPlan& copy = plan_.copy;
+        if (!copy.segments.empty()) {
+            options.copy =
+                media::PassThrough{copy.sets, copy.encoderSetId, copy.reorderDelay, copy.dpb};
+            std::vector<PacketCopier::Clip> clips;
+            for (const PlannedClip& c : plan_.clips)
+                clips.push_back({c.path, c.label, c.packets.get()});
+            copier_ = std::make_unique<PacketCopier>(std::move(clips), copy, f.fps);
+        }
+        sink_ = OpenSink(plan_.output, options, error);
+        if (!sink_ && options.copy) {
+            // A copy the writer cannot carry out: every frame is encoded instead.
+            std::string why = *error;
+            if (const size_t at = why.find("': "); at != std::string::npos)
+                why = why.substr(at + 3);
+            if (plan_.copyAsked)
+                summary_->warnings.push_back("the clips' pictures are encoded, not copied: " + why);
+            plan_.copy = CopyPlan{};
+            copier_.reset();
+            options.copy.reset();
+            sink_ = OpenSink(plan_.output, options, error);
+        }
+        if (!sink_) return false;
+        if (!plan_.contactSheet.empty()) {
+            std::vector<SheetSection> sections;
+            const bool alone = plan_.transitions.size() == 1;
+            for (size_t k = 0; k < plan_.transitions.size(); ++k)
+                sections.push_back(
+                    {SectionLabel(plan_.transitions[k], plan_.timeline.transitions[k], k, alone),
+                     plan_.timeline.transitions[k].frames});
+            sheet_ =
+                std::make_unique<ContactSheet>(plan_.contactSheet, f.width, f.height,
+                                               std::to_string(sections.size()) + " transitions, " +
+                                                   std::to_string(plan_.timeline.total) + " frames",
+                                               sections);
+        }
+        return true;
+    }
+
+    bool RenderFrames(std::string* error) {
+        const Timeline& tl = plan_.timeline;
+        Progress progress(tl.total, plan_.quiet);
+        for (int64_t t = 0; t < tl.total; ++t) {
+            if (gInterrupted) {
+                *error = "interrupted";
+                return false;
+            }
+            if (!pool_->Advance(t, error) || !ReportDamage(error)) return false;
+            if (next_ < tl.transitions.size() && tl.transitions[next_].start == t &&
+                !StartTransition(error))
+                return false;
+            if (!RenderFrame(t, error)) return false;
+            progress.Update(t + 1);
+        }
+        progress.Done();
+        return true;
+    }
+
+    bool StartTransition(std::string* error) {
+        PlannedTransition& tr = plan_.transitions[next_];
+        const Placement& p = plan_.timeline.transitions[next_];
+        host().Clip() = records_[size_t(p.clip)];
+        if (int32_t code = tr.instance->Initialize(); code != kPluginOK) {
+            *error = BundleFailure(tr.name, "Initialize", code);
+            return false;
+        }
+        std::srand(tr.seed);
+        provider_->SetTransition(&p);
+        active_ = true;
+        return true;
+    }
+
+    bool RenderFrame(int64_t t, std::string* error) {
+        const SourceRef cutRef = plan_.timeline.HardCut(t);
+        std::string readError;
+        const media::Frame* cut = pool_->Frame(cutRef.clip, cutRef.index, &readError);
+        if (!cut) {
+            *error = "cannot read frame " + std::to_string(cutRef.index) + " of " +
+                     plan_.clips[size_t(cutRef.clip)].label +
+                     (readError.empty() ? "" : ": " + readError);
+            return false;
+        }
+        // A copied frame's picture is the clip's own packet; outside a
+        // transition a decoded picture the output takes as it is goes straight
+        // on; otherwise it becomes pixels of the output frame.
+        const bool copied = !active_ && copier_ && copier_->Copies(t);
+        const bool asItIs = !active_ && !copied && sink_->TakesAsItIs(cut->Yuv());
+        if (!asItIs && !copied && !DrawFrameInto(*cut, *outMap_, false)) {
+            *error = "cannot scale frame " + std::to_string(cutRef.index) + " of " +
+                     plan_.clips[size_t(cutRef.clip)].label + " to the output's size";
+            return false;
+        }
+        const OutputFormat& f = plan_.format;
+        const size_t floats = size_t(media::FrameSampleStart(t + 1, f.fps, f.sound.rate) -
+                                     media::FrameSampleStart(t, f.fps, f.sound.rate)) *
+                              size_t(f.sound.channels);
+        SoundChunk chunk{cutRef.clip, cutRef.index, cut->audio};
+        chunk.samples.resize(floats, chunk.samples.empty() ? 0.0f : chunk.samples.back());
+
+        if (active_ && !DrawTransitionFrame(t, floats, chunk, error)) return false;
+        if (copied) {
+            Sink& sink = *sink_;
+            if (!copier_->CopyUpTo(
+                    t,
+                    [&sink](const uint8_t* data, size_t size, int64_t pts, bool key,
+                            std::string* e) { return sink.CopyVideo(data, size, pts, key, e); },
+                    error))
+                return false;
+        } else if (asItIs ? !sink_->Video(cut->Yuv(), error)
+                          : !sink_->Video(outMap_->baseAddr, outMap_->rowBytes / 4, error)) {
+            return false;
+        }
+        if (active_) {
+            held_.push_back(std::move(chunk));
+            const Placement& p = plan_.timeline.transitions[next_];
+            if (t == p.start + p.frames - 1) return EndTransition(error);
+        } else if (!EmitSound(chunk, error)) {
+            return false;
+        }
+        return true;
+    }
+
+    bool DrawTransitionFrame(int64_t t, size_t floats, SoundChunk& chunk, std::string* error) {
+        PlannedTransition& tr = plan_.transitions[next_];
+        const Placement& p = plan_.timeline.transitions[next_];
+        const int32_t i = int32_t(t - p.start);
+        host().ClearOutputAudio(floats);
+        const Rect frameRect = {0, 0, int16_t(plan_.format.height), int16_t(plan_.format.width)};
+        const int32_t code =
+            tr.instance->DoFrame(int32_t(p.start), i, p.frames, frameRect, plan_.preview);
+        if (code != kPluginOK) {
+            *error = tr.name + ": DoFrame failed at transition frame " + std::to_string(i + 1) +
+                     " of " + std::to_string(p.frames) + " with " + ResultName(code) +
+                     (provider_->Error().empty() ? "" : " (" + provider_->Error() + ")");
+            return false;
+        }
+        for (const std::string& problem : host().Problems())
+            if (problemsSeen_.insert(tr.name + ": " + problem).second)
+                summary_->warnings.push_back(tr.name + ": " + problem);
+        host().ClearProblems();
+        // A frame the plug-in mixed no sound into keeps the cut's sound.
+        if (host().MixCount() > 0) chunk.samples = host().OutputAudio();
+        if (!p.Between()) chunk.clip = p.clip;
+        if (sheet_) sheet_->Offer(next_, i, *outMap_);
+        return true;
+    }
+
+    // The transition is complete: Terminate tells the clip's fades, and the
+    // sound held since the transition began goes out with them.
+    bool EndTransition(std::string* error) {
+        PlannedTransition& tr = plan_.transitions[next_];
+        const Placement& p = plan_.timeline.transitions[next_];
+        tr.instance->Terminate(p.frames);
+        const size_t clip = size_t(p.clip);
+        records_[clip] = host().Clip();
+        fades_[clip] = Fade::FromClipRecord(records_[clip], plan_.clips[clip].frames);
+        tr.instance.reset();
+        provider_->SetTransition(nullptr);
+        active_ = false;
+        ++next_;
+        for (SoundChunk& c : held_)
+            if (!EmitSound(c, error)) return false;
+        held_.clear();
+        return true;
+    }
+
+    bool EmitSound(SoundChunk& chunk, std::string* error) {
+        const OutputFormat& f = plan_.format;
+        fades_[size_t(chunk.clip)].Apply(chunk.clipIndex, f.fps, f.sound, chunk.samples);
+        return sink_->Audio(chunk.samples.data(),
+                            int(chunk.samples.size() / size_t(f.sound.channels)), error);
+    }
+
+    // What decoding found wrong in the clips closed so far, once each, in our words.
+    bool ReportDamage(std::string* error) {
+        const std::vector<media::Damage>& found = pool_->Damage();
+        for (size_t i = reported_.size(); i < found.size(); ++i) reported_.push_back(false);
+        for (size_t i = 0; i < found.size(); ++i) {
+            const media::Damage& d = found[i];
+            if (reported_[i] || !d.Any()) continue;
+            reported_[i] = true;
+            char at[32];
+            std::snprintf(at, sizeof at, "%d:%05.2f", int(d.firstAt / 60),
+                          std::fmod(std::max(0.0, d.firstAt), 60.0));
+            std::string text = plan_.clips[i].label + " is damaged" +
+                               (d.firstAt >= 0 ? std::string(" from ") + at : std::string());
+            if (d.cutShort) text += " (the file is cut short)";
+            text += d.lostFrames > 0
+                        ? ": " + std::to_string(d.lostFrames) +
+                              " pictures are missing or could not be decoded; the nearest good "
+                              "picture stands in for them"
+                        : ": some of it could not be decoded";
+            if (plan_.strict) {
+                *error = text + " (--strict)";
+                return false;
+            }
+            summary_->warnings.push_back(text);
+        }
+        return true;
+    }
+
+    // The movie and the sheet are complete before either is moved into place.
+    bool Finish(std::string* error) {
+        pool_->CloseAll();
+        if (!ReportDamage(error)) return false;
+        if (!sink_->Finish(error)) return false;
+        if (sheet_ && !sheet_->Save(error)) return false;
+        if (!sink_->Commit(error)) return false;
+        if (sheet_ && !sheet_->Commit(error)) return false;
+        const Timeline& tl = plan_.timeline;
+        summary_->frames = tl.total;
+        summary_->clips = int(plan_.clips.size());
+        summary_->transitions = int(tl.transitions.size());
+        if (!tl.transitions.empty()) {
+            summary_->transitionFrames = tl.transitions[0].frames;
+            summary_->transitionStart = tl.transitions[0].start;
+        }
+        summary_->seed = plan_.seed;
+        summary_->copiedFrames = plan_.copy.CopiedFrames();
+        return true;
+    }
+
+    Sequence& plan_;
+    RenderSummary* summary_;
+    std::unique_ptr<ClipPool> pool_;
+    std::unique_ptr<TimelineFrames> provider_;
+    std::vector<TavPluginClipInfo> records_;  // each clip's settings, as plug-ins left them
+    std::vector<Fade> fades_;
+    PixMap* outMap_ = nullptr;
+    std::unique_ptr<Sink> sink_;
+    std::unique_ptr<PacketCopier> copier_;
+    std::unique_ptr<ContactSheet> sheet_;
+    size_t next_ = 0;      // the transition under way or next to come
+    bool active_ = false;  // transition next_ is under way
+    std::deque<SoundChunk> held_;
+    std::set<std::string> problemsSeen_;
+    std::vector<bool> reported_;
+};
+
+}  // namespace
+
+bool RenderSequence(Sequence& sequence, RenderSummary* summary, Error* error) {
+    SequenceRender render(sequence, summary);
+    return render.Run(error);
+}
+
+}  // namespace tavhost

@@ -1,0 +1,80 @@
+// Writing movies with FFmpeg's libraries: H.264 + AAC in MP4, MOV or MKV,
+// VP9 + Opus in WebM, and H.264 packets copied from clips between the spans
+// the encoder writes.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "h264_units.h"
+#include "media_types.h"
+
+struct AVFrame;
+
+namespace tavhost::media {
+
+// The sound format a movie in container `format` ("webm", or anything else
+// for AAC) carries closest to `wanted`: its rate and channels where the
+// encoder takes them, otherwise 48 kHz, stereo.
+SoundFormat SoundFormatFor(const std::string& format, SoundFormat wanted);
+
+// The colour description a movie `height` lines high is converted and tagged
+// with: BT.709 from 720 lines up, BT.601 (SMPTE 170M) below; limited range.
+ColourTags OutputColourTags(int height);
+
+// Whether the encoders take pictures of `width` x `height`: FFmpeg's pictures
+// stay under 2^31 bytes, so (width + 128) x (height + 128) under 2^28.
+bool EncoderTakesSize(int width, int height);
+
+// How a movie's pictures are encoded.
+struct Encoding {
+    std::string preset = "veryfast";  // H.264 encoder preset
+    int crf = 20;
+    // The container's short name; empty: from the file name (and Matroska
+    // for standard output).
+    std::string container;
+};
+
+// When some pictures arrive as compressed packets (CopyVideo).
+struct PassThrough {
+    h264::ParameterSets sets;  // those the copied packets use
+    int encoderSetId = 0;      // an id they leave free, for the encoder's sets
+    int reorderDelay = 0;      // of the copied packets
+    h264::DpbNeeds dpb;        // what the copied SPS keeps; the encoder's must agree
+};
+
+// What a movie is made of: its format, its encoding, and the copied pictures' sets.
+struct MovieOptions {
+    OutputFormat format;
+    Encoding encoding;
+    std::optional<PassThrough> copy;
+};
+
+// Encodes a movie: H.264 video and AAC sound in an MP4, MOV or MKV file.
+class MovieWriter {
+  public:
+    using Options = MovieOptions;
+    static std::unique_ptr<MovieWriter> Open(const std::string& path, const Options& options,
+                                             std::string* error);
+    ~MovieWriter();
+    // Frames go in order; sound is appended as it comes.
+    bool WriteVideo(const uint32_t* pixels, int rowPixels, std::string* error);
+    // A decoded picture the encoder takes as it is (TakesAsItIs): no conversion, no copy.
+    bool TakesAsItIs(const AVFrame* picture) const;
+    bool WriteVideo(const AVFrame* picture, std::string* error);
+    // With Options::copy: the next picture in decode order as an H.264 packet
+    // with 4-byte unit lengths, `pts` its output frame. The pictures encoded
+    // before it are finished first; those after it start a new encoder.
+    bool CopyVideo(const uint8_t* data, size_t size, int64_t pts, bool key, std::string* error);
+    bool WriteAudio(const float* interleaved, int samples, std::string* error);
+    bool Finish(std::string* error);
+
+  private:
+    struct Impl;
+    explicit MovieWriter(std::unique_ptr<Impl> impl);
+    std::unique_ptr<Impl> impl_;
+};
+
+}  // namespace tavhost::media

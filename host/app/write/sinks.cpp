@@ -1,0 +1,234 @@
+#include "sinks.h"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <filesystem>
+
+#include "frame_pattern.h"
+#include "image_io.h"
+#include "staged_output.h"
+#include "user_text.h"
+
+namespace fs = std::filesystem;
+
+namespace tavhost {
+
+namespace {
+
+std::string Lower(std::string s) {
+    std::transform(s.begin(), s.end(), s.begin(), [](unsigned char c) { return std::tolower(c); });
+    return s;
+}
+
+class MovieSink : public Sink {
+  public:
+    // A file, staged; or standard output ("-"), written as it is made.
+    MovieSink(const std::string& path) : staged_(path, StagedOutput::Kind::kFile) {}
+
+    bool Open(const std::string& format, const SinkOptions& o, std::string* error) {
+        const bool stream = staged_.Path() == "-";
+        if (stream && isatty(STDOUT_FILENO)) {
+            *error =
+                "standard output is a terminal: pipe the movie into a player (| ffplay -) or a "
+                "file";
+            return false;
+        }
+        if (!stream && !staged_.Prepare(error)) return false;
+        media::MovieOptions options = o;
+        options.encoding.container = format;
+        writer_ = media::MovieWriter::Open(stream ? "pipe:1" : staged_.TempPath(), options, error);
+        stream_ = stream;
+        if (!writer_) Named(false, error);
+        return writer_ != nullptr;
+    }
+    bool Video(const uint32_t* pixels, int rowPixels, std::string* error) override {
+        return Named(writer_->WriteVideo(pixels, rowPixels, error), error);
+    }
+    bool TakesDecodedPictures() const override { return true; }
+    bool TakesAsItIs(const AVFrame* picture) const override {
+        return writer_->TakesAsItIs(picture);
+    }
+    bool Video(const AVFrame* picture, std::string* error) override {
+        return Named(writer_->WriteVideo(picture, error), error);
+    }
+    bool CopyVideo(const uint8_t* data, size_t size, int64_t pts, bool key,
+                   std::string* error) override {
+        return Named(writer_->CopyVideo(data, size, pts, key, error), error);
+    }
+    bool Audio(const float* interleaved, int samples, std::string* error) override {
+        return Named(writer_->WriteAudio(interleaved, samples, error), error);
+    }
+    bool Finish(std::string* error) override {
+        const bool ok = writer_->Finish(error);
+        writer_.reset();
+        return Named(ok, error);
+    }
+    bool Commit(std::string* error) override { return stream_ || staged_.Commit(error); }
+
+  private:
+    bool Named(bool ok, std::string* error) {
+        if (!ok && stream_) {
+            for (size_t at; (at = error->find("'pipe:1'")) != std::string::npos;)
+                error->replace(at, 8, "standard output");
+        } else if (!ok) {
+            staged_.NameUserPath(error);
+        }
+        return ok;
+    }
+    StagedOutput staged_;
+    std::unique_ptr<media::MovieWriter> writer_;
+    bool stream_ = false;
+};
+
+class ImageFolderSink : public Sink {
+  public:
+    // Frames named by `pattern` in `dir`, staged in a hidden folder inside it.
+    ImageFolderSink(const std::string& dir, FramePattern pattern, media::ImageFormat format,
+                    int width, int height)
+        : staged_(dir, StagedOutput::Kind::kFolder),
+          pattern_(std::move(pattern)),
+          format_(format),
+          width_(width),
+          height_(height) {
+        // Only names this pattern writes, numbered past this render's last
+        // frame, are frames of an earlier render.
+        staged_.ReplaceOlder([this](const std::string& name) {
+            int64_t n;
+            return pattern_.Match(name, &n) && n >= count_;
+        });
+    }
+
+    bool Open(std::string* error) { return staged_.Prepare(error); }
+    bool Video(const uint32_t* pixels, int rowPixels, std::string* error) override {
+        const std::string name = pattern_.Name(count_++);
+        const bool ok = media::WriteImage((fs::path(staged_.TempPath()) / name).string(), format_,
+                                          pixels, width_, height_, rowPixels, error);
+        if (!ok) staged_.NameUserPath(error);
+        return ok;
+    }
+    bool Audio(const float*, int, std::string*) override { return true; }
+    bool Finish(std::string*) override { return true; }
+    bool Commit(std::string* error) override { return staged_.Commit(error); }
+
+  private:
+    StagedOutput staged_;
+    FramePattern pattern_;
+    media::ImageFormat format_;
+    int width_, height_;
+    int64_t count_ = 0;
+};
+
+// FFmpeg's muxer for a container as users name it, or null.
+const char* Muxer(const std::string& name) {
+    return name == "mp4"                         ? "mp4"
+           : name == "mov"                       ? "mov"
+           : name == "mkv" || name == "matroska" ? "matroska"
+           : name == "webm"                      ? "webm"
+                                                 : nullptr;
+}
+
+// The movie format an output asks for, or null: standard output's container,
+// or a file name's extension.
+const char* MovieFormat(const std::string& output, const std::string& container = "") {
+    if (output == "-") return Muxer(container.empty() ? "mkv" : container);
+    const std::string ext = Lower(fs::path(output).extension().string());
+    return ext.size() > 1 ? Muxer(ext.substr(1)) : nullptr;
+}
+
+// What `output` names, and, with `options`, the sink that writes it.
+bool Classify(const std::string& output, const std::string& container, const SinkOptions* options,
+              std::string* error, std::unique_ptr<Sink>* sink = nullptr) {
+    const std::string ext = Lower(fs::path(output).extension().string());
+    if (!container.empty() && output != "-") {
+        *error =
+            "--format is for a movie on standard output (-o -); a file's extension says its "
+            "format";
+        return false;
+    }
+    const char* format = MovieFormat(output, container);
+    std::error_code ec;
+    if (format) {
+        if (fs::is_directory(output, ec)) {
+            *error = "cannot write " + Quoted(output) + ": it is a folder";
+            return false;
+        }
+        if (!options) return true;
+        auto movie = std::make_unique<MovieSink>(output);
+        if (!movie->Open(format, *options, error)) return false;
+        *sink = std::move(movie);
+        return true;
+    }
+    const std::string name = fs::path(output).filename().string();
+    if (name.find('%') != std::string::npos) {
+        FramePattern pattern;
+        const media::ImageFormat image = media::ImageFormatOf(output);
+        if (!FramePattern::Parse(name, &pattern) || image == media::ImageFormat::kNone) {
+            *error = "cannot write " + Quoted(output) +
+                     ": a frame pattern has one %d (or %04d) and ends in .png or .jpg";
+            return false;
+        }
+        std::string dir = fs::path(output).parent_path().string();
+        if (dir.empty()) dir = ".";
+        if (fs::exists(dir, ec) && !fs::is_directory(dir, ec)) {
+            *error = "cannot write " + Quoted(output) + ": " + Quoted(dir) + " is not a folder";
+            return false;
+        }
+        if (!options) return true;
+        auto images = std::make_unique<ImageFolderSink>(dir, pattern, image, options->format.width,
+                                                        options->format.height);
+        if (!images->Open(error)) return false;
+        *sink = std::move(images);
+        return true;
+    }
+    if (ext.empty() || fs::is_directory(output, ec)) {
+        if (fs::exists(output, ec) && !fs::is_directory(output, ec)) {
+            *error = "cannot write " + Quoted(output) +
+                     ": a file of that name exists and is not a folder";
+            return false;
+        }
+        if (!options) return true;
+        FramePattern pattern;
+        FramePattern::Parse("frame%04d.png", &pattern);
+        auto images =
+            std::make_unique<ImageFolderSink>(output, pattern, media::ImageFormat::kPng,
+                                              options->format.width, options->format.height);
+        if (!images->Open(error)) return false;
+        *sink = std::move(images);
+        return true;
+    }
+    *error = "cannot write " + Quoted(output) +
+             ": use a .mp4, .mov, .mkv or .webm file, a folder for PNG frames, or a frame "
+             "pattern such as frames/f%04d.png";
+    return false;
+}
+
+}  // namespace
+
+bool IsStreamContainer(const std::string& name) {
+    return Muxer(name) != nullptr;
+}
+
+bool CarriesH264(const std::string& output, const std::string& container) {
+    const char* format = MovieFormat(output, container);
+    return format && std::string(format) != "webm";
+}
+
+bool IsWebm(const std::string& output, const std::string& container) {
+    const char* format = MovieFormat(output, container);
+    return format && std::string(format) == "webm";
+}
+
+bool CheckOutput(const std::string& output, const std::string& container, std::string* error) {
+    return Classify(output, container, nullptr, error);
+}
+
+std::unique_ptr<Sink> OpenSink(const std::string& output, const SinkOptions& options,
+                               std::string* error) {
+    std::unique_ptr<Sink> sink;
+    if (!Classify(output, options.encoding.container, &options, error, &sink)) return nullptr;
+    return sink;
+}
+
+}  // namespace tavhost

@@ -1,0 +1,64 @@
+// Where a render's frames go: a movie file or a folder of PNG frames, each
+// staged beside its final name and committed when the render is complete.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "movie_writer.h"
+
+struct AVFrame;
+
+namespace tavhost {
+
+class Sink {
+  public:
+    virtual ~Sink() = default;
+    // One output frame's picture (0xAARRGGBB rows `rowPixels` apart) and sound.
+    virtual bool Video(const uint32_t* pixels, int rowPixels, std::string* error) = 0;
+    // A decoded picture the sink takes as it is, with no conversion (a movie
+    // whose encoder has its size and format); Video(picture) then writes it.
+    virtual bool TakesAsItIs(const AVFrame*) const { return false; }
+    // Whether it takes decoded pictures at all (it encodes YUV).
+    virtual bool TakesDecodedPictures() const { return false; }
+    virtual bool Video(const AVFrame*, std::string* error) {
+        *error = "this output takes pixels only";
+        return false;
+    }
+    // A compressed H.264 picture copied from a clip (MovieOptions::copy).
+    virtual bool CopyVideo(const uint8_t*, size_t, int64_t, bool, std::string* error) {
+        *error = "this output takes no copied pictures";
+        return false;
+    }
+    virtual bool Audio(const float* interleaved, int samples, std::string* error) = 0;
+    // Completes the staged output; Commit() then moves it into place.
+    virtual bool Finish(std::string* error) = 0;
+    virtual bool Commit(std::string* error) = 0;
+};
+
+// A movie's options; a folder of frames takes the format's size only.
+using SinkOptions = media::MovieOptions;
+
+// A .mp4, .mov or .mkv file (H.264 + AAC) or .webm (VP9 + Opus); "-", a
+// movie streamed to standard output (Matroska unless the encoding's container says); a folder
+// (an existing one, or a name with no extension) of frameNNNN.png files; or a
+// frame pattern such as frames/f%04d.png or shots/%d.jpg. Null with the
+// reason in `error` otherwise.
+std::unique_ptr<Sink> OpenSink(const std::string& output, const SinkOptions& options,
+                               std::string* error);
+
+// Whether OpenSink would take `output`, checked before any work is done.
+bool CheckOutput(const std::string& output, const std::string& container, std::string* error);
+
+// Whether `output` is a movie whose video is H.264 (MP4, MOV, MKV).
+bool CarriesH264(const std::string& output, const std::string& container = "");
+
+// Whether `output` is a WebM movie (VP9 + Opus).
+bool IsWebm(const std::string& output, const std::string& container = "");
+
+// The containers standard output takes, as --format names them.
+bool IsStreamContainer(const std::string& name);
+
+}  // namespace tavhost
