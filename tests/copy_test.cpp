@@ -42,14 +42,13 @@ class CopyUnchanged : public ::testing::Test {
                             const std::string& size = "320x240") {
         const std::string path = P(name);
         if (fs::exists(path)) return path;
-        bool ok = false;
-        Sh("ffmpeg -v error -y -f lavfi -i " + source + "=s=" + size +
-               ":r=" + std::to_string(rate) + " -f lavfi -i sine=f=440 -t 3 -c:v libx264 -preset " +
-               preset + " -pix_fmt yuv420p " + Tags(size) +
-               " -x264-params keyint=" + std::to_string(gop) +
-               ":min-keyint=" + std::to_string(gop) + ":scenecut=0 -c:a aac '" + path + "' 2>&1",
-           &ok);
-        EXPECT_TRUE(ok) << name;
+        EXPECT_TRUE(
+            FfmpegClip(path, "-f lavfi -i " + source + "=s=" + size + ":r=" + std::to_string(rate) +
+                                 " -f lavfi -i sine=f=440 -t 3 -c:v libx264 -preset " + preset +
+                                 " -pix_fmt yuv420p " + Tags(size) +
+                                 " -x264-params keyint=" + std::to_string(gop) +
+                                 ":min-keyint=" + std::to_string(gop) + ":scenecut=0 -c:a aac"))
+            << name;
         return path;
     }
     static std::string A() { return Clip("a.mp4", "testsrc2"); }

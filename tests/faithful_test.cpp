@@ -73,9 +73,7 @@ class Faithful : public ::testing::Test {
     static std::string Make(const std::string& name, const std::string& args) {
         const std::string path = P(name);
         if (!fs::exists(path)) {
-            bool ok = false;
-            Sh("ffmpeg -v error -y " + args + " '" + path + "' 2>&1", &ok);
-            EXPECT_TRUE(ok) << name;
+            EXPECT_TRUE(FfmpegClip(path, args)) << name;
         }
         return path;
     }

@@ -288,11 +288,7 @@ TEST_P(TrimMistakes, AreUsageErrors) {
 INSTANTIATE_TEST_SUITE_P(
     Cases, TrimMistakes,
     ::testing::Values(
-        TrimMistake{"trailing", "boxconcealwhite {A} --in 1", "go before the clip they trim"},
         TrimMistake{"pastTheEnd", "boxconcealwhite --out 1:00 {A}", "is past the clip's end"},
-        TrimMistake{"notATime", "boxconcealwhite --in 1:75 {A}", "not '1:75'"},
-        TrimMistake{"openWord", "boxscatter --open boxrevealwhite:x {A} {A}",
-                    "BUNDLE or BUNDLE:VARIANT"},
         TrimMistake{"openTwice", "boxrevealwhite --open boxrevealblack {A}", "opens one clip"},
         TrimMistake{"oneClipBetween", "boxscatter {A}", "give two clips or more"}),
     [](const auto& info) { return std::string(info.param.name); });

@@ -5,8 +5,10 @@
 #include <unistd.h>
 
 #include <cmath>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <numbers>
 #include <sstream>
 
@@ -20,9 +22,20 @@ using tavhost::media::MovieWriter;
 
 namespace tavtest {
 
-// A clip whose pictures change with the frame and whose sound is a steady tone
-// (or silence when `tone` is 0).
-void MakeClip(const std::string& path, int frames, int hue, double tone, int w, int h) {
+namespace {
+
+// Where the clips made once per build of the test program are kept: a folder
+// named by the program's build time, so a rebuilt writer makes them again.
+std::string CacheDir() {
+    std::error_code ec;
+    const auto built = fs::last_write_time("/proc/self/exe", ec);
+    const std::string dir =
+        std::string(TAV_TEST_CLIP_CACHE) + "/" + std::to_string(built.time_since_epoch().count());
+    fs::create_directories(dir, ec);
+    return dir;
+}
+
+void EncodeClip(const std::string& path, int frames, int hue, double tone, int w, int h) {
     MovieWriter::Options options;
     options.format.width = w;
     options.format.height = h;
@@ -49,6 +62,46 @@ void MakeClip(const std::string& path, int frames, int hue, double tone, int w, 
         ASSERT_TRUE(writer->WriteAudio(sound.data(), int(sound.size() / 2), &error)) << error;
     }
     ASSERT_TRUE(writer->Finish(&error)) << error;
+}
+
+}  // namespace
+
+bool Cached(const std::string& key, const std::string& path,
+            const std::function<void(const std::string&)>& make) {
+    const std::string cached = CacheDir() + "/" + key;
+    std::error_code ec;
+    if (!fs::exists(cached, ec)) {
+        // Made under a name of this process's own, then moved into place whole.
+        const std::string ext = fs::path(key).extension().string();
+        const std::string temp = cached + "." + std::to_string(getpid()) + ".part" + ext;
+        make(temp);
+        if (::testing::Test::HasFatalFailure() || !fs::exists(temp, ec)) return false;
+        fs::rename(temp, cached, ec);
+        if (ec) return false;
+    }
+    fs::copy_file(cached, path, fs::copy_options::overwrite_existing, ec);
+    return !ec;
+}
+
+bool FfmpegClip(const std::string& path, const std::string& args) {
+    const std::string key = "ffmpeg-" + std::to_string(std::hash<std::string>{}(args)) +
+                            fs::path(path).extension().string();
+    return Cached(key, path, [&](const std::string& temp) {
+        bool ok = false;
+        const std::string out = Sh("ffmpeg -v error -y " + args + " '" + temp + "' 2>&1", &ok);
+        EXPECT_TRUE(ok) << args << ": " << out;
+    });
+}
+
+// A clip whose pictures change with the frame and whose sound is a steady tone
+// (or silence when `tone` is 0).
+void MakeClip(const std::string& path, int frames, int hue, double tone, int w, int h) {
+    char key[96];
+    std::snprintf(key, sizeof key, "clip-%dx%d-%d-%d-%g%s", w, h, frames, hue, tone,
+                  fs::path(path).extension().string().c_str());
+    EXPECT_TRUE(Cached(key, path, [&](const std::string& temp) {
+        EncodeClip(temp, frames, hue, tone, w, h);
+    })) << path;
 }
 
 // Every frame of a clip (or PNG folder) as the host reads it.

@@ -8,7 +8,9 @@
 #include "cli_usage.h"
 #include "edit.h"
 #include "image_io.h"
+#include "options.h"
 #include "sinks.h"
+#include "version.h"
 
 namespace tavhost {
 
@@ -41,7 +43,7 @@ class Words {
         out_->helpCommand = command_;
         return false;
     }
-    bool Help(const char* text) {
+    bool Help(const std::string& text) {
         out_->kind = Command::Kind::kHelp;
         out_->help = text;
         return false;
@@ -82,27 +84,10 @@ void ParseList(Words& w, Command* c) {
 void ParseRender(Words& w, Command* c) {
     c->kind = Command::Kind::kRender;
     RenderJob& job = c->render;
-    OutputSettings& out = job.settings;
     bool haveBundle = false;
     std::optional<TimeValue> in, outPoint;  // for the next clip
-    auto time = [&](const std::string& name, const std::string& v, std::optional<TimeValue>* t) {
-        TimeValue value;
-        if (!ParseTime(v, &value))
-            return w.Mistake(name + " takes seconds (2.5 or 1:02.5) or frames (75f), not " +
-                             Quoted(v));
-        *t = value;
-        return true;
-    };
-    auto transition = [&](const std::string& name, const std::string& v,
-                          std::optional<TransitionEntry>* t) {
-        TransitionEntry entry;
-        entry.where = name;
-        if (!ParseTransitionWord(v, &entry))
-            return w.Mistake(name + " takes BUNDLE or BUNDLE:VARIANT (1 to 32767), not " +
-                             Quoted(v));
-        *t = entry;
-        return true;
-    };
+    const OptionTarget target{&job, &job.settings, &job.transition, &job.output,
+                              &in,  &outPoint,     &c->verbose};
     // The bundle, then the clips, each taking the trims given before it.
     auto plainWord = [&](const std::string& a) {
         if (!haveBundle && job.editFile.empty()) {
@@ -125,106 +110,25 @@ void ParseRender(Words& w, Command* c) {
     bool optionsEnded = false;  // after "--" every word is a bundle or a clip
     while (!w.Done()) {
         const std::string a = w.Next();
-        std::string v;
-        long long n;
         if (!optionsEnded && a == "--") {
             optionsEnded = true;
-        } else if (optionsEnded || !IsOption(a)) {
-            if (!plainWord(a)) return;
-        } else if (IsHelp(a)) {
-            return void(w.Help(kRenderUsage));
-        } else if (a == "--preview") {
-            job.preview = true;
-        } else if (a == "--quiet" || a == "-q") {
-            job.quiet = true;
-        } else if (a == "--strict") {
-            job.strict = true;
-        } else if (a == "--copy-unchanged" || a == "--no-copy-unchanged") {
-            job.settings.copyUnchanged = a == "--copy-unchanged";
-        } else if (a == "--verbose") {
-            c->verbose = true;
-        } else if (In(a, {"--variant", "--speed",  "--seed",    "--size",
-                          "--crf",     "--preset", "--caption", "--contact-sheet",
-                          "-o",        "--output", "--fit",     "--still-duration",
-                          "--rate",    "--length", "--open",    "--close",
-                          "--in",      "--out",    "--edit",    "--format"}) &&
-                   !w.Value(a, &v)) {
-            return;
-        } else if (a == "--variant") {
-            if (!ParseWholeNumber(v, 1, 32767, &n))
-                return void(
-                    w.Mistake("--variant takes a whole number from 1 to 32767, not " + Quoted(v)));
-            job.transition.variant = int16_t(n);
-        } else if (a == "--speed") {
-            if (!ParseSpeed(v, &job.transition.speed))
-                return void(w.Mistake("--speed takes a number from 0 to 1, not " + Quoted(v)));
-        } else if (a == "--length") {
-            if (!time(a, v, &job.transition.length)) return;
-            if (job.transition.length->value <= 0.0)
-                return void(w.Mistake("--length must be more than 0"));
-        } else if (a == "--open" || a == "--close") {
-            if (!transition(a, v, a == "--open" ? &job.open : &job.close)) return;
-        } else if (a == "--in" || a == "--out") {
-            if (!time(a, v, a == "--in" ? &in : &outPoint)) return;
-        } else if (a == "--edit") {
-            if (v.empty()) return void(w.Mistake("--edit needs a file name"));
-            job.editFile = v;
-        } else if (a == "--seed") {
-            if (!ParseWholeNumber(v, 0, 4294967295LL, &n))
-                return void(w.Mistake("--seed takes a whole number from 0 to 4294967295, not " +
-                                      Quoted(v)));
-            job.transition.seed = uint32_t(n);
-        } else if (a == "--size") {
-            if (!ParseSize(v, &out.width, &out.height))
-                return void(
-                    w.Mistake("--size takes WIDTHxHEIGHT, each from 2 to 16384, not " + Quoted(v)));
-        } else if (a == "--rate") {
-            media::Rational rate;
-            if (!ParseRate(v, &rate))
-                return void(
-                    w.Mistake("--rate takes frames a second from 1 to 240 (25, 29.97, "
-                              "30000/1001), not " +
-                              Quoted(v)));
-            out.rate = rate;
-        } else if (a == "--crf") {
-            if (!ParseWholeNumber(v, 0, 51, &n))
-                return void(w.Mistake("--crf takes a whole number from 0 to 51, not " + Quoted(v)));
-            out.crf = int(n);
-        } else if (a == "--preset") {
-            const auto& presets = H264Presets();
-            if (std::find(presets.begin(), presets.end(), v) == presets.end())
-                return void(
-                    w.Mistake("--preset takes one of ultrafast, superfast, veryfast, "
-                              "faster, fast, medium, slow, slower, veryslow, placebo; not " +
-                              Quoted(v)));
-            out.preset = v;
-        } else if (a == "--fit") {
-            media::Fit fit;
-            if (!ParseFit(v, &fit))
-                return void(w.Mistake("--fit takes pad, crop or stretch, not " + Quoted(v)));
-            out.fit = fit;
-        } else if (a == "--still-duration") {
-            char* end = nullptr;
-            const double seconds = std::strtod(v.c_str(), &end);
-            if (v.empty() || *end || !(seconds >= 0.04 && seconds <= 3600))
-                return void(w.Mistake("--still-duration takes seconds from 0.04 to 3600, not " +
-                                      Quoted(v)));
-            out.stillSeconds = seconds;
-        } else if (a == "--caption") {
-            job.caption = v;
-        } else if (a == "--contact-sheet") {
-            if (v.empty()) return void(w.Mistake("--contact-sheet needs a file name"));
-            job.contactSheet = v;
-        } else if (a == "-o" || a == "--output") {
-            if (v.empty()) return void(w.Mistake("-o needs a file or folder name"));
-            job.output = v;
-        } else if (a == "--format") {
-            if (!IsStreamContainer(v))
-                return void(w.Mistake("--format takes mkv, webm, mp4 or mov, not " + Quoted(v)));
-            out.container = v;
-        } else {
-            return void(w.Mistake("unknown option " + Quoted(a)));
+            continue;
         }
+        if (optionsEnded || !IsOption(a)) {
+            if (!plainWord(a)) return;
+            continue;
+        }
+        if (IsHelp(a)) return void(w.Help(RenderUsage()));
+        const Option* option = FindOption(a);
+        if (!option) return void(w.Mistake("unknown option " + Quoted(a)));
+        std::string v;
+        if (option->kind != ValueKind::kFlag && !w.Value(a, &v)) return;
+        OptionValue value;
+        if (!ReadValue(*option, v, &value))
+            return void(w.Mistake(v.empty() && option->kind == ValueKind::kName
+                                      ? a + " needs " + Expected(*option)
+                                      : a + " takes " + Expected(*option) + ", not " + Quoted(v)));
+        option->set(value, target);
     }
     if (in || outPoint) return void(w.Mistake("--in and --out go before the clip they trim"));
     if (!job.editFile.empty()) {
@@ -303,6 +207,10 @@ Command ParseCommandLine(const std::vector<std::string>& args) {
     const std::vector<std::string> rest(args.begin() + 1, args.end());
     if (IsHelp(cmd) || cmd == "help") {
         c.help = kUsage;
+        return c;
+    }
+    if (cmd == "--version" || cmd == "version") {
+        c.help = VersionText();
         return c;
     }
     using Parser = void (*)(Words&, Command*);

@@ -6,6 +6,7 @@
 #include <set>
 #include <sstream>
 
+#include "options.h"
 #include "user_text.h"
 
 namespace tavhost {
@@ -113,13 +114,6 @@ std::string Text(const Json& v, const std::string& where) {
     return v.get<std::string>();
 }
 
-long long Whole(const Json& v, const std::string& where, long long lo, long long hi) {
-    if (!v.is_number_integer() || v.get<long long>() < lo || v.get<long long>() > hi)
-        Fail(where, "must be a whole number from " + std::to_string(lo) + " to " +
-                        std::to_string(hi) + ", not " + Shown(v));
-    return v.get<long long>();
-}
-
 double Number(const Json& v, const std::string& where, double lo, double hi) {
     if (!v.is_number() || !(v.get<double>() >= lo && v.get<double>() <= hi)) {
         std::ostringstream range;
@@ -129,29 +123,57 @@ double Number(const Json& v, const std::string& where, double lo, double hi) {
     return v.get<double>();
 }
 
-TimeValue Time(const Json& v, const std::string& where) {
-    TimeValue t;
-    if (v.is_number() && v.get<double>() >= 0.0 && v.get<double>() < 1e9)
-        return {v.get<double>(), false};
-    if (v.is_string() && ParseTime(v.get<std::string>(), &t)) return t;
-    Fail(where, "must be a time: seconds (2.5 or \"1:02.5\") or frames (\"75f\"), not " + Shown(v));
+// A value in the file for option `o` at `where`: of the JSON kind the option
+// reads, and in its range.
+void Apply(const Option& o, const Json& v, const std::string& where, const OptionTarget& target) {
+    OptionValue value;
+    bool fits = false;
+    std::string text;
+    switch (o.kind) {
+        case ValueKind::kFlag:
+            fits = v.is_boolean();
+            if (fits) value.flag = v.get<bool>();
+            break;
+        case ValueKind::kWhole:
+            fits = v.is_number_integer();
+            break;
+        case ValueKind::kNumber:
+        case ValueKind::kSeconds:
+            fits = v.is_number();
+            break;
+        case ValueKind::kTime:
+        case ValueKind::kRate:
+            fits = v.is_number() || v.is_string();
+            break;
+        default:
+            fits = v.is_string();
+            break;
+    }
+    if (fits && o.kind != ValueKind::kFlag) text = v.is_string() ? v.get<std::string>() : v.dump();
+    if (!fits || !ReadValue(o, text, &value))
+        Fail(where, "must be " + Expected(o) + ", not " + Shown(v));
+    o.set(value, target);
+}
+
+// The keys of `scope`'s options, and `more`.
+std::set<std::string> KeysOf(OptionScope scope, std::initializer_list<const char*> more = {}) {
+    std::set<std::string> keys(more.begin(), more.end());
+    for (const std::string& k : Keys(scope)) keys.insert(k);
+    return keys;
 }
 
 TransitionEntry Transition(const Json& v, const std::string& where) {
-    OnlyKeys(v, where, {"bundle", "variant", "speed", "length", "seed"});
+    OnlyKeys(v, where, KeysOf(OptionScope::kTransition, {"bundle"}));
     TransitionEntry t;
     t.where = where;
     if (!v.contains("bundle")) Fail(where, "names no bundle (\"bundle\": \"boxscatter\")");
     t.bundle = Text(v["bundle"], where + ".bundle");
     if (t.bundle.empty()) Fail(where + ".bundle", "is empty");
-    if (v.contains("variant"))
-        t.variant = int16_t(Whole(v["variant"], where + ".variant", 1, 32767));
-    if (v.contains("speed")) t.speed = float(Number(v["speed"], where + ".speed", 0.0, 1.0));
-    if (v.contains("length")) {
-        t.length = Time(v["length"], where + ".length");
-        if (t.length->value <= 0.0) Fail(where + ".length", "must be more than 0");
-    }
-    if (v.contains("seed")) t.seed = uint32_t(Whole(v["seed"], where + ".seed", 0, 4294967295LL));
+    OptionTarget target;
+    target.transition = &t;
+    for (const auto& item : v.items())
+        if (const Option* o = FindKey(OptionScope::kTransition, item.key()))
+            Apply(*o, item.value(), where + "." + item.key(), target);
     return t;
 }
 
@@ -163,8 +185,9 @@ ClipEntry Clip(const Json& v, const std::string& where, const fs::path& base) {
         OnlyKeys(v, where, {"path", "in", "out", "duration"});
         if (!v.contains("path")) Fail(where, "has no path (\"path\": \"clip.mp4\")");
         path = &v["path"];
-        if (v.contains("in")) c.in = Time(v["in"], where + ".in");
-        if (v.contains("out")) c.out = Time(v["out"], where + ".out");
+        const OptionTarget trims{.in = &c.in, .out = &c.out};
+        if (v.contains("in")) Apply(*FindOption("--in"), v["in"], where + ".in", trims);
+        if (v.contains("out")) Apply(*FindOption("--out"), v["out"], where + ".out", trims);
         if (v.contains("duration"))
             c.duration = Number(v["duration"], where + ".duration", 0.04, 3600.0);
     } else if (!v.is_string()) {
@@ -178,56 +201,22 @@ ClipEntry Clip(const Json& v, const std::string& where, const fs::path& base) {
     return c;
 }
 
+// The file's output settings, under those already set (the command line's).
 void Output(const Json& v, OutputSettings* s, std::string* output, const fs::path& base) {
     const std::string where = "output";
-    OnlyKeys(v, where,
-             {"size", "rate", "fit", "crf", "preset", "still_duration", "copy_unchanged", "path"});
-    if (v.contains("size") && s->width == 0) {
-        if (!ParseSize(Text(v["size"], "output.size"), &s->width, &s->height))
-            Fail("output.size", "must be \"WIDTHxHEIGHT\", each from 2 to 16384");
+    OnlyKeys(v, where, KeysOf(OptionScope::kOutput));
+    OutputSettings fromFile;
+    std::string path;
+    const OptionTarget target{.settings = &fromFile, .output = &path};
+    for (const auto& item : v.items()) {
+        const std::string at = where + "." + item.key();
+        if (item.key() == "path" && item.value().is_string() &&
+            item.value().get<std::string>().find('\0') != std::string::npos)
+            Fail(at, "holds a NUL character: not a file name");
+        Apply(*FindKey(OptionScope::kOutput, item.key()), item.value(), at, target);
     }
-    if (v.contains("rate") && !s->rate) {
-        media::Rational rate;
-        const Json& r = v["rate"];
-        const std::string text = r.is_number()   ? r.dump()
-                                 : r.is_string() ? r.get<std::string>()
-                                                 : "";
-        if (!ParseRate(text, &rate))
-            Fail("output.rate",
-                 "must be frames a second from 1 to 240 (25, 29.97 or "
-                 "\"30000/1001\"), not " +
-                     Shown(r));
-        s->rate = rate;
-    }
-    if (v.contains("fit") && !s->fit) {
-        media::Fit fit;
-        if (!ParseFit(Text(v["fit"], "output.fit"), &fit))
-            Fail("output.fit", "must be \"pad\", \"crop\" or \"stretch\"");
-        s->fit = fit;
-    }
-    if (v.contains("crf") && !s->crf) s->crf = int(Whole(v["crf"], "output.crf", 0, 51));
-    if (v.contains("preset") && !s->preset) {
-        const std::string preset = Text(v["preset"], "output.preset");
-        const auto& presets = H264Presets();
-        if (std::find(presets.begin(), presets.end(), preset) == presets.end())
-            Fail("output.preset", "must be an H.264 preset, ultrafast to placebo");
-        s->preset = preset;
-    }
-    if (v.contains("still_duration") && !s->stillSeconds)
-        s->stillSeconds = Number(v["still_duration"], "output.still_duration", 0.04, 3600.0);
-    if (v.contains("copy_unchanged") && !s->copyUnchanged) {
-        if (!v["copy_unchanged"].is_boolean())
-            Fail("output.copy_unchanged",
-                 "must be true or false, not " + Shown(v["copy_unchanged"]));
-        s->copyUnchanged = v["copy_unchanged"].get<bool>();
-    }
-    if (v.contains("path") && output->empty()) {
-        const std::string path = Text(v["path"], "output.path");
-        if (path.empty()) Fail("output.path", "is empty");
-        if (path.find('\0') != std::string::npos)
-            Fail("output.path", "holds a NUL character: not a file name");
-        *output = (base / path).lexically_normal().string();
-    }
+    *s = Overlay(*s, fromFile);
+    if (!path.empty() && output->empty()) *output = (base / path).lexically_normal().string();
 }
 
 void Read(const Json& doc, const fs::path& base, Edit* edit, OutputSettings* settings,

@@ -1,0 +1,96 @@
+// The render command's options, each declared once: its name, the value it
+// takes and that value's range, its line in --help, and its key in an edit
+// file. The command line, the edit-file reader, --help and every range
+// message are made from this one table.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "edit.h"
+#include "render_job.h"
+
+namespace tavhost {
+
+enum class ValueKind {
+    kFlag,        // no value
+    kWhole,       // a whole number from lo to hi
+    kNumber,      // a number from lo to hi
+    kSeconds,     // seconds from lo to hi
+    kTime,        // seconds or frames (see ParseTime); more than 0 when lo > 0
+    kSize,        // WIDTHxHEIGHT
+    kRate,        // frames a second
+    kFit,         // pad, crop or stretch
+    kPreset,      // an x264 preset
+    kContainer,   // a movie container for standard output
+    kTransition,  // BUNDLE or BUNDLE:VARIANT
+    kText,        // any text
+    kName,        // a file or folder name: not empty
+};
+
+// An option's value, read.
+struct OptionValue {
+    bool flag = true;
+    long long whole = 0;
+    double number = 0.0;
+    TimeValue time;
+    int width = 0, height = 0;
+    media::Rational rate;
+    media::Fit fit = media::Fit::kPad;
+    std::string text;
+    TransitionEntry transition;
+};
+
+// Where a value goes. The edit file fills only the settings, the output and
+// a transition; the command line fills all of it.
+struct OptionTarget {
+    RenderJob* job = nullptr;
+    OutputSettings* settings = nullptr;
+    TransitionEntry* transition = nullptr;
+    std::string* output = nullptr;
+    std::optional<TimeValue>* in = nullptr;  // the next clip's trims
+    std::optional<TimeValue>* out = nullptr;
+    bool* verbose = nullptr;
+};
+
+// Where an edit file takes an option: not at all, in its "output" object,
+// or in a transition's object.
+enum class OptionScope { kCommandLine, kOutput, kTransition };
+
+struct Option {
+    const char* name;   // "--crf"
+    const char* alias;  // "-o", "-q"; null when it has none
+    const char* shown;  // the value as --help shows it ("N", "WxH"); null for a flag
+    ValueKind kind;
+    double lo, hi;  // the range of a number
+    OptionScope scope;
+    const char* key;   // the edit file's key in its scope; null when it has none
+    const char* help;  // --help's text; lines after the first start with '\n'
+    void (*set)(const OptionValue& value, const OptionTarget& target);
+};
+
+// Every option of `tavhost render`, in --help's order.
+const std::vector<Option>& RenderOptions();
+
+// The option named `name` (or its alias), or null.
+const Option* FindOption(const std::string& name);
+
+// The option an edit file's `key` names in `scope`, or null; Keys() lists them.
+const Option* FindKey(OptionScope scope, const std::string& key);
+std::vector<std::string> Keys(OptionScope scope);
+
+// What the option takes, for messages: "a whole number from 0 to 51".
+std::string Expected(const Option& option);
+
+// Reads `text` as the option's value; false when it is not one.
+bool ReadValue(const Option& option, const std::string& text, OptionValue* value);
+
+// The options' lines of --help.
+std::string OptionHelp();
+
+// The settings `over` gives, and for those it leaves unset the ones `under`
+// gives: the command line over an edit file.
+OutputSettings Overlay(const OutputSettings& over, const OutputSettings& under);
+
+}  // namespace tavhost
