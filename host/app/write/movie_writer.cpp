@@ -9,6 +9,7 @@ extern "C" {
 #include "interrupt.h"
 #include "movie_format.h"
 #include "movie_writer.h"
+#include "movie_writer_impl.h"
 #include "picture_convert.h"
 #include "user_text.h"
 
@@ -22,239 +23,80 @@ extern "C" {
 
 namespace tavhost::media {
 
-struct MovieWriter::Impl {
-    AVFormatContext* oc = nullptr;
-    Options options;
-    bool webm = false;
-    const AVCodec* vcodec = nullptr;
-    CodecPtr venc;  // null between encoded spans when copying
-    CodecPtr aenc;
-    AVStream* vstream = nullptr;
-    AVStream* astream = nullptr;
-    Matrix matrix = Matrix::kBt601;
-    AvFramePtr vframe{Allocated(av_frame_alloc())};
-    AvFramePtr passed{Allocated(av_frame_alloc())};  // a decoded picture handed on as it is
-    AvFramePtr aframe{Allocated(av_frame_alloc())};
-    PacketPtr pkt{Allocated(av_packet_alloc())};
-    PacketPtr copied{Allocated(av_packet_alloc())};
-    std::vector<float> pending;  // interleaved sound not yet encoded
-    int64_t videoPts = 0;
-    int64_t audioPts = 0;
-    std::string path;  // named in every error
-    SoundFormat sound;
-
-    // Copying: every video packet's dts is its place in decode order less
-    // the largest reorder delay of any span, so dts rises across spans.
-    bool copying = false;
-    int delay = 0;
-    int64_t videoPackets = 0;
-    std::vector<uint8_t> encoderSets;  // the first encoder's extradata
-    std::vector<uint8_t> units;
-
-    std::string Failed(const std::string& why) const {
-        return "cannot write " + Quoted(path) + ": " + why;
+bool MovieWriter::Impl::SendVideo(AVFrame* frame, std::string* error) {
+    if (!venc && !OpenVideoEncoder(error)) return false;
+    frame->pts = videoPts++;
+    if (int rc = avcodec_send_frame(venc.get(), frame); rc < 0) {
+        *error = Failed("video encoding failed: " + AvError(rc));
+        return false;
     }
+    return Drain(venc.get(), vstream, error);
+}
 
-    ~Impl() {
-        if (oc) {
-            if (!(oc->oformat->flags & AVFMT_NOFILE)) avio_closep(&oc->pb);
-            avformat_free_context(oc);
-        }
-    }
-
-    bool OpenVideoEncoder(std::string* error) {
-        const char* videoName = webm ? "libvpx-vp9" : "libx264";
-        if (!vcodec) vcodec = avcodec_find_encoder_by_name(videoName);
-        if (!vcodec) {
-            *error = Failed(std::string("this FFmpeg has no ") + videoName + " encoder");
+bool MovieWriter::Impl::Drain(AVCodecContext* enc, AVStream* stream, std::string* error) {
+    for (;;) {
+        const int rc = avcodec_receive_packet(enc, pkt.get());
+        if (rc == AVERROR(EAGAIN) || rc == AVERROR_EOF) return true;
+        if (rc < 0) {
+            *error = Failed("encoding failed: " + AvError(rc));
             return false;
         }
-        venc.reset(Allocated(avcodec_alloc_context3(vcodec)));
-        AVCodecContext* v = venc.get();
-        v->width = options.format.width;
-        v->height = options.format.height;
-        v->pix_fmt = AV_PIX_FMT_YUV420P;
-        v->time_base = {options.format.fps.den, options.format.fps.num};
-        v->framerate = {options.format.fps.num, options.format.fps.den};
-        v->gop_size = 2 * options.format.fps.num / std::max(options.format.fps.den, 1);
-        v->thread_count = 0;
-        // The pictures are converted with the matrix players assume for this
-        // size (BT.709 from 720 lines up, BT.601 below), and tagged with it.
-        const OutputColour colour = OutputColourFor(matrix);
-        v->colorspace = colour.matrix;
-        v->color_primaries = colour.primaries;
-        v->color_trc = colour.transfer;
-        v->color_range = AVCOL_RANGE_MPEG;
-        if (webm) {
-            const bool fast = options.encoding.preset == "ultrafast";
-            av_opt_set(v->priv_data, "deadline", fast ? "realtime" : "good", 0);
-            av_opt_set_int(v->priv_data, "cpu-used", fast ? 8 : 4, 0);
-            av_opt_set_int(v->priv_data, "row-mt", 1, 0);
-            v->bit_rate = 0;
-            av_opt_set_int(v->priv_data, "crf", std::min(63, options.encoding.crf + 11), 0);
-        } else {
-            av_opt_set(v->priv_data, "preset", options.encoding.preset.c_str(), 0);
-            av_opt_set(v->priv_data, "crf", std::to_string(options.encoding.crf).c_str(), 0);
-            // Our parameter sets under an id the copied packets leave free,
-            // keeping the picture buffer theirs keep.
-            if (copying)
-                av_opt_set(v->priv_data, "x264-params", X264SpanParams(*options.copy).c_str(), 0);
-        }
-        if ((oc->oformat->flags & AVFMT_GLOBALHEADER) || copying)
-            v->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
-        if (int rc = avcodec_open2(v, vcodec, nullptr); rc < 0) {
-            *error =
-                Failed(std::string("the ") + videoName + " encoder refused its settings (preset " +
-                       Quoted(options.encoding.preset) + ", crf " +
-                       std::to_string(options.encoding.crf) + "): " + AvError(rc));
-            return false;
-        }
-        if (copying) {
-            // Every span's encoder must write the sets the file lists.
-            const std::vector<uint8_t> sets(v->extradata, v->extradata + v->extradata_size);
-            if (encoderSets.empty()) {
-                encoderSets = sets;
-                if (!KeepsCopiedBuffer(error)) return false;
-            }
-            if (sets != encoderSets) {
-                *error = Failed("the encoder's parameter sets changed between spans");
-                return false;
-            }
-        }
-        return true;
-    }
-
-    // The file's avcC: the encoder's sets and the copied packets' side by side.
-    // Whether the encoder's SPS keeps the picture buffer the copied SPS keeps.
-    bool KeepsCopiedBuffer(std::string* error) const {
-        const std::string why = BufferMismatch(encoderSets, options.copy->dpb);
-        if (!why.empty()) *error = Failed(why);
-        return why.empty();
-    }
-
-    bool ListParameterSets(std::string* error) {
-        const h264::Bytes config =
-            h264::CombinedConfig(encoderSets.data(), encoderSets.size(), options.copy->sets);
-        if (config.empty()) {
-            *error = Failed("the clips' parameter sets do not go with the encoder's");
-            return false;
-        }
-        AVCodecParameters* par = vstream->codecpar;
-        av_freep(&par->extradata);
-        par->extradata =
-            static_cast<uint8_t*>(av_mallocz(config.size() + AV_INPUT_BUFFER_PADDING_SIZE));
-        if (!par->extradata) {
-            *error = Failed("out of memory");
-            return false;
-        }
-        std::memcpy(par->extradata, config.data(), config.size());
-        par->extradata_size = int(config.size());
-        delay = std::max(options.copy->reorderDelay, venc->has_b_frames);
-        par->video_delay = delay;
-        return true;
-    }
-
-    bool SendVideo(AVFrame* frame, std::string* error) {
-        if (!venc && !OpenVideoEncoder(error)) return false;
-        frame->pts = videoPts++;
-        if (int rc = avcodec_send_frame(venc.get(), frame); rc < 0) {
-            *error = Failed("video encoding failed: " + AvError(rc));
-            return false;
-        }
-        return Drain(venc.get(), vstream, error);
-    }
-
-    bool Drain(AVCodecContext* enc, AVStream* stream, std::string* error) {
-        for (;;) {
-            const int rc = avcodec_receive_packet(enc, pkt.get());
-            if (rc == AVERROR(EAGAIN) || rc == AVERROR_EOF) return true;
-            if (rc < 0) {
-                *error = Failed("encoding failed: " + AvError(rc));
-                return false;
-            }
-            if (copying && enc == venc.get()) {
-                // Annex B from the encoder becomes 4-byte lengths, as in the avcC.
-                const bool ok = h264::WithLengths(pkt->data, size_t(pkt->size), 0, true, &units);
-                const bool key = pkt->flags & AV_PKT_FLAG_KEY;
-                const int64_t pts = pkt->pts;
-                av_packet_unref(pkt.get());
-                if (!ok || !WriteCopied(units.data(), units.size(), pts, key, error)) {
-                    if (!ok) *error = Failed("the encoder wrote a packet that cannot be read");
-                    return false;
-                }
-                continue;
-            }
-            // Every video packet lasts one frame: without it the muxers give the
-            // last frame no time and MP4's edit list drops it.
-            if (enc == venc.get() && pkt->duration <= 0) pkt->duration = 1;
-            if (!Write(enc->time_base, stream, error)) return false;
-        }
-    }
-
-    bool Write(AVRational from, AVStream* stream, std::string* error) {
-        av_packet_rescale_ts(pkt.get(), from, stream->time_base);
-        pkt->stream_index = stream->index;
-        if (int w = av_interleaved_write_frame(oc, pkt.get()); w < 0) {
-            *error = Failed(AvError(w));
-            return false;
-        }
-        return true;
-    }
-
-    bool WriteCopied(const uint8_t* data, size_t size, int64_t pts, bool key, std::string* error) {
-        if (av_new_packet(pkt.get(), int(size)) < 0) {
-            *error = Failed("out of memory");
-            return false;
-        }
-        std::memcpy(pkt->data, data, size);
-        pkt->pts = pts;
-        pkt->dts = videoPackets++ - delay;
-        pkt->duration = 1;
-        if (key) pkt->flags |= AV_PKT_FLAG_KEY;
-        if (pkt->pts < pkt->dts) {
+        if (copying && enc == venc.get()) {
+            // Annex B from the encoder becomes 4-byte lengths, as in the avcC.
+            const bool ok = h264::WithLengths(pkt->data, size_t(pkt->size), 0, true, &units);
+            const bool key = pkt->flags & AV_PKT_FLAG_KEY;
+            const int64_t pts = pkt->pts;
             av_packet_unref(pkt.get());
-            *error = Failed("picture " + std::to_string(pts) + " comes too late in decode order");
-            return false;
-        }
-        return Write({options.format.fps.den, options.format.fps.num}, vstream, error);
-    }
-
-    // Ends the encoded span under way: its last pictures out, its encoder closed.
-    bool EndSpan(std::string* error) {
-        if (!venc) return true;
-        avcodec_send_frame(venc.get(), nullptr);
-        if (!Drain(venc.get(), vstream, error)) return false;
-        venc.reset();
-        return true;
-    }
-    bool EncodeAudio(int samples, std::string* error) {
-        aframe->nb_samples = samples;
-        if (int rc = av_frame_make_writable(aframe.get()); rc < 0) {
-            *error = Failed("cannot encode the sound: " + AvError(rc));
-            return false;
-        }
-        const size_t channels = size_t(sound.channels);
-        if (aenc->sample_fmt == AV_SAMPLE_FMT_FLT) {
-            auto* all = reinterpret_cast<float*>(aframe->data[0]);
-            for (size_t i = 0; i < size_t(samples) * channels; ++i)
-                all[i] = std::clamp(pending[i], -1.0f, 1.0f);
-        } else {
-            for (size_t c = 0; c < channels; ++c) {
-                auto* plane = reinterpret_cast<float*>(aframe->extended_data[c]);
-                for (size_t i = 0; i < size_t(samples); ++i)
-                    plane[i] = std::clamp(pending[i * channels + c], -1.0f, 1.0f);
+            if (!ok || !WriteCopied(units.data(), units.size(), pts, key, error)) {
+                if (!ok) *error = Failed("the encoder wrote a packet that cannot be read");
+                return false;
             }
+            continue;
         }
-        pending.erase(pending.begin(), pending.begin() + ptrdiff_t(size_t(samples) * channels));
-        aframe->pts = audioPts;
-        audioPts += samples;
-        if (int rc = avcodec_send_frame(aenc.get(), aframe.get()); rc < 0) {
-            *error = Failed("audio encoding failed: " + AvError(rc));
-            return false;
-        }
-        return Drain(aenc.get(), astream, error);
+        // Every video packet lasts one frame: without it the muxers give the
+        // last frame no time and MP4's edit list drops it.
+        if (enc == venc.get() && pkt->duration <= 0) pkt->duration = 1;
+        if (!Write(enc->time_base, stream, error)) return false;
     }
-};
+}
+
+bool MovieWriter::Impl::Write(AVRational from, AVStream* stream, std::string* error) {
+    av_packet_rescale_ts(pkt.get(), from, stream->time_base);
+    pkt->stream_index = stream->index;
+    if (int w = av_interleaved_write_frame(oc, pkt.get()); w < 0) {
+        *error = Failed(AvError(w));
+        return false;
+    }
+    return true;
+}
+
+bool MovieWriter::Impl::EncodeAudio(int samples, std::string* error) {
+    aframe->nb_samples = samples;
+    if (int rc = av_frame_make_writable(aframe.get()); rc < 0) {
+        *error = Failed("cannot encode the sound: " + AvError(rc));
+        return false;
+    }
+    const size_t channels = size_t(sound.channels);
+    if (aenc->sample_fmt == AV_SAMPLE_FMT_FLT) {
+        auto* all = reinterpret_cast<float*>(aframe->data[0]);
+        for (size_t i = 0; i < size_t(samples) * channels; ++i)
+            all[i] = std::clamp(pending[i], -1.0f, 1.0f);
+    } else {
+        for (size_t c = 0; c < channels; ++c) {
+            auto* plane = reinterpret_cast<float*>(aframe->extended_data[c]);
+            for (size_t i = 0; i < size_t(samples); ++i)
+                plane[i] = std::clamp(pending[i * channels + c], -1.0f, 1.0f);
+        }
+    }
+    pending.erase(pending.begin(), pending.begin() + ptrdiff_t(size_t(samples) * channels));
+    aframe->pts = audioPts;
+    audioPts += samples;
+    if (int rc = avcodec_send_frame(aenc.get(), aframe.get()); rc < 0) {
+        *error = Failed("audio encoding failed: " + AvError(rc));
+        return false;
+    }
+    return Drain(aenc.get(), astream, error);
+}
 
 MovieWriter::MovieWriter(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {}
 MovieWriter::~MovieWriter() = default;
