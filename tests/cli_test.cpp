@@ -90,7 +90,14 @@ INSTANTIATE_TEST_SUITE_P(
         MistakeCase{"editAndLength", "render --edit e.json --length 2 -o o.mp4", "no --open"},
         MistakeCase{"noOutput", "render boxscatter a.mp4 b.mp4", "no output given"},
         MistakeCase{"noClip", "render boxscatter -o o.mp4", "no clip given"},
-        MistakeCase{"command", "rendr boxscatter", "unknown command 'rendr'"}),
+        MistakeCase{"command", "rendr boxscatter", "unknown command 'rendr'"},
+        MistakeCase{"listSpeed", "list --speed 3", "--speed takes a number from 0 to 1, not '3'"},
+        MistakeCase{"demoFolder", "demo -o ''", "-o needs a folder name"},
+        MistakeCase{"demoUnknown", "demo --fast", "unknown option '--fast'"},
+        MistakeCase{"placeholderSize", "placeholder boxscatter --size 1x1 -o p.png", "not '1x1'"},
+        MistakeCase{"placeholderKind", "placeholder boxscatter -o p.gif", "name it .png or .jpg"},
+        MistakeCase{"placeholderTwo", "placeholder boxscatter boxfog -o p.png",
+                    "unexpected 'boxfog'"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(CommandLine, EveryValueLandsWhereTheRenderReadsIt) {
@@ -132,6 +139,23 @@ TEST_F(CommandLine, EveryValueLandsWhereTheRenderReadsIt) {
     EXPECT_EQ(j.output, "out.mkv");
 }
 
+TEST_F(CommandLine, TheOtherCommandsTakeTheirOptions) {
+    const Command p = Parse("placeholder boxscatter --size 320x200 --caption hi -o p.jpg");
+    ASSERT_EQ(p.kind, Command::Kind::kPlaceholder) << p.usageError;
+    EXPECT_EQ(p.placeholder.bundle, "boxscatter");
+    EXPECT_EQ(p.placeholder.width, 320);
+    EXPECT_EQ(p.placeholder.height, 200);
+    EXPECT_EQ(p.placeholder.caption, "hi");
+    EXPECT_EQ(p.placeholder.output, "p.jpg");
+    const Command d = Parse("demo -q --output there");
+    ASSERT_EQ(d.kind, Command::Kind::kDemo) << d.usageError;
+    EXPECT_TRUE(d.demo.quiet);
+    EXPECT_EQ(d.demo.dir, "there");
+    const Command l = Parse("list --speed 0.125");
+    ASSERT_EQ(l.kind, Command::Kind::kList) << l.usageError;
+    EXPECT_FLOAT_EQ(l.listSpeed, 0.125f);
+}
+
 TEST_F(CommandLine, TheLastWordOfAFlagPairWins) {
     EXPECT_EQ(Parse("render b --copy-unchanged --no-copy-unchanged a -o o.mp4")
                   .render.settings.copyUnchanged,
@@ -167,6 +191,12 @@ TEST_F(CommandLine, HelpAndVersionComeFromWhatTheProgramHas) {
         if (o.alias) {
             EXPECT_EQ(tavhost::FindOption(o.alias), &o);
         }
+    }
+    for (const char* command : {"list", "placeholder", "demo"}) {
+        const Command c = Parse(std::string(command) + " --help");
+        ASSERT_EQ(c.kind, Command::Kind::kHelp) << command;
+        EXPECT_EQ(c.help.rfind(std::string("usage: tavhost ") + command, 0), 0u) << c.help;
+        EXPECT_NE(c.help.find("\n  "), std::string::npos) << c.help;  // its options' lines
     }
     for (const char* line : {"--version", "version"}) {
         const Command v = Parse(line);

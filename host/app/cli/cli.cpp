@@ -16,14 +16,6 @@ namespace tavhost {
 
 namespace {
 
-bool ParseSpeed(const std::string& s, float* out) {
-    char* end = nullptr;
-    const float v = std::strtof(s.c_str(), &end);
-    if (s.empty() || *end || !(v >= 0.0f && v <= 1.0f)) return false;
-    *out = v;
-    return true;
-}
-
 // Walks the words of one command: options with values and plain words.
 class Words {
   public:
@@ -64,20 +56,29 @@ bool IsOption(const std::string& a) {
     return a.size() > 1 && a[0] == '-';
 }
 
-bool In(const std::string& a, std::initializer_list<const char*> names) {
-    return std::any_of(names.begin(), names.end(), [&](const char* n) { return a == n; });
+// Reads the value of option `a` of `table` into `target`: one mistake when
+// it has none or it is not one the option takes.
+template <class O, class T>
+bool ReadOption(Words& w, const std::string& a, const std::vector<O>& table, const T& target) {
+    const O* option = FindIn(table, a);
+    if (!option) return w.Mistake("unknown option " + Quoted(a));
+    std::string v;
+    if (option->kind != ValueKind::kFlag && !w.Value(a, &v)) return false;
+    OptionValue value;
+    if (!ReadValue(*option, v, &value))
+        return w.Mistake(v.empty() && option->kind == ValueKind::kName
+                             ? a + " needs " + Expected(*option)
+                             : a + " takes " + Expected(*option) + ", not " + Quoted(v));
+    option->set(value, target);
+    return true;
 }
 
 void ParseList(Words& w, Command* c) {
     c->kind = Command::Kind::kList;
     while (!w.Done()) {
         const std::string a = w.Next();
-        std::string v;
-        if (IsHelp(a)) return void(w.Help(kListUsage));
-        if (a != "--speed") return void(w.Mistake("unknown option " + Quoted(a)));
-        if (!w.Value(a, &v)) return;
-        if (!ParseSpeed(v, &c->listSpeed))
-            return void(w.Mistake("--speed takes a number from 0 to 1, not " + Quoted(v)));
+        if (IsHelp(a)) return void(w.Help(ListUsage()));
+        if (!ReadOption(w, a, ListOptions(), c)) return;
     }
 }
 
@@ -119,16 +120,7 @@ void ParseRender(Words& w, Command* c) {
             continue;
         }
         if (IsHelp(a)) return void(w.Help(RenderUsage()));
-        const Option* option = FindOption(a);
-        if (!option) return void(w.Mistake("unknown option " + Quoted(a)));
-        std::string v;
-        if (option->kind != ValueKind::kFlag && !w.Value(a, &v)) return;
-        OptionValue value;
-        if (!ReadValue(*option, v, &value))
-            return void(w.Mistake(v.empty() && option->kind == ValueKind::kName
-                                      ? a + " needs " + Expected(*option)
-                                      : a + " takes " + Expected(*option) + ", not " + Quoted(v)));
-        option->set(value, target);
+        if (!ReadOption(w, a, RenderOptions(), target)) return;
     }
     if (in || outPoint) return void(w.Mistake("--in and --out go before the clip they trim"));
     if (!job.editFile.empty()) {
@@ -150,19 +142,9 @@ void ParsePlaceholder(Words& w, Command* c) {
     auto& job = c->placeholder;
     while (!w.Done()) {
         const std::string a = w.Next();
-        std::string v;
-        if (IsHelp(a)) return void(w.Help(kPlaceholderUsage));
-        if (In(a, {"--size", "--caption", "-o", "--output"}) && !w.Value(a, &v)) return;
-        if (a == "--size") {
-            if (!ParseSize(v, &job.width, &job.height))
-                return void(
-                    w.Mistake("--size takes WIDTHxHEIGHT, each from 2 to 16384, not " + Quoted(v)));
-        } else if (a == "--caption") {
-            job.caption = v;
-        } else if (a == "-o" || a == "--output") {
-            job.output = v;
-        } else if (IsOption(a)) {
-            return void(w.Mistake("unknown option " + Quoted(a)));
+        if (IsHelp(a)) return void(w.Help(PlaceholderUsage()));
+        if (IsOption(a)) {
+            if (!ReadOption(w, a, PlaceholderOptions(), c)) return;
         } else if (job.bundle.empty() && !a.empty()) {
             job.bundle = a;
         } else {
@@ -180,17 +162,8 @@ void ParseDemo(Words& w, Command* c) {
     c->kind = Command::Kind::kDemo;
     while (!w.Done()) {
         const std::string a = w.Next();
-        std::string v;
-        if (IsHelp(a)) return void(w.Help(kDemoUsage));
-        if (a == "--quiet" || a == "-q") {
-            c->demo.quiet = true;
-        } else if (a == "-o" || a == "--output") {
-            if (!w.Value(a, &v)) return;
-            if (v.empty()) return void(w.Mistake("-o needs a folder name"));
-            c->demo.dir = v;
-        } else {
-            return void(w.Mistake("unknown option " + Quoted(a)));
-        }
+        if (IsHelp(a)) return void(w.Help(DemoUsage()));
+        if (!ReadOption(w, a, DemoOptions(), c)) return;
     }
 }
 

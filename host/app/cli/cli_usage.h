@@ -2,7 +2,9 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
+#include "cli.h"
 #include "options.h"
 
 namespace tavhost {
@@ -43,19 +45,69 @@ inline std::string RenderUsage() {
     return kRenderHead + OptionHelp() + kRenderTail;
 }
 
-inline constexpr const char* kListUsage =
-    "usage: tavhost list [--speed S]\n"
-    "\n"
-    "Lists the bundles found in TAV_PLUGIN_PATH, the installed plug-in folder and the\n"
-    "build tree, with each variant's type and length at the speed (default 0.5).\n";
+// The options of the other commands; their values go into the command.
+using CommandOption = OptionOf<Command*>;
 
-inline constexpr const char* kPlaceholderUsage =
-    "usage: tavhost placeholder BUNDLE [--size WxH] [--caption TEXT] -o FILE.png|FILE.jpg\n";
+inline const std::vector<CommandOption>& ListOptions() {
+    static const std::vector<CommandOption> kOptions = {
+        {{"--speed", nullptr, "S", ValueKind::kNumber, 0, 1, OptionScope::kCommandLine, nullptr,
+          "the speed the lengths are given for (default 0.5)"},
+         [](const OptionValue& v, Command* const& c) { c->listSpeed = float(v.number); }}};
+    return kOptions;
+}
 
-inline constexpr const char* kDemoUsage =
-    "usage: tavhost demo [-o DIR] [--quiet]\n"
-    "\n"
-    "Makes two clips of its own, renders all five transitions on them (a movie and a\n"
-    "contact sheet each) and the placeholder, into DIR (default: demo).\n";
+inline const std::vector<CommandOption>& PlaceholderOptions() {
+    static const std::vector<CommandOption> kOptions = {
+        {{"--size", nullptr, "WxH", ValueKind::kSize, 0, 0, OptionScope::kCommandLine, nullptr,
+          "the picture's size (default 640x360)"},
+         [](const OptionValue& v, Command* const& c) {
+             c->placeholder.width = v.width;
+             c->placeholder.height = v.height;
+         }},
+        {{"--caption", nullptr, "TEXT", ValueKind::kText, 0, 0, OptionScope::kCommandLine, nullptr,
+          "the caption the placeholder shows"},
+         [](const OptionValue& v, Command* const& c) { c->placeholder.caption = v.text; }},
+        {{"--output", "-o", "FILE", ValueKind::kName, 0, 0, OptionScope::kCommandLine, nullptr,
+          "the image: a .png or .jpg file"},
+         [](const OptionValue& v, Command* const& c) { c->placeholder.output = v.text; }}};
+    return kOptions;
+}
+
+inline const std::vector<CommandOption>& DemoOptions() {
+    static const std::vector<CommandOption> kOptions = {
+        {{"--output", "-o", "DIR", ValueKind::kName, 0, 0, OptionScope::kCommandLine, nullptr,
+          "the folder the demo is written into (default: demo)"},
+         [](const OptionValue& v, Command* const& c) { c->demo.dir = v.text; }},
+        {{"--quiet", "-q", nullptr, ValueKind::kFlag, 0, 0, OptionScope::kCommandLine, nullptr,
+          "no progress bars"},
+         [](const OptionValue&, Command* const& c) { c->demo.quiet = true; }}};
+    return kOptions;
+}
+
+inline std::string ListUsage() {
+    return "usage: tavhost list [--speed S]\n"
+           "\n"
+           "Lists the bundles found in TAV_PLUGIN_PATH, the installed plug-in folder and the\n"
+           "build tree, with each variant's type and length at the speed.\n"
+           "\n" +
+           HelpOf(ListOptions());
+}
+
+inline std::string PlaceholderUsage() {
+    return "usage: tavhost placeholder BUNDLE [--size WxH] [--caption TEXT] -o FILE.png|FILE.jpg\n"
+           "\n"
+           "Draws the bundle's placeholder picture, as a host without the effect shows it.\n"
+           "\n" +
+           HelpOf(PlaceholderOptions());
+}
+
+inline std::string DemoUsage() {
+    return "usage: tavhost demo [-o DIR] [--quiet]\n"
+           "\n"
+           "Makes two clips of its own, renders all five transitions on them (a movie and a\n"
+           "contact sheet each) and the placeholder, into DIR.\n"
+           "\n" +
+           HelpOf(DemoOptions());
+}
 
 }  // namespace tavhost

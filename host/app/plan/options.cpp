@@ -26,94 +26,97 @@ std::string Number(double v) {
 std::vector<Option> MakeOptions() {
     const double kMaxSeed = 4294967295.0;
     return {
-        {"--variant", nullptr, "N", K::kWhole, 1, 32767, S::kTransition, "variant",
-         "the bundle's variant (default 3)",
+        {{"--variant", nullptr, "N", K::kWhole, 1, 32767, S::kTransition, "variant",
+          "the bundle's variant (default 3)"},
          [](const V& v, const T& t) { t.transition->variant = int16_t(v.whole); }},
-        {"--speed", nullptr, "S", K::kNumber, 0, 1, S::kTransition, "speed",
-         "transition speed, 0 (10 frames) to 1 (120 frames); default 0.5",
+        {{"--speed", nullptr, "S", K::kNumber, 0, 1, S::kTransition, "speed",
+          "transition speed, 0 (10 frames) to 1 (120 frames); default 0.5"},
          [](const V& v, const T& t) { t.transition->speed = float(v.number); }},
-        {"--length", nullptr, "T", K::kTime, 1, 0, S::kTransition, "length",
-         "transition length instead: seconds (1.5) or frames (40f)",
+        {{"--length", nullptr, "T", K::kTime, 1, 0, S::kTransition, "length",
+          "transition length instead: seconds (1.5) or frames (40f)"},
          [](const V& v, const T& t) { t.transition->length = v.time; }},
-        {"--seed", nullptr, "N", K::kWhole, 0, kMaxSeed, S::kTransition, "seed",
-         "seed the random sequence, so the render can be repeated\n"
-         "(the k-th transition of a sequence gets N + k)",
+        {{"--seed", nullptr, "N", K::kWhole, 0, kMaxSeed, S::kTransition, "seed",
+          "seed the random sequence, so the render can be repeated\n"
+          "(the k-th transition of a sequence gets N + k)"},
          [](const V& v, const T& t) { t.transition->seed = uint32_t(v.whole); }},
-        {"--open", nullptr, "BUNDLE[:N]", K::kTransition, 0, 0, S::kCommandLine, nullptr,
-         "also open the first clip with this bundle (variant N, default 3)",
+        {{"--open", nullptr, "BUNDLE[:N]", K::kTransition, 0, 0, S::kCommandLine, nullptr,
+          "also open the first clip with this bundle (variant N, default 3)"},
          [](const V& v, const T& t) { t.job->open = v.transition; }},
-        {"--close", nullptr, "BUNDLE[:N]", K::kTransition, 0, 0, S::kCommandLine, nullptr,
-         "also close the last clip with this bundle",
+        {{"--close", nullptr, "BUNDLE[:N]", K::kTransition, 0, 0, S::kCommandLine, nullptr,
+          "also close the last clip with this bundle"},
          [](const V& v, const T& t) { t.job->close = v.transition; }},
-        {"--in", nullptr, "T", K::kTime, 0, 0, S::kCommandLine, nullptr,
-         "use the next clip from T: seconds (2.5, 1:02.5) or frames of\nthe clip (75f)",
+        {{"--in", nullptr, "T", K::kTime, 0, 0, S::kCommandLine, nullptr,
+          "use the next clip from T: seconds (2.5, 1:02.5) or frames of\nthe clip (75f)"},
          [](const V& v, const T& t) { *t.in = v.time; }},
-        {"--out", nullptr, "T", K::kTime, 0, 0, S::kCommandLine, nullptr,
-         "use the next clip up to T", [](const V& v, const T& t) { *t.out = v.time; }},
-        {"--edit", nullptr, "FILE", K::kName, 0, 0, S::kCommandLine, nullptr,
-         "the clips and transitions from an edit file (see README)",
+        {{"--out", nullptr, "T", K::kTime, 0, 0, S::kCommandLine, nullptr,
+          "use the next clip up to T"},
+         [](const V& v, const T& t) { *t.out = v.time; }},
+        {{"--edit", nullptr, "FILE", K::kName, 0, 0, S::kCommandLine, nullptr,
+          "the clips and transitions from an edit file (see README)"},
          [](const V& v, const T& t) { t.job->editFile = v.text; }},
-        {"--preview", nullptr, nullptr, K::kFlag, 0, 0, S::kCommandLine, nullptr,
-         "a quick look, at least ten times real time at 854x480: the\n"
-         "plug-ins draw low-quality frames and mix no sound, pictures\n"
-         "are scaled and converted the fast way (slightly softer, colours\n"
-         "within a level or two) and encoded with x264's ultrafast preset\n"
-         "(a bigger file); --preset still wins. It also copies the\n"
-         "clips' pictures outside the transitions where it can, as\n"
-         "--copy-unchanged does, but says nothing of clips it cannot",
+        {{"--preview", nullptr, nullptr, K::kFlag, 0, 0, S::kCommandLine, nullptr,
+          "a quick look, at least ten times real time at 854x480: the\n"
+          "plug-ins draw low-quality frames and mix no sound, pictures\n"
+          "are scaled and converted the fast way (slightly softer, colours\n"
+          "within a level or two) and encoded with x264's ultrafast preset\n"
+          "(a bigger file); --preset still wins. It also copies the\n"
+          "clips' pictures outside the transitions where it can, as\n"
+          "--copy-unchanged does, but says nothing of clips it cannot"},
          [](const V&, const T& t) { t.job->preview = true; }},
-        {"--size", nullptr, "WxH", K::kSize, 0, 0, S::kOutput, "size",
-         "output size (default: the first clip's)",
+        {{"--size", nullptr, "WxH", K::kSize, 0, 0, S::kOutput, "size",
+          "output size (default: the first clip's)"},
          [](const V& v, const T& t) {
              t.settings->width = v.width;
              t.settings->height = v.height;
          }},
-        {"--rate", nullptr, "R", K::kRate, 0, 0, S::kOutput, "rate",
-         "output frame rate: 25, 29.97, 30000/1001 (default: the first clip's)",
+        {{"--rate", nullptr, "R", K::kRate, 0, 0, S::kOutput, "rate",
+          "output frame rate: 25, 29.97, 30000/1001 (default: the first clip's)"},
          [](const V& v, const T& t) { t.settings->rate = v.rate; }},
-        {"--fit", nullptr, "pad|crop|stretch", K::kFit, 0, 0, S::kOutput, "fit",
-         "clips of another shape: black bars (default), cut, or stretched",
+        {{"--fit", nullptr, "pad|crop|stretch", K::kFit, 0, 0, S::kOutput, "fit",
+          "clips of another shape: black bars (default), cut, or stretched"},
          [](const V& v, const T& t) { t.settings->fit = v.fit; }},
-        {"--still-duration", nullptr, "S", K::kSeconds, 0.04, 3600, S::kOutput, "still_duration",
-         "seconds a still image is shown (default 5)",
+        {{"--still-duration", nullptr, "S", K::kSeconds, 0.04, 3600, S::kOutput, "still_duration",
+          "seconds a still image is shown (default 5)"},
          [](const V& v, const T& t) { t.settings->stillSeconds = v.number; }},
-        {"--crf", nullptr, "N", K::kWhole, 0, 51, S::kOutput, "crf",
-         "H.264 quality, 0 (lossless) to 51 (worst); default 20",
+        {{"--crf", nullptr, "N", K::kWhole, 0, 51, S::kOutput, "crf",
+          "H.264 quality, 0 (lossless) to 51 (worst); default 20"},
          [](const V& v, const T& t) { t.settings->crf = int(v.whole); }},
-        {"--preset", nullptr, "NAME", K::kPreset, 0, 0, S::kOutput, "preset",
-         "H.264 encoder preset, ultrafast to placebo; default veryfast",
+        {{"--preset", nullptr, "NAME", K::kPreset, 0, 0, S::kOutput, "preset",
+          "H.264 encoder preset, ultrafast to placebo; default veryfast"},
          [](const V& v, const T& t) { t.settings->preset = v.text; }},
-        {"--copy-unchanged", nullptr, nullptr, K::kFlag, 0, 0, S::kOutput, "copy_unchanged",
-         "copy the clips' H.264 pictures outside the transitions as they\n"
-         "are and encode only around the transitions (from the keyframe\n"
-         "before each to the keyframe after it): much faster, and the\n"
-         "copied pictures keep the clip's own quality, so --crf and\n"
-         "--preset hold only for what is encoded. A clip that does not\n"
-         "match the output (codec, size, rate, colours) is encoded, and\n"
-         "a line says why. MP4, MOV and MKV outputs",
+        {{"--copy-unchanged", nullptr, nullptr, K::kFlag, 0, 0, S::kOutput, "copy_unchanged",
+          "copy the clips' H.264 pictures outside the transitions as they\n"
+          "are and encode only around the transitions (from the keyframe\n"
+          "before each to the keyframe after it): much faster, and the\n"
+          "copied pictures keep the clip's own quality, so --crf and\n"
+          "--preset hold only for what is encoded. A clip that does not\n"
+          "match the output (codec, size, rate, colours) is encoded, and\n"
+          "a line says why. MP4, MOV and MKV outputs"},
          [](const V& v, const T& t) { t.settings->copyUnchanged = v.flag; }},
-        {"--no-copy-unchanged", nullptr, nullptr, K::kFlag, 0, 0, S::kCommandLine, nullptr,
-         "encode every frame, a --preview's too",
+        {{"--no-copy-unchanged", nullptr, nullptr, K::kFlag, 0, 0, S::kCommandLine, nullptr,
+          "encode every frame, a --preview's too"},
          [](const V&, const T& t) { t.settings->copyUnchanged = false; }},
-        {"--strict", nullptr, nullptr, K::kFlag, 0, 0, S::kCommandLine, nullptr,
-         "a damaged clip is an error, not a warning",
+        {{"--strict", nullptr, nullptr, K::kFlag, 0, 0, S::kCommandLine, nullptr,
+          "a damaged clip is an error, not a warning"},
          [](const V&, const T& t) { t.job->strict = true; }},
-        {"--verbose", nullptr, nullptr, K::kFlag, 0, 0, S::kCommandLine, nullptr,
-         "also show FFmpeg's own messages", [](const V&, const T& t) { *t.verbose = true; }},
-        {"--caption", nullptr, "TEXT", K::kText, 0, 0, S::kCommandLine, nullptr,
-         "the host's placeholder caption", [](const V& v, const T& t) { t.job->caption = v.text; }},
-        {"--contact-sheet", nullptr, "IMG", K::kName, 0, 0, S::kCommandLine, nullptr,
-         "also write frames of the transition side by side (.png or .jpg)",
+        {{"--verbose", nullptr, nullptr, K::kFlag, 0, 0, S::kCommandLine, nullptr,
+          "also show FFmpeg's own messages"},
+         [](const V&, const T& t) { *t.verbose = true; }},
+        {{"--caption", nullptr, "TEXT", K::kText, 0, 0, S::kCommandLine, nullptr,
+          "the host's placeholder caption"},
+         [](const V& v, const T& t) { t.job->caption = v.text; }},
+        {{"--contact-sheet", nullptr, "IMG", K::kName, 0, 0, S::kCommandLine, nullptr,
+          "also write frames of the transition side by side (.png or .jpg)"},
          [](const V& v, const T& t) { t.job->contactSheet = v.text; }},
-        {"--quiet", "-q", nullptr, K::kFlag, 0, 0, S::kCommandLine, nullptr, "no progress bar",
+        {{"--quiet", "-q", nullptr, K::kFlag, 0, 0, S::kCommandLine, nullptr, "no progress bar"},
          [](const V&, const T& t) { t.job->quiet = true; }},
-        {"--output", "-o", "OUT", K::kName, 0, 0, S::kOutput, "path",
-         ".mp4, .mov or .mkv (H.264 and AAC), .webm (VP9 and Opus), a folder\n"
-         "for PNG frames, or a frame pattern such as frames/f%04d.png;\n"
-         "- streams the movie to standard output (| ffplay -)",
+        {{"--output", "-o", "OUT", K::kName, 0, 0, S::kOutput, "path",
+          ".mp4, .mov or .mkv (H.264 and AAC), .webm (VP9 and Opus), a folder\n"
+          "for PNG frames, or a frame pattern such as frames/f%04d.png;\n"
+          "- streams the movie to standard output (| ffplay -)"},
          [](const V& v, const T& t) { *t.output = v.text; }},
-        {"--format", nullptr, "F", K::kContainer, 0, 0, S::kCommandLine, nullptr,
-         "the movie on standard output: mkv (default), webm, mp4 or mov",
+        {{"--format", nullptr, "F", K::kContainer, 0, 0, S::kCommandLine, nullptr,
+          "the movie on standard output: mkv (default), webm, mp4 or mov"},
          [](const V& v, const T& t) { t.settings->container = v.text; }},
     };
 }
@@ -134,9 +137,7 @@ const std::vector<Option>& RenderOptions() {
 }
 
 const Option* FindOption(const std::string& name) {
-    for (const Option& o : RenderOptions())
-        if (name == o.name || (o.alias && name == o.alias)) return &o;
-    return nullptr;
+    return FindIn(RenderOptions(), name);
 }
 
 const Option* FindKey(OptionScope scope, const std::string& key) {
@@ -152,7 +153,7 @@ std::vector<std::string> Keys(OptionScope scope) {
     return keys;
 }
 
-std::string Expected(const Option& o) {
+std::string Expected(const OptionSpec& o) {
     const std::string range = " from " + Number(o.lo) + " to " + Number(o.hi);
     switch (o.kind) {
         case K::kFlag:
@@ -180,13 +181,17 @@ std::string Expected(const Option& o) {
             return "BUNDLE or BUNDLE:VARIANT (1 to 32767)";
         case K::kText:
             return "a text";
-        case K::kName:
-            return o.key ? "a file or folder name" : "a file name";
+        case K::kName: {
+            const std::string shown = o.shown ? o.shown : "";
+            return shown == "DIR"   ? "a folder name"
+                   : shown == "OUT" ? "a file or folder name"
+                                    : "a file name";
+        }
     }
     return "";
 }
 
-bool ReadValue(const Option& o, const std::string& text, OptionValue* v) {
+bool ReadValue(const OptionSpec& o, const std::string& text, OptionValue* v) {
     switch (o.kind) {
         case K::kFlag:
             return true;
@@ -229,9 +234,14 @@ bool ReadValue(const Option& o, const std::string& text, OptionValue* v) {
 }
 
 std::string OptionHelp() {
+    return HelpOf(RenderOptions());
+}
+
+std::string HelpLines(const std::vector<const OptionSpec*>& options) {
     constexpr size_t kColumn = 23;
     std::string help;
-    for (const Option& o : RenderOptions()) {
+    for (const OptionSpec* spec : options) {
+        const OptionSpec& o = *spec;
         std::string left =
             std::string("  ") + (o.alias ? std::string(o.alias) + ", " : "") + o.name;
         if (o.shown) left += std::string(" ") + o.shown;

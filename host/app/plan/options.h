@@ -58,7 +58,8 @@ struct OptionTarget {
 // or in a transition's object.
 enum class OptionScope { kCommandLine, kOutput, kTransition };
 
-struct Option {
+// What an option is, whatever it sets.
+struct OptionSpec {
     const char* name;   // "--crf"
     const char* alias;  // "-o", "-q"; null when it has none
     const char* shown;  // the value as --help shows it ("N", "WxH"); null for a flag
@@ -67,8 +68,31 @@ struct Option {
     OptionScope scope;
     const char* key;   // the edit file's key in its scope; null when it has none
     const char* help;  // --help's text; lines after the first start with '\n'
-    void (*set)(const OptionValue& value, const OptionTarget& target);
 };
+
+// An option of a command whose values go into a `Target`.
+template <class Target>
+struct OptionOf : OptionSpec {
+    void (*set)(const OptionValue& value, const Target& target);
+};
+using Option = OptionOf<OptionTarget>;
+
+// The option of `table` named `name` (or its alias), or null.
+template <class O>
+const O* FindIn(const std::vector<O>& table, const std::string& name) {
+    for (const O& o : table)
+        if (name == o.name || (o.alias && name == o.alias)) return &o;
+    return nullptr;
+}
+
+// The lines of --help for `options`, in their order.
+std::string HelpLines(const std::vector<const OptionSpec*>& options);
+template <class O>
+std::string HelpOf(const std::vector<O>& table) {
+    std::vector<const OptionSpec*> specs;
+    for (const O& o : table) specs.push_back(&o);
+    return HelpLines(specs);
+}
 
 // Every option of `tavhost render`, in --help's order.
 const std::vector<Option>& RenderOptions();
@@ -81,12 +105,12 @@ const Option* FindKey(OptionScope scope, const std::string& key);
 std::vector<std::string> Keys(OptionScope scope);
 
 // What the option takes, for messages: "a whole number from 0 to 51".
-std::string Expected(const Option& option);
+std::string Expected(const OptionSpec& option);
 
 // Reads `text` as the option's value; false when it is not one.
-bool ReadValue(const Option& option, const std::string& text, OptionValue* value);
+bool ReadValue(const OptionSpec& option, const std::string& text, OptionValue* value);
 
-// The options' lines of --help.
+// The render options' lines of --help.
 std::string OptionHelp();
 
 // The settings `over` gives, and for those it leaves unset the ones `under`
