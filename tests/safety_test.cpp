@@ -14,6 +14,8 @@
 #include <sstream>
 
 #include "frame_pattern.h"
+#include "sinks.h"
+#include "user_text.h"
 #include "staged_output.h"
 #include "support/clip_fixtures.h"
 
@@ -621,6 +623,41 @@ TEST_F(Safety, SoundThatCannotBeDecodedIsSaid) {
     const std::vector<tavhost::media::Frame> out = ReadAll(P("out.mp4"));
     ASSERT_EQ(out.size(), 30u);
     EXPECT_EQ(Rms(out, 0, 30), 0.0);
+}
+
+// A render that fails leaves no folder it made for its output, however deep,
+// and keeps every folder that was there before.
+TEST_F(Safety, AFailedRenderTakesAwayTheFoldersItMade) {
+    fs::create_directories(P("there"));
+    const std::string outputs[] = {"made/",         "made/sub/deeper/", "there/new/frames/",
+                                   "pat/f%04d.png", "deep/er/f%03d.png"};
+    for (const std::string& output : outputs) {
+        const Result r = RunTavhost("render " + std::string(FAILING_BUNDLE_PATH) + " " + A() +
+                                    " " + B() + " -o " + P(output));
+        EXPECT_EQ(r.status, 1) << output << ": " << r.err;
+        EXPECT_NE(r.err.find("kPluginCantGetNeededFrame"), std::string::npos) << r.err;
+        EXPECT_EQ(Names(here_), (std::set<std::string>{"there"})) << output;
+        EXPECT_TRUE(fs::is_empty(P("there"))) << output;
+    }
+    // The same outputs, rendered: the folders are made.
+    const Result ok = RunTavhost("render boxscatter --length 5f " + A() + " " + B() + " -o " +
+                                 P("there/new/frames/"));
+    ASSERT_EQ(ok.status, 0) << ok.err;
+    EXPECT_TRUE(fs::exists(P("there/new/frames/frame0001.png")));
+}
+
+// An output the movie writer cannot open is named as the user wrote it,
+// never by its staging name, and nothing is left.
+TEST_F(Safety, AWriterThatCannotOpenNamesTheUsersOutput) {
+    for (const char* name : {"movie.mp4", "movie.mkv", "movie.mov", "movie.webm"}) {
+        tavhost::SinkOptions options;
+        options.format = {.width = 160, .height = 96, .fps = {0, 1}};  // no encoder takes it
+        std::string error;
+        EXPECT_FALSE(tavhost::OpenSink(P(name), options, &error)) << name;
+        EXPECT_EQ(error.rfind("cannot write " + tavhost::Quoted(P(name)) + ": ", 0), 0u) << error;
+        EXPECT_EQ(error.find("tavhost-partial"), std::string::npos) << error;
+        EXPECT_TRUE(fs::is_empty(here_)) << name;
+    }
 }
 
 }  // namespace

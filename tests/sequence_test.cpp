@@ -263,6 +263,132 @@ INSTANTIATE_TEST_SUITE_P(
                     2, "joins[0] (boxscatter) has no variant 9"}),
     [](const auto& info) { return std::string(info.param.name); });
 
+// --- What the plan gives the render. ---
+
+// Frames of a render into PNG folder `name`, with `args` as given.
+std::vector<Frame> RenderAs(const std::string& args, const std::string& out) {
+    const Result r = RunTavhost("render " + args + " --quiet -o " + out + "/");
+    EXPECT_EQ(r.status, 0) << r.err;
+    return ReadAll(PngFolder(out));
+}
+
+// The k-th transition of a sequence is seeded N + k: the same pictures as an
+// edit file giving each join its own seed N + k, and not those of one seed
+// for every join.
+TEST_F(Sequence, TheKthTransitionIsSeededNPlusK) {
+    const std::vector<std::vector<std::string>> geometries = {{Long(), Long(), Long()},
+                                                              {Long(), C(), Long(), A()}};
+    for (size_t g = 0; g < geometries.size(); ++g) {
+        const std::vector<std::string>& clips = geometries[g];
+        const std::string length = g == 0 ? "20f" : "12f";
+        std::string words, list;
+        for (const std::string& c : clips) {
+            words += " " + c;
+            list += std::string(list.empty() ? "" : ", ") + "\"" + c + "\"";
+        }
+        auto edit = [&](bool ownSeeds) {
+            std::string joins;
+            for (size_t k = 0; k + 1 < clips.size(); ++k)
+                joins += std::string(k ? ", " : "") + R"({"bundle": "boxscatter", "length": ")" +
+                         length + R"(", "seed": )" + std::to_string(ownSeeds ? 40 + k : 40) + "}";
+            return Write("seeds.json", R"({"clips": [)" + list + R"(], "joins": [)" + joins + "]}");
+        };
+        const std::string tag = "seeds" + std::to_string(g);
+        const std::vector<Frame> line =
+            RenderAs("boxscatter --seed 40 --length " + length + words, Out(tag + "-line"));
+        const std::vector<Frame> own = RenderAs("--edit " + edit(true), Out(tag + "-own"));
+        const std::vector<Frame> one = RenderAs("--edit " + edit(false), Out(tag + "-one"));
+        ASSERT_EQ(line.size(), own.size());
+        ASSERT_EQ(line.size(), one.size());
+        size_t differ = 0;
+        for (size_t i = 0; i < line.size(); ++i) {
+            EXPECT_EQ(line[i].pixels, own[i].pixels) << "geometry " << g << ", frame " << i;
+            differ += line[i].pixels != one[i].pixels;
+        }
+        EXPECT_GT(differ, 0u) << "geometry " << g << ": the second join's pattern is its own";
+    }
+}
+
+struct SecondsCase {
+    const char* name;
+    const char* rate;
+    double seconds;
+    const char* bundle;
+    int clips;
+    int32_t frames;  // seconds x rate, to the nearest frame
+};
+
+void PrintTo(const SecondsCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class SecondsLength : public Sequence, public ::testing::WithParamInterface<SecondsCase> {};
+
+TEST_P(SecondsLength, RoundsToTheNearestFrame) {
+    const SecondsCase& c = GetParam();
+    tavhost::RenderJob job;
+    job.transition.bundle = c.bundle;
+    job.transition.length = tavhost::TimeValue{c.seconds, false};
+    tavhost::media::Rational rate;
+    ASSERT_TRUE(tavhost::ParseRate(c.rate, &rate));
+    job.settings.rate = rate;
+    job.clips.assign(size_t(c.clips), Long());
+    job.output = Out("never.mp4");
+    tavhost::SequencePlan plan;
+    std::vector<std::string> warnings;
+    tavhost::Error error;
+    ASSERT_TRUE(plan.Make(job, &warnings, &error)) << error.text;
+    ASSERT_EQ(plan.timeline.transitions.size(), size_t(std::max(1, c.clips - 1)));
+    for (const tavhost::Placement& p : plan.timeline.transitions) EXPECT_EQ(p.frames, c.frames);
+    EXPECT_FALSE(fs::exists(job.output));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, SecondsLength,
+    ::testing::Values(
+        SecondsCase{.name = "ntscJoin", .rate = "29.97", .seconds = 1.5, .bundle = "boxscatter",
+                    .clips = 2, .frames = 45},
+        SecondsCase{.name = "ntscShort", .rate = "30000/1001", .seconds = 0.7,
+                    .bundle = "boxscatter", .clips = 3, .frames = 21},
+        SecondsCase{.name = "filmOpen", .rate = "23.976", .seconds = 1.0,
+                    .bundle = "boxrevealblack", .clips = 1, .frames = 24},
+        SecondsCase{.name = "palClose", .rate = "25", .seconds = 0.5, .bundle = "boxconcealwhite",
+                    .clips = 1, .frames = 13},
+        SecondsCase{.name = "ntsc60", .rate = "59.94", .seconds = 0.25, .bundle = "boxscatter",
+                    .clips = 2, .frames = 15}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// An edit file's null join is a plain cut, and its output size gives way to
+// the command line's.
+TEST_F(Sequence, AnEditFilesCutsAndSizeAsPlanned) {
+    const std::string join = R"({"bundle": "boxscatter", "length": "10f"})";
+    const std::string clips = "[\"" + A() + "\", \"" + B() + "\", \"" + C() + "\"]";
+    for (const bool cutFirst : {false, true}) {
+        const std::string joins = cutFirst ? "[null, " + join + "]" : "[" + join + ", null]";
+        const std::string edit = Write("cuts.json", R"({"clips": )" + clips + R"(, "joins": )" +
+                                                        joins +
+                                                        R"(, "output": {"size": "200x120"}})");
+        for (const bool sized : {false, true}) {
+            tavhost::RenderJob job;
+            job.editFile = edit;
+            job.output = Out("never.mp4");
+            if (sized) {
+                job.settings.width = 320;
+                job.settings.height = 192;
+            }
+            tavhost::SequencePlan plan;
+            std::vector<std::string> warnings;
+            tavhost::Error error;
+            ASSERT_TRUE(plan.Make(job, &warnings, &error)) << error.text;
+            ASSERT_EQ(plan.timeline.transitions.size(), 1u);
+            EXPECT_EQ(plan.timeline.slots[0], cutFirst ? 1 : 0);
+            EXPECT_EQ(plan.timeline.total, 60 + 45 + 60 - 10);
+            EXPECT_EQ(plan.format.width, sized ? 320 : 200);
+            EXPECT_EQ(plan.format.height, sized ? 192 : 120);
+        }
+    }
+}
+
 struct TrimMistake {
     const char* name;
     const char* args;  // {A} is a clip

@@ -90,8 +90,15 @@ StagedOutput::~StagedOutput() {
         fs::remove(temp_, ec);
     else
         fs::remove_all(temp_, ec);
-    // A folder made only to stage in goes too, if nothing else came into it.
-    if (createdFolder_) fs::remove(path_, ec);
+    RemoveCreatedFolders();
+}
+
+// The folders made only to stage in go too, deepest first, each only if
+// nothing else came into it.
+void StagedOutput::RemoveCreatedFolders() {
+    std::error_code ec;
+    for (const fs::path& dir : createdFolders_) fs::remove(dir, ec);
+    createdFolders_.clear();
 }
 
 bool StagedOutput::Prepare(std::string* error) {
@@ -123,20 +130,27 @@ bool StagedOutput::Prepare(std::string* error) {
         return false;
     }
     if (!existed) {
+        // The folders missing on the way to it, deepest first.
+        std::vector<fs::path> missing;
+        for (fs::path dir = path_; !dir.empty() && !fs::exists(dir, ec) && !ec;
+             dir = dir.parent_path()) {
+            missing.push_back(dir);
+            if (dir == dir.parent_path()) break;
+        }
         fs::create_directories(path_, ec);
         if (ec) {
             *error = Failure(path_, ec.message());
+            for (const fs::path& dir : missing) fs::remove(dir, ec);
             return false;
         }
-        createdFolder_ = true;
+        createdFolders_ = std::move(missing);
     }
     std::string pattern = path_ + "/" + kMark + "-XXXXXX";
     std::vector<char> name(pattern.begin(), pattern.end());
     name.push_back('\0');
     if (!mkdtemp(name.data())) {
         *error = Failure(path_, std::strerror(errno));
-        if (createdFolder_) fs::remove(path_, ec);
-        createdFolder_ = false;
+        RemoveCreatedFolders();
         return false;
     }
     temp_ = name.data();

@@ -5,8 +5,10 @@
 // once leave one whole result: whichever finishes last.
 #pragma once
 
+#include <filesystem>
 #include <functional>
 #include <string>
+#include <vector>
 
 namespace tavhost {
 
@@ -46,13 +48,14 @@ class StagedOutput {
 
   private:
     bool CommitFolder(std::string* error);
+    void RemoveCreatedFolders();
 
     std::string path_;
     std::string temp_;
     Kind kind_;
     std::function<bool(const std::string&)> isOlderFrame_;
     bool committed_ = false;
-    bool createdFolder_ = false;
+    std::vector<std::filesystem::path> createdFolders_;  // made to stage in, deepest first
 };
 
 // The hidden name a file `name` is staged under: ".NAME.TAG.partial.EXT",
