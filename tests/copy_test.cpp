@@ -8,8 +8,13 @@
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <set>
 #include <sstream>
 
+#include "av_util.h"
+#include "h264_units.h"
+#include "media_input.h"
+#include "sequence_plan.h"
 #include "support/clip_fixtures.h"
 
 namespace fs = std::filesystem;
@@ -39,7 +44,7 @@ class CopyUnchanged : public ::testing::Test {
     // from x264 with `preset` (veryfast sends pictures up to two ahead).
     static std::string Clip(const std::string& name, const std::string& source,
                             const std::string& preset = "veryfast", int rate = 30, int gop = 30,
-                            const std::string& size = "320x240") {
+                            const std::string& size = "320x240", const std::string& x264 = "") {
         const std::string path = P(name);
         if (fs::exists(path)) return path;
         EXPECT_TRUE(
@@ -47,7 +52,7 @@ class CopyUnchanged : public ::testing::Test {
                                  " -f lavfi -i sine=f=440 -t 3 -c:v libx264 -preset " + preset +
                                  " -pix_fmt yuv420p " + Tags(size) +
                                  " -x264-params keyint=" + std::to_string(gop) +
-                                 ":min-keyint=" + std::to_string(gop) + ":scenecut=0 -c:a aac"))
+                                 ":min-keyint=" + std::to_string(gop) + ":scenecut=0" + x264 + " -c:a aac"))
             << name;
         return path;
     }
@@ -262,6 +267,96 @@ TEST_F(CopyUnchanged, ASequenceFromAnEditFile) {
     EXPECT_GT(Psnr(out, full), 35.0);
     EXPECT_EQ(SoundMd5(out), SoundMd5(full));
 }
+
+// Parameter sets (SPS or PPS) carried inside a movie's video packets.
+int InBandSets(const std::string& movie) {
+    tavhost::media::InputPtr input;
+    std::string error;
+    if (!tavhost::media::OpenInput(movie, &input, &error)) {
+        ADD_FAILURE() << error;
+        return -1;
+    }
+    const int video = av_find_best_stream(input.get(), AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);
+    tavhost::media::PacketPtr pkt(av_packet_alloc());
+    int sets = 0;
+    std::vector<tavhost::media::h264::Unit> units;
+    while (av_read_frame(input.get(), pkt.get()) >= 0) {
+        if (pkt->stream_index == video &&
+            tavhost::media::h264::Split(pkt->data, size_t(pkt->size), 4, &units))
+            for (const auto& u : units)
+                sets += u.Type() == tavhost::media::h264::kSps ||
+                        u.Type() == tavhost::media::h264::kPps;
+        av_packet_unref(pkt.get());
+    }
+    return sets;
+}
+
+struct GeometryCase {
+    const char* name;
+    std::vector<int> joins;  // each join's length in frames, between 90-frame clips
+    int gop;
+};
+
+void PrintTo(const GeometryCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class CopyGeometry : public CopyUnchanged, public ::testing::WithParamInterface<GeometryCase> {};
+
+// However the runs fall, each clip's copied frames are its own pictures (its
+// packets read afresh, never where the last clip's run left off), and the
+// copied packets carry no parameter sets of their own: the avcC lists them.
+TEST_P(CopyGeometry, EachClipsCopiedPicturesAreItsOwn) {
+    const GeometryCase& c = GetParam();
+    const char* sources[] = {"testsrc2", "mandelbrot", "smptebars", "rgbtestsrc"};
+    std::vector<std::string> clips;
+    std::string list, joins;
+    for (size_t j = 0; j <= c.joins.size(); ++j) {
+        const std::string name = std::string("inband_") + sources[j] + std::to_string(c.gop);
+        clips.push_back(Clip(name + ".mp4", sources[j], "veryfast", 30, c.gop, "320x240",
+                             ":repeat-headers=1"));
+        list += std::string(j ? ", " : "") + "\"" + clips.back() + "\"";
+        if (j < c.joins.size())
+            joins += std::string(j ? ", " : "") + R"({"bundle": "boxscatter", "length": ")" +
+                     std::to_string(c.joins[j]) + R"(f"})";
+    }
+    ASSERT_GT(InBandSets(clips[0]), 0) << "the clips carry their sets in their packets";
+    const std::string edit = P(std::string(c.name) + ".json");
+    std::ofstream(edit) << R"({"clips": [)" << list << R"(], "joins": [)" << joins << "]}";
+
+    // The runs the render copies, as its plan gives them.
+    tavhost::RenderJob job;
+    job.editFile = edit;
+    job.output = P(std::string(c.name) + ".mp4");
+    job.settings.copyUnchanged = true;
+    tavhost::SequencePlan plan;
+    std::vector<std::string> warnings;
+    tavhost::Error error;
+    ASSERT_TRUE(plan.Make(job, &warnings, &error)) << error.text;
+    std::set<int> copiedClips;
+    for (const tavhost::CopySegment& s : plan.copy.segments) copiedClips.insert(s.clip);
+    ASSERT_EQ(copiedClips.size(), clips.size()) << "every clip has a copied run";
+
+    const Result run = Render("--edit " + edit + " --copy-unchanged --seed 1 --preset ultrafast -o " +
+                              job.output);
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(run.err, "");
+    const std::vector<std::string> got = FrameMd5s(job.output);
+    ASSERT_EQ(int64_t(got.size()), plan.timeline.total);
+    for (const tavhost::CopySegment& s : plan.copy.segments)
+        ExpectCopied(got, FrameMd5s(clips[size_t(s.clip)]), int(s.start), int(s.start + s.frames),
+                     -int(plan.timeline.clipStart[size_t(s.clip)]));
+    EXPECT_EQ(InBandSets(job.output), 0);
+    EXPECT_TRUE(DecodesClean(job.output));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Runs, CopyGeometry,
+    ::testing::Values(GeometryCase{.name = "twoLongJoin", .joins = {60}, .gop = 10},
+                      GeometryCase{.name = "twoGop15", .joins = {50}, .gop = 15},
+                      GeometryCase{.name = "threeUneven", .joins = {60, 20}, .gop = 10},
+                      GeometryCase{.name = "fourShort", .joins = {24, 12, 30}, .gop = 6}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 // --- Splices every conforming decoder plays whole. ---
 
