@@ -334,6 +334,39 @@ TEST_F(CopyPlanning, AnInPointShiftsTheGroups) {
     ExpectPacketsFill(plan);
 }
 
+// A packet decoded only to lead up to the timeline (decode-only, never
+// shown) right after an IDR picture: no run starts at or before it, so no run
+// holds it, and the groups after it are still copied.
+TEST_F(CopyPlanning, NoRunHoldsADecodeOnlyPacket) {
+    for (const int idr : {30, 60, 90}) {
+        indexes_[0] = Stream(150, 30, 2);
+        auto& packets = indexes_[0].packets;
+        const auto at = std::find_if(packets.begin(), packets.end(),
+                                     [&](const PacketEntry& e) { return e.pts == idr * kTicks; });
+        ASSERT_NE(at, packets.end());
+        PacketEntry lead = *at;
+        lead.idr = false;
+        lead.discard = true;
+        lead.pts -= kTicks / 2;
+        packets.insert(at + 1, lead);
+        for (size_t d = 0; d < packets.size(); ++d) packets[d].dts = (int64_t(d) - 1) * kTicks;
+
+        const CopyPlan plan = Plan(Join(150, 90, 20));  // a's frames 130-149 under the transition
+        bool copiedA = false;
+        for (const tavhost::CopySegment& s : plan.segments) {
+            if (s.clip != 0) continue;
+            copiedA = true;
+            for (size_t k = s.firstPacket; k < s.endPacket; ++k)
+                EXPECT_FALSE(packets[k].discard) << "after IDR " << idr << ": packet " << k;
+            EXPECT_GE(s.start, idr + 30) << "the first group after the decode-only packet";
+            EXPECT_EQ(s.start + s.frames, 120);
+        }
+        // After IDR 90 the next group, 120-149, holds transition frames.
+        EXPECT_EQ(copiedA, idr + 30 < 120) << "after IDR " << idr;
+        ExpectPacketsFill(plan);
+    }
+}
+
 TEST_F(CopyPlanning, OpenGroupsAreCutOnlyAtIdrPictures) {
     indexes_[0] = Stream(90, 30, 2, true);
     indexes_[1] = Stream(90, 30, 2, true);
