@@ -426,6 +426,75 @@ TEST_P(Damaged, SaidOnceAndStrictRefuses) {
 
 INSTANTIATE_TEST_SUITE_P(Files, Damaged, ::testing::Values("truncated", "corrupted"));
 
+// --- Trims and the end of the sound. ---
+
+// The pictures a seek to an in point passes over are no loss: a trimmed clip
+// is not called damaged, and --strict renders it.
+TEST_F(Faithful, TrimmedClipsAreNotCalledDamaged) {
+    for (const char* ext : {"mp4", "mkv"}) {
+        const std::string clip = Make(std::string("gop30.") + ext,
+                                      "-f lavfi -i testsrc2=s=160x96:r=30:d=4 -f lavfi -i sine=d=4 "
+                                      "-c:v libx264 -preset ultrafast -g 30 -c:a aac -shortest");
+        const std::pair<const char*, int> trims[] = {
+            {"--in 0.5", 105}, {"--in 1", 90}, {"--in 2.3", 51}, {"--in 45f --out 100f", 55}};
+        for (const auto& [trim, frames] : trims) {
+            const std::string out = P(std::string("trimmed.") + ext + ".mp4");
+            const Result run =
+                Render("boxconcealblack --strict --speed 0 " + std::string(trim) + " " + clip +
+                       " -o " + out);
+            EXPECT_EQ(run.status, 0) << ext << " " << trim << ": " << run.err;
+            EXPECT_EQ(run.err, "") << ext << " " << trim;
+            EXPECT_EQ(Frames(out), frames) << ext << " " << trim;
+        }
+    }
+}
+
+// Where a movie's sound ends: its last audio packet's end, in seconds.
+double SoundEnd(const std::string& movie) {
+    std::istringstream in(Sh("ffprobe -v error -select_streams a -show_entries "
+                             "packet=pts_time,duration_time -of csv=p=0 '" +
+                             movie + "'"));
+    double end = -1;
+    for (std::string line; std::getline(in, line);) {
+        const size_t comma = line.find(',');
+        if (comma != std::string::npos)
+            end = std::max(end, std::atof(line.c_str()) + std::atof(line.c_str() + comma + 1));
+    }
+    return end;
+}
+
+class SoundEnds : public Faithful, public ::testing::WithParamInterface<const char*> {};
+
+// The sound's last samples reach the movie: it ends where FFmpeg's own
+// encoding of a sound of the movie's length ends in the same container, to
+// well within one sound frame (AAC's 1024 samples, Opus's 20 ms).
+TEST_P(SoundEnds, WhereTheLastFrameEnds) {
+    const std::string ext = GetParam();
+    const std::string clip =
+        Make("tone4s.mp4",
+             "-f lavfi -i testsrc2=s=160x96:r=30:d=4 -f lavfi -i sine=d=4:sample_rate=44100 "
+             "-c:v libx264 -preset ultrafast -c:a aac -shortest");
+    for (const int frames : {30, 47, 95}) {
+        const std::string out = P("end" + std::to_string(frames) + "." + ext);
+        const Result run = Render("boxconcealblack --speed 0 --out " + std::to_string(frames) +
+                                  "f " + clip + " -o " + out);
+        ASSERT_EQ(run.status, 0) << run.err;
+        const std::string rate = Probe(out, "a", "sample_rate");
+        char seconds[32];
+        std::snprintf(seconds, sizeof seconds, "%.6f", frames / 30.0);
+        const std::string ref = P("ref" + std::to_string(frames) + "." + ext);
+        bool ok = false;
+        Sh("ffmpeg -v error -y -f lavfi -i sine=r=" + rate + ":d=" + seconds + " -c:a " +
+               (ext == "webm" ? "libopus" : "aac") + " '" + ref + "' 2>&1",
+           &ok);
+        ASSERT_TRUE(ok);
+        EXPECT_NEAR(SoundEnd(out), SoundEnd(ref), 0.002) << ext << ", " << frames << " frames";
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Containers, SoundEnds, ::testing::Values("mp4", "mkv", "mov", "webm"),
+                         [](const auto& info) { return std::string(info.param); });
+
 // --- What is said. ---
 
 TEST_F(Faithful, VariantThatDrawsNothingIsSaid) {
