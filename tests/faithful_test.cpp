@@ -449,6 +449,102 @@ TEST_F(Faithful, TrimmedClipsAreNotCalledDamaged) {
     }
 }
 
+struct TrimCase {
+    const char* name;
+    const char* ext;
+    const char* codec;  // the video's encoder options
+};
+
+void PrintTo(const TrimCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class TrimsIn : public Faithful, public ::testing::WithParamInterface<TrimCase> {};
+
+// A trim is frame-exact in every container, those that seek by bytes (MPEG-TS
+// and -PS) included, whatever group of pictures the in point falls in: the
+// pictures are those of the untrimmed clip from the in point on, and a beep
+// 3.1 s into the clip sounds 3.1 s - in into the movie.
+TEST_P(TrimsIn, EveryContainerAtEveryPoint) {
+    const TrimCase& c = GetParam();
+    const std::string clip = Make(
+        std::string("gop3s_") + c.name + "." + c.ext,
+        "-f lavfi -i testsrc2=s=160x96:r=30:d=6 -f lavfi -i "
+        "'aevalsrc=if(gte(t\\,3.1)*lt(t\\,3.3)\\,0.5*sin(2*PI*1000*t)\\,0):s=44100:d=6' " +
+            std::string(c.codec) + " -g 90 -keyint_min 90 -sc_threshold 0 -shortest");
+    const std::string full = P(std::string("full_") + c.name);
+    ASSERT_EQ(Render("boxrevealblack --length 2f " + clip + " -o " + full + "/").status, 0);
+    const std::vector<tavhost::media::Frame> whole = ReadAll(PngFolder(full));
+    ASSERT_EQ(whole.size(), 180u);
+    for (const double in : {0.5, 1.0, 2.0, 3.0, 3.5, 4.9}) {
+        char word[16];
+        std::snprintf(word, sizeof word, "%g", in);
+        const std::string out = P(std::string("in_") + c.name + word);
+        const Result run = Render("boxrevealblack --strict --length 2f --in " + std::string(word) +
+                                  " " + clip + " -o " + out + ".mp4");
+        ASSERT_EQ(run.status, 0) << c.name << " --in " << word << ": " << run.err;
+        EXPECT_EQ(run.err, "") << c.name << " --in " << word;
+        ASSERT_EQ(Render("boxrevealblack --length 2f --in " + std::string(word) + " " + clip +
+                         " -o " + out + "/")
+                      .status,
+                  0);
+        const std::vector<tavhost::media::Frame> got = ReadAll(PngFolder(out));
+        const size_t first = size_t(std::lround(in * 30));
+        ASSERT_EQ(got.size(), whole.size() - first) << c.name << " --in " << word;
+        for (size_t i = 2; i < got.size(); i += 7)  // past the reveal's two frames
+            ASSERT_EQ(got[i].pixels, whole[first + i].pixels)
+                << c.name << " --in " << word << ", frame " << i;
+        if (in < 3.1) {
+            bool ok = false;
+            const std::string pcm = Sh("ffmpeg -v error -i '" + out + ".mp4' -map 0:a -ac 1 "
+                                       "-f s16le -",
+                                       &ok);
+            ASSERT_TRUE(ok);
+            size_t onset = 0;
+            for (size_t k = 0; k + 1 < pcm.size(); k += 2) {
+                const int16_t v = int16_t(uint8_t(pcm[k]) | uint8_t(pcm[k + 1]) << 8);
+                if (std::abs(v) > 3000) {
+                    onset = k / 2;
+                    break;
+                }
+            }
+            EXPECT_NEAR(double(onset) / 44100, 3.1 - in, 0.002) << c.name << " --in " << word;
+        }
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Containers, TrimsIn,
+    ::testing::Values(
+        TrimCase{.name = "ts", .ext = "ts", .codec = "-c:v libx264 -c:a aac"},
+        TrimCase{.name = "m2ts", .ext = "m2ts", .codec = "-c:v libx264 -c:a aac"},
+        TrimCase{.name = "ps", .ext = "mpg", .codec = "-c:v mpeg2video -q:v 2 -c:a mp2"},
+        TrimCase{.name = "mkv", .ext = "mkv", .codec = "-c:v libx264 -c:a aac"},
+        TrimCase{.name = "mp4", .ext = "mp4", .codec = "-c:v libx264 -c:a aac"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// A recording whose timestamps start anywhere is whole, not damaged.
+TEST_F(Faithful, ClipsThatStartLaterAreWhole) {
+    const std::string base = Make("ten.mp4",
+                                  "-f lavfi -i testsrc2=s=160x96:r=30:d=3 -f lavfi -i sine=d=3 "
+                                  "-c:v libx264 -preset ultrafast -c:a aac -shortest");
+    for (const char* ext : {"mkv", "ts", "mp4", "mov"}) {
+        for (const char* offset : {"10", "3600"}) {
+            const std::string clip = P(std::string("off") + offset + "." + ext);
+            bool ok = false;
+            Sh("ffmpeg -v error -y -i '" + base + "' -c copy -output_ts_offset " + offset + " '" +
+                   clip + "' 2>&1",
+               &ok);
+            ASSERT_TRUE(ok) << clip;
+            const std::string out = P(std::string("off") + offset + ext + ".mp4");
+            const Result run = Render("boxrevealblack --strict " + clip + " -o " + out);
+            EXPECT_EQ(run.status, 0) << clip << ": " << run.err;
+            EXPECT_EQ(run.err, "") << clip;
+            EXPECT_EQ(Frames(out), 90) << clip;
+        }
+    }
+}
+
 // Where a movie's sound ends: its last audio packet's end, in seconds.
 double SoundEnd(const std::string& movie) {
     std::istringstream in(Sh("ffprobe -v error -select_streams a -show_entries "

@@ -51,6 +51,12 @@ struct ClipDecoder {
     bool eof = false;
     bool flushed = false;
     bool seeked = false;  // reading started at the in point, not the file's start
+    // After a seek, until the first picture is decoded: whether it lies at or
+    // before the in point, as it must for the trim to be frame-exact. Some
+    // containers (MPEG-TS and -PS) seek by bytes and can land past it.
+    bool checkingSeek = false;
+    int64_t seekBack = 0;  // how far before the in point the last seek aimed
+    int seeks = 0;         // seeks made again
     Damage damage;
     int64_t decoded = 0;
 
@@ -93,7 +99,7 @@ struct ClipDecoder {
         // From the keyframe at or before the in point; pictures before it
         // only lead up to it (the rate filter drops them).
         if (in > 0 && av_seek_frame(fmt.get(), video, startPts, AVSEEK_FLAG_BACKWARD) >= 0)
-            seeked = true;
+            seeked = checkingSeek = true;
         audio = av_find_best_stream(fmt.get(), AVMEDIA_TYPE_AUDIO, -1, -1, nullptr, 0);
         // The probe found whether the sound decodes; a clip it found mute is read mute.
         if (audio >= 0 && i.hasAudio) {
@@ -240,6 +246,35 @@ struct ClipDecoder {
                 pts == AV_NOPTS_VALUE ? 0.0 : std::max(0.0, Seconds(pts - originPts, tb));
     }
 
+    // The seek landed past the in point: aim twice as far before it, and at
+    // the file's start once that is as far as it goes. What was decoded since
+    // the last seek is dropped.
+    void SeekEarlier() {
+        const AVStream* vs = fmt->streams[video];
+        const int64_t second = std::max<int64_t>(1, av_rescale_q(1, {1, 1}, vs->time_base));
+        seekBack = seekBack ? 2 * seekBack : second;
+        ++seeks;
+        const int64_t target = startPts - seekBack;
+        bool ok;
+        if (target > originPts) {
+            ok = av_seek_frame(fmt.get(), video, target, AVSEEK_FLAG_BACKWARD) >= 0;
+        } else {
+            // From the very start: by bytes where the container seeks so, else by time.
+            ok = av_seek_frame(fmt.get(), -1, 0, AVSEEK_FLAG_BYTE) >= 0 ||
+                 av_seek_frame(fmt.get(), video, originPts, AVSEEK_FLAG_BACKWARD) >= 0;
+            checkingSeek = false;  // nothing lies before the start
+        }
+        if (!ok) checkingSeek = false;
+        avcodec_flush_buffers(vdec.get());
+        if (adec) avcodec_flush_buffers(adec.get());
+        swr.reset();
+        sound.clear();
+        audioBase = 0;
+        audioNext = -1;
+        eof = false;
+        damage = Damage{};
+    }
+
     void Drain(AVCodecContext* ctx, bool isVideo) {
         for (;;) {
             AvFramePtr frame(Allocated(av_frame_alloc()));
@@ -248,6 +283,14 @@ struct ClipDecoder {
             if (rc < 0) {
                 if (isVideo) NoteDamage(fmt->streams[video]->time_base, AV_NOPTS_VALUE);
                 return;
+            }
+            if (isVideo && checkingSeek) {
+                const int64_t pts = frame->best_effort_timestamp;
+                if (pts != AV_NOPTS_VALUE && pts > startPts) {
+                    SeekEarlier();
+                    return;
+                }
+                checkingSeek = false;
             }
             if (isVideo) {
                 ++decoded;
@@ -337,6 +380,14 @@ struct ClipDecoder {
                 return true;
             }
             if (rc != AVERROR_EOF) NoteDamage(fmt->streams[video]->time_base, AV_NOPTS_VALUE);
+            if (checkingSeek) {
+                // The end before a picture at or before the in point: the seek
+                // landed past the last keyframe before it.
+                const int before = seeks;
+                Send(vdec.get(), nullptr, true);
+                if (checkingSeek && seeks == before) SeekEarlier();
+                if (seeks != before) return true;
+            }
             eof = true;
         }
         Send(vdec.get(), nullptr, true);

@@ -163,8 +163,13 @@ Timeline ScanPackets(AVFormatContext* fmt, int video, PacketIndex* index) {
     if (line.start != AV_NOPTS_VALUE && rate.num > 0) {
         const double videoEnd = Seconds(line.end - line.start, vs->time_base);
         const double ends = std::max(videoEnd, line.otherEnd - Seconds(line.start, vs->time_base));
-        if (declared > ends + std::max(0.5, 3.0 / av_q2d(rate))) {
-            line.damage.lostFrames += std::llround((declared - videoEnd) * av_q2d(rate));
+        // Some muxers write the end time as the duration of a stream that does
+        // not start at zero (a recording cut from a broadcast, -output_ts_offset):
+        // read that way too, it must still promise more.
+        const double startSeconds = std::max(0.0, Seconds(line.start, vs->time_base));
+        const double promised = std::min(declared, declared - startSeconds);
+        if (promised > ends + std::max(0.5, 3.0 / av_q2d(rate))) {
+            line.damage.lostFrames += std::llround((promised - videoEnd) * av_q2d(rate));
             if (line.damage.firstAt < 0) line.damage.firstAt = videoEnd;
             line.damage.cutShort = true;
         }
