@@ -47,12 +47,12 @@ class CopyUnchanged : public ::testing::Test {
                             const std::string& size = "320x240", const std::string& x264 = "") {
         const std::string path = P(name);
         if (fs::exists(path)) return path;
-        EXPECT_TRUE(
-            FfmpegClip(path, "-f lavfi -i " + source + "=s=" + size + ":r=" + std::to_string(rate) +
-                                 " -f lavfi -i sine=f=440 -t 3 -c:v libx264 -preset " + preset +
-                                 " -pix_fmt yuv420p " + Tags(size) +
-                                 " -x264-params keyint=" + std::to_string(gop) +
-                                 ":min-keyint=" + std::to_string(gop) + ":scenecut=0" + x264 + " -c:a aac"))
+        EXPECT_TRUE(FfmpegClip(
+            path, "-f lavfi -i " + source + "=s=" + size + ":r=" + std::to_string(rate) +
+                      " -f lavfi -i sine=f=440 -t 3 -c:v libx264 -preset " + preset +
+                      " -pix_fmt yuv420p " + Tags(size) +
+                      " -x264-params keyint=" + std::to_string(gop) +
+                      ":min-keyint=" + std::to_string(gop) + ":scenecut=0" + x264 + " -c:a aac"))
             << name;
         return path;
     }
@@ -313,8 +313,8 @@ TEST_P(CopyGeometry, EachClipsCopiedPicturesAreItsOwn) {
     std::string list, joins;
     for (size_t j = 0; j <= c.joins.size(); ++j) {
         const std::string name = std::string("inband_") + sources[j] + std::to_string(c.gop);
-        clips.push_back(Clip(name + ".mp4", sources[j], "veryfast", 30, c.gop, "320x240",
-                             ":repeat-headers=1"));
+        clips.push_back(
+            Clip(name + ".mp4", sources[j], "veryfast", 30, c.gop, "320x240", ":repeat-headers=1"));
         list += std::string(j ? ", " : "") + "\"" + clips.back() + "\"";
         if (j < c.joins.size())
             joins += std::string(j ? ", " : "") + R"({"bundle": "boxscatter", "length": ")" +
@@ -337,8 +337,8 @@ TEST_P(CopyGeometry, EachClipsCopiedPicturesAreItsOwn) {
     for (const tavhost::CopySegment& s : plan.copy.segments) copiedClips.insert(s.clip);
     ASSERT_EQ(copiedClips.size(), clips.size()) << "every clip has a copied run";
 
-    const Result run = Render("--edit " + edit + " --copy-unchanged --seed 1 --preset ultrafast -o " +
-                              job.output);
+    const Result run =
+        Render("--edit " + edit + " --copy-unchanged --seed 1 --preset ultrafast -o " + job.output);
     ASSERT_EQ(run.status, 0) << run.err;
     EXPECT_EQ(run.err, "");
     const std::vector<std::string> got = FrameMd5s(job.output);

@@ -439,9 +439,8 @@ TEST_F(Faithful, TrimmedClipsAreNotCalledDamaged) {
             {"--in 0.5", 105}, {"--in 1", 90}, {"--in 2.3", 51}, {"--in 45f --out 100f", 55}};
         for (const auto& [trim, frames] : trims) {
             const std::string out = P(std::string("trimmed.") + ext + ".mp4");
-            const Result run =
-                Render("boxconcealblack --strict --speed 0 " + std::string(trim) + " " + clip +
-                       " -o " + out);
+            const Result run = Render("boxconcealblack --strict --speed 0 " + std::string(trim) +
+                                      " " + clip + " -o " + out);
             EXPECT_EQ(run.status, 0) << ext << " " << trim << ": " << run.err;
             EXPECT_EQ(run.err, "") << ext << " " << trim;
             EXPECT_EQ(Frames(out), frames) << ext << " " << trim;
@@ -467,11 +466,11 @@ class TrimsIn : public Faithful, public ::testing::WithParamInterface<TrimCase> 
 // 3.1 s into the clip sounds 3.1 s - in into the movie.
 TEST_P(TrimsIn, EveryContainerAtEveryPoint) {
     const TrimCase& c = GetParam();
-    const std::string clip = Make(
-        std::string("gop3s_") + c.name + "." + c.ext,
-        "-f lavfi -i testsrc2=s=160x96:r=30:d=6 -f lavfi -i "
-        "'aevalsrc=if(gte(t\\,3.1)*lt(t\\,3.3)\\,0.5*sin(2*PI*1000*t)\\,0):s=44100:d=6' " +
-            std::string(c.codec) + " -g 90 -keyint_min 90 -sc_threshold 0 -shortest");
+    const std::string clip =
+        Make(std::string("gop3s_") + c.name + "." + c.ext,
+             "-f lavfi -i testsrc2=s=160x96:r=30:d=6 -f lavfi -i "
+             "'aevalsrc=if(gte(t\\,3.1)*lt(t\\,3.3)\\,0.5*sin(2*PI*1000*t)\\,0):s=44100:d=6' " +
+                 std::string(c.codec) + " -g 90 -keyint_min 90 -sc_threshold 0 -shortest");
     const std::string full = P(std::string("full_") + c.name);
     ASSERT_EQ(Render("boxrevealblack --length 2f " + clip + " -o " + full + "/").status, 0);
     const std::vector<tavhost::media::Frame> whole = ReadAll(PngFolder(full));
@@ -496,8 +495,9 @@ TEST_P(TrimsIn, EveryContainerAtEveryPoint) {
                 << c.name << " --in " << word << ", frame " << i;
         if (in < 3.1) {
             bool ok = false;
-            const std::string pcm = Sh("ffmpeg -v error -i '" + out + ".mp4' -map 0:a -ac 1 "
-                                       "-f s16le -",
+            const std::string pcm = Sh("ffmpeg -v error -i '" + out +
+                                           ".mp4' -map 0:a -ac 1 "
+                                           "-f s16le -",
                                        &ok);
             ASSERT_TRUE(ok);
             size_t onset = 0;
@@ -515,12 +515,12 @@ TEST_P(TrimsIn, EveryContainerAtEveryPoint) {
 
 INSTANTIATE_TEST_SUITE_P(
     Containers, TrimsIn,
-    ::testing::Values(
-        TrimCase{.name = "ts", .ext = "ts", .codec = "-c:v libx264 -c:a aac"},
-        TrimCase{.name = "m2ts", .ext = "m2ts", .codec = "-c:v libx264 -c:a aac"},
-        TrimCase{.name = "ps", .ext = "mpg", .codec = "-c:v mpeg2video -q:v 2 -c:a mp2"},
-        TrimCase{.name = "mkv", .ext = "mkv", .codec = "-c:v libx264 -c:a aac"},
-        TrimCase{.name = "mp4", .ext = "mp4", .codec = "-c:v libx264 -c:a aac"}),
+    ::testing::Values(TrimCase{.name = "ts", .ext = "ts", .codec = "-c:v libx264 -c:a aac"},
+                      TrimCase{.name = "m2ts", .ext = "m2ts", .codec = "-c:v libx264 -c:a aac"},
+                      TrimCase{
+                          .name = "ps", .ext = "mpg", .codec = "-c:v mpeg2video -q:v 2 -c:a mp2"},
+                      TrimCase{.name = "mkv", .ext = "mkv", .codec = "-c:v libx264 -c:a aac"},
+                      TrimCase{.name = "mp4", .ext = "mp4", .codec = "-c:v libx264 -c:a aac"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // A recording whose timestamps start anywhere is whole, not damaged.
@@ -545,11 +545,73 @@ TEST_F(Faithful, ClipsThatStartLaterAreWhole) {
     }
 }
 
+struct AlphaCase {
+    const char* name;
+    const char* make;      // ffmpeg options making the picture, its left half see-through
+    uint32_t left, right;  // what the output shows there, 0xRRGGBB
+};
+
+void PrintTo(const AlphaCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class Transparency : public Faithful, public ::testing::WithParamInterface<AlphaCase> {};
+
+// A picture with transparency is laid over black, as an editor shows it: a
+// see-through part never shows the colour hidden under it.
+TEST_P(Transparency, IsLaidOverBlack) {
+    const AlphaCase& c = GetParam();
+    std::string make = c.make;
+    for (size_t at; (at = make.find("{HALVES}")) != std::string::npos;)
+        make.replace(at, 8,
+                     "-f lavfi -i 'color=c=red@0:s=80x96:d=0.1,format=rgba[l];"
+                     "color=c=green:s=80x96:d=0.1,format=rgba[r];[l][r]hstack'");
+    const std::string clip = Make(c.name, make);
+    const std::string out = P(std::string("alpha_") + c.name);
+    const Result run =
+        Render("boxrevealblack --length 2f --still-duration 0.2 " + clip + " -o " + out + "/");
+    ASSERT_EQ(run.status, 0) << run.err;
+    const std::vector<tavhost::media::Frame> got = ReadAll(PngFolder(out));
+    ASSERT_GE(got.size(), 5u);
+    const std::vector<uint32_t>& px = got[4].pixels;
+    auto near = [](uint32_t a, uint32_t b) {
+        for (int shift : {0, 8, 16})
+            if (std::abs(int((a >> shift) & 0xFF) - int((b >> shift) & 0xFF)) > 4) return false;
+        return true;
+    };
+    for (const int y : {10, 48, 85}) {
+        const uint32_t left = px[size_t(y) * kW + 20], right = px[size_t(y) * kW + 140];
+        EXPECT_TRUE(near(left, c.left)) << c.name << std::hex << ": left " << left;
+        EXPECT_TRUE(near(right, c.right)) << c.name << std::hex << ": right " << right;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Pictures, Transparency,
+    ::testing::Values(
+        AlphaCase{.name = "rgba.png", .make = "{HALVES} -frames:v 1", .left = 0, .right = 0x008000},
+        AlphaCase{.name = "palette.png",
+                  .make = "{HALVES} -frames:v 1 -vf 'split[a][b];[a]palettegen=reserve_transparent="
+                          "1[p];[b][p]paletteuse=alpha_threshold=128'",
+                  .left = 0,
+                  .right = 0x008000},
+        AlphaCase{.name = "prores4444.mov",
+                  .make = "-f lavfi -i color=c=red@0.5:s=160x96:d=1,format=yuva444p10le -c:v "
+                          "prores_ks -profile:v 4444 -pix_fmt yuva444p10le",
+                  .left = 0x7f0000,
+                  .right = 0x7f0000}),
+    [](const auto& info) {
+        std::string name = info.param.name;
+        name.erase(name.find('.'));
+        return name;
+    });
+
 // Where a movie's sound ends: its last audio packet's end, in seconds.
 double SoundEnd(const std::string& movie) {
-    std::istringstream in(Sh("ffprobe -v error -select_streams a -show_entries "
-                             "packet=pts_time,duration_time -of csv=p=0 '" +
-                             movie + "'"));
+    std::istringstream in(
+        Sh("ffprobe -v error -select_streams a -show_entries "
+           "packet=pts_time,duration_time -of csv=p=0 '" +
+           movie + "'"));
     double end = -1;
     for (std::string line; std::getline(in, line);) {
         const size_t comma = line.find(',');

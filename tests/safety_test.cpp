@@ -15,9 +15,9 @@
 
 #include "frame_pattern.h"
 #include "sinks.h"
-#include "user_text.h"
 #include "staged_output.h"
 #include "support/clip_fixtures.h"
+#include "user_text.h"
 
 namespace fs = std::filesystem;
 
@@ -629,11 +629,11 @@ TEST_F(Safety, SoundThatCannotBeDecodedIsSaid) {
 // and keeps every folder that was there before.
 TEST_F(Safety, AFailedRenderTakesAwayTheFoldersItMade) {
     fs::create_directories(P("there"));
-    const std::string outputs[] = {"made/",         "made/sub/deeper/", "there/new/frames/",
+    const std::string outputs[] = {"made/", "made/sub/deeper/", "there/new/frames/",
                                    "pat/f%04d.png", "deep/er/f%03d.png"};
     for (const std::string& output : outputs) {
-        const Result r = RunTavhost("render " + std::string(FAILING_BUNDLE_PATH) + " " + A() +
-                                    " " + B() + " -o " + P(output));
+        const Result r = RunTavhost("render " + std::string(FAILING_BUNDLE_PATH) + " " + A() + " " +
+                                    B() + " -o " + P(output));
         EXPECT_EQ(r.status, 1) << output << ": " << r.err;
         EXPECT_NE(r.err.find("kPluginCantGetNeededFrame"), std::string::npos) << r.err;
         EXPECT_EQ(Names(here_), (std::set<std::string>{"there"})) << output;

@@ -343,20 +343,38 @@ TEST_P(SecondsLength, RoundsToTheNearestFrame) {
     EXPECT_FALSE(fs::exists(job.output));
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Cases, SecondsLength,
-    ::testing::Values(
-        SecondsCase{.name = "ntscJoin", .rate = "29.97", .seconds = 1.5, .bundle = "boxscatter",
-                    .clips = 2, .frames = 45},
-        SecondsCase{.name = "ntscShort", .rate = "30000/1001", .seconds = 0.7,
-                    .bundle = "boxscatter", .clips = 3, .frames = 21},
-        SecondsCase{.name = "filmOpen", .rate = "23.976", .seconds = 1.0,
-                    .bundle = "boxrevealblack", .clips = 1, .frames = 24},
-        SecondsCase{.name = "palClose", .rate = "25", .seconds = 0.5, .bundle = "boxconcealwhite",
-                    .clips = 1, .frames = 13},
-        SecondsCase{.name = "ntsc60", .rate = "59.94", .seconds = 0.25, .bundle = "boxscatter",
-                    .clips = 2, .frames = 15}),
-    [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Cases, SecondsLength,
+                         ::testing::Values(SecondsCase{.name = "ntscJoin",
+                                                       .rate = "29.97",
+                                                       .seconds = 1.5,
+                                                       .bundle = "boxscatter",
+                                                       .clips = 2,
+                                                       .frames = 45},
+                                           SecondsCase{.name = "ntscShort",
+                                                       .rate = "30000/1001",
+                                                       .seconds = 0.7,
+                                                       .bundle = "boxscatter",
+                                                       .clips = 3,
+                                                       .frames = 21},
+                                           SecondsCase{.name = "filmOpen",
+                                                       .rate = "23.976",
+                                                       .seconds = 1.0,
+                                                       .bundle = "boxrevealblack",
+                                                       .clips = 1,
+                                                       .frames = 24},
+                                           SecondsCase{.name = "palClose",
+                                                       .rate = "25",
+                                                       .seconds = 0.5,
+                                                       .bundle = "boxconcealwhite",
+                                                       .clips = 1,
+                                                       .frames = 13},
+                                           SecondsCase{.name = "ntsc60",
+                                                       .rate = "59.94",
+                                                       .seconds = 0.25,
+                                                       .bundle = "boxscatter",
+                                                       .clips = 2,
+                                                       .frames = 15}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 // An edit file's null join is a plain cut, and its output size gives way to
 // the command line's.
@@ -365,9 +383,9 @@ TEST_F(Sequence, AnEditFilesCutsAndSizeAsPlanned) {
     const std::string clips = "[\"" + A() + "\", \"" + B() + "\", \"" + C() + "\"]";
     for (const bool cutFirst : {false, true}) {
         const std::string joins = cutFirst ? "[null, " + join + "]" : "[" + join + ", null]";
-        const std::string edit = Write("cuts.json", R"({"clips": )" + clips + R"(, "joins": )" +
-                                                        joins +
-                                                        R"(, "output": {"size": "200x120"}})");
+        const std::string edit =
+            Write("cuts.json", R"({"clips": )" + clips + R"(, "joins": )" + joins +
+                                   R"(, "output": {"size": "200x120"}})");
         for (const bool sized : {false, true}) {
             tavhost::RenderJob job;
             job.editFile = edit;

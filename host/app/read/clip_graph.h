@@ -69,6 +69,13 @@ inline std::string GraphDescription(const ClipReader::Options& o, const ClipInfo
     if (info.rotation == 90) d += ",transpose=clock";
     if (info.rotation == 180) d += ",hflip,vflip";
     if (info.rotation == 270) d += ",transpose=cclock";
+    // A picture with transparency is laid over black, the output's background,
+    // as an editor shows it: its colours weighed by their opacity.
+    const AVPixFmtDescriptor* desc = av_pix_fmt_desc_get(AVPixelFormat(f->format));
+    if (desc && (desc->flags & AV_PIX_FMT_FLAG_ALPHA)) {
+        if (desc->flags & AV_PIX_FMT_FLAG_PAL) d += ",format=pix_fmts=rgba";
+        d += ",premultiply=inplace=1";
+    }
     int sw, sh;
     FittedSize(o, info, &sw, &sh);
     const int ow = o.output.width, oh = o.output.height;
