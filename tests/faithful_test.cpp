@@ -606,6 +606,71 @@ INSTANTIATE_TEST_SUITE_P(
         return name;
     });
 
+class StillOrientation : public Faithful, public ::testing::WithParamInterface<int> {};
+
+// A photo is shown as its EXIF orientation says (turned, mirrored or both),
+// as viewers and FFmpeg show it.
+TEST_P(StillOrientation, IsAppliedAsFFmpegAppliesIt) {
+    const int orientation = GetParam();
+    const std::string plain =
+        Make("plain.jpg", "-f lavfi -i testsrc2=s=160x120 -frames:v 1 -q:v 2");
+    // An EXIF block (APP1) with one entry, the orientation, after the JPEG's start.
+    std::ifstream in(plain, std::ios::binary);
+    const std::string jpeg((std::istreambuf_iterator<char>(in)), {});
+    const unsigned char tiff[] = {'I',
+                                  'I',
+                                  42,
+                                  0,
+                                  8,
+                                  0,
+                                  0,
+                                  0,
+                                  1,
+                                  0,
+                                  0x12,
+                                  0x01,
+                                  3,
+                                  0,
+                                  1,
+                                  0,
+                                  0,
+                                  0,
+                                  static_cast<unsigned char>(orientation),
+                                  0,
+                                  0,
+                                  0,
+                                  0,
+                                  0,
+                                  0,
+                                  0};
+    std::string app1 = std::string("Exif", 4) + std::string(2, '\0') +
+                       std::string(reinterpret_cast<const char*>(tiff), sizeof tiff);
+    const size_t length = app1.size() + 2;
+    app1 = std::string("\xff\xe1", 2) + char(length >> 8) + char(length & 0xff) + app1;
+    const std::string photo = P("orient" + std::to_string(orientation) + ".jpg");
+    std::ofstream(photo, std::ios::binary) << jpeg.substr(0, 2) + app1 + jpeg.substr(2);
+
+    const std::string out = P("oriented" + std::to_string(orientation));
+    const Result run =
+        Render("boxrevealblack --length 2f --still-duration 0.2 " + photo + " -o " + out + "/");
+    ASSERT_EQ(run.status, 0) << run.err;
+    const std::string shown = P("shown" + std::to_string(orientation) + ".png");
+    bool ok = false;
+    Sh("ffmpeg -v error -y -i '" + photo + "' -pix_fmt rgb24 '" + shown + "' 2>&1", &ok);
+    ASSERT_TRUE(ok);
+    const bool turned = orientation >= 5;
+    const std::vector<tavhost::media::Frame> got =
+        ReadAll(PngFolder(out), turned ? 120 : 160, turned ? 160 : 120);
+    const std::vector<tavhost::media::Frame> want =
+        ReadAll(shown, turned ? 120 : 160, turned ? 160 : 120);
+    ASSERT_GE(got.size(), 5u);
+    ASSERT_EQ(want.size(), 1u);
+    EXPECT_EQ(Probe(out + "/frame0004.png", "v", "width,height"), turned ? "120,160" : "160,120");
+    EXPECT_EQ(got[4].pixels, want[0].pixels) << "orientation " << orientation;
+}
+
+INSTANTIATE_TEST_SUITE_P(Exif, StillOrientation, ::testing::Range(1, 9));
+
 // Where a movie's sound ends: its last audio packet's end, in seconds.
 double SoundEnd(const std::string& movie) {
     std::istringstream in(

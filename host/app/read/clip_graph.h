@@ -66,9 +66,7 @@ inline std::string GraphDescription(const ClipReader::Options& o, const ClipInfo
                   f->height, f->format, tb.num, tb.den, sar.num, sar.den);
     std::string d = buffer;
     if (info.interlaced) d += ",bwdif=mode=send_frame:deint=interlaced";
-    if (info.rotation == 90) d += ",transpose=clock";
-    if (info.rotation == 180) d += ",hflip,vflip";
-    if (info.rotation == 270) d += ",transpose=cclock";
+    d += info.upright;
     // A picture with transparency is laid over black, the output's background,
     // as an editor shows it: its colours weighed by their opacity.
     const AVPixFmtDescriptor* desc = av_pix_fmt_desc_get(AVPixelFormat(f->format));

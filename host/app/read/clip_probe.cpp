@@ -1,6 +1,7 @@
 // Probing a clip: one pass over its packets, no decoding, for the timeline,
 // the picture's shape and colour, and what is missing from the file.
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstring>
 #include <vector>
@@ -19,14 +20,62 @@ namespace tavhost::media {
 
 namespace {
 
-// Degrees clockwise the picture is turned for display, from the display matrix.
-int RotationOf(const AVStream* stream) {
-    const uint8_t* matrix = av_stream_get_side_data(stream, AV_PKT_DATA_DISPLAYMATRIX, nullptr);
-    if (!matrix) return 0;
-    const double theta = -av_display_rotation_get(reinterpret_cast<const int32_t*>(matrix));
-    if (std::isnan(theta)) return 0;
-    int degrees = int(std::lround(theta / 90.0)) * 90 % 360;
-    return degrees < 0 ? degrees + 360 : degrees;
+// How a picture is turned (and mirrored) upright for display, from a display
+// matrix: the filters that do it, as players read the matrix, and the
+// degrees clockwise it turns.
+void Upright(const int32_t* m, ClipInfo* info) {
+    info->upright.clear();
+    info->rotation = 0;
+    if (!m) return;
+    double theta = -std::round(av_display_rotation_get(m));
+    if (std::isnan(theta)) return;
+    theta -= 360 * std::floor(theta / 360 + 0.9 / 360);
+    if (std::abs(theta - 90) < 1.0) {
+        info->rotation = 90;
+        info->upright = m[3] > 0 ? ",transpose=cclock_flip" : ",transpose=clock";
+    } else if (std::abs(theta - 180) < 1.0) {
+        info->rotation = 180;
+        if (m[0] < 0) info->upright += ",hflip";
+        if (m[4] < 0) info->upright += ",vflip";
+    } else if (std::abs(theta - 270) < 1.0) {
+        info->rotation = 270;
+        info->upright = m[3] < 0 ? ",transpose=clock_flip" : ",transpose=cclock";
+    } else if (std::abs(theta) < 1.0) {
+        if (m[4] < 0) info->upright = ",vflip";
+    } else {
+        // An odd angle: the nearest quarter turn.
+        info->rotation = int(std::lround(theta / 90.0)) * 90 % 360;
+        const char* turns[] = {"", ",transpose=clock", ",hflip,vflip", ",transpose=cclock"};
+        info->upright = turns[info->rotation / 90];
+    }
+}
+
+// A still picture's own orientation (a JPEG's EXIF), which its decoder gives
+// with the picture rather than the stream: from its first picture.
+std::array<int32_t, 9> StillOrientation(const std::string& path, bool* found) {
+    std::array<int32_t, 9> matrix{};
+    *found = false;
+    InputPtr fmt;
+    std::string error;
+    if (!OpenInput(path, &fmt, &error)) return matrix;
+    const int video = av_find_best_stream(fmt.get(), AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);
+    if (video < 0) return matrix;
+    CodecPtr dec = OpenDecoder(fmt->streams[video], &error);
+    if (!dec) return matrix;
+    PacketPtr pkt(Allocated(av_packet_alloc()));
+    AvFramePtr frame(Allocated(av_frame_alloc()));
+    bool sent = false;
+    while (!sent && av_read_frame(fmt.get(), pkt.get()) >= 0) {
+        if (pkt->stream_index == video) sent = avcodec_send_packet(dec.get(), pkt.get()) >= 0;
+        av_packet_unref(pkt.get());
+    }
+    avcodec_send_packet(dec.get(), nullptr);
+    if (!sent || avcodec_receive_frame(dec.get(), frame.get()) < 0) return matrix;
+    const AVFrameSideData* sd = av_frame_get_side_data(frame.get(), AV_FRAME_DATA_DISPLAYMATRIX);
+    if (!sd || sd->size < sizeof matrix) return matrix;
+    std::memcpy(matrix.data(), sd->data, sizeof matrix);
+    *found = true;
+    return matrix;
 }
 
 // An enum field as the file gave it: damaged files carry values outside the
@@ -226,7 +275,9 @@ bool Probe(const std::string& path, ClipInfo* info, std::string* error, PacketIn
             info->soundProblem = why.empty() ? "it cannot be decoded" : why;
         }
     }
-    info->rotation = RotationOf(vs);
+    Upright(reinterpret_cast<const int32_t*>(
+                av_stream_get_side_data(vs, AV_PKT_DATA_DISPLAYMATRIX, nullptr)),
+            info);
     info->interlaced =
         Raw(par->field_order) != AV_FIELD_UNKNOWN && Raw(par->field_order) != AV_FIELD_PROGRESSIVE;
     ColourOf(par, info);
@@ -248,6 +299,14 @@ bool Probe(const std::string& path, ClipInfo* info, std::string* error, PacketIn
         return false;
     }
     info->still = line.packets == 1 && IsStillFormat(fmt.get());
+    if (info->still && info->upright.empty()) {
+        bool found = false;
+        const std::array<int32_t, 9> matrix = StillOrientation(path, &found);
+        if (found) {
+            Upright(matrix.data(), info);
+            if (info->rotation == 90 || info->rotation == 270) std::swap(info->width, info->height);
+        }
+    }
     info->seconds = line.start != AV_NOPTS_VALUE ? Seconds(line.end - line.start, vs->time_base)
                                                  : double(line.packets) / av_q2d(rate);
     info->frames = std::max<int64_t>(1, std::llround(info->seconds * av_q2d(rate)));

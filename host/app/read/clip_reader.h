@@ -58,9 +58,10 @@ struct ClipInfo {
     int64_t frames = 0;    // at the clip's own rate, from its timeline
     double seconds = 0.0;  // length of the video timeline
     bool hasAudio = false;
-    SoundFormat sound;   // the clip's own sample rate and channels (48 kHz stereo if none)
-    bool still = false;  // a single picture: shown for the still duration
-    int rotation = 0;    // degrees clockwise the picture is turned for display
+    SoundFormat sound;    // the clip's own sample rate and channels (48 kHz stereo if none)
+    bool still = false;   // a single picture: shown for the still duration
+    int rotation = 0;     // degrees clockwise the picture is turned for display
+    std::string upright;  // the filters that turn (and mirror) it upright, each after a comma
     bool interlaced = false;
     bool hdr = false;           // PQ or HLG transfer
     std::string matrix, range;  // colour matrix and range the clip is read with
