@@ -8,6 +8,7 @@
 
 #include <cmath>
 #include <csignal>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -670,6 +671,64 @@ TEST_P(StillOrientation, IsAppliedAsFFmpegAppliesIt) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Exif, StillOrientation, ::testing::Range(1, 9));
+
+// A picture's mean and brightest luma and mean saturation, as FFmpeg's
+// signalstats measures them (8-bit levels).
+struct Levels {
+    double mean = -1, white = -1, saturation = -1;
+};
+
+Levels LevelsOf(const std::string& picture, const std::string& filters = "") {
+    const std::string out = Sh(
+        "ffmpeg -hide_banner -i '" + picture + "' -vf '" + filters + (filters.empty() ? "" : ",") +
+        "format=yuv444p,signalstats,metadata=print' -frames:v 1 -f null - 2>&1");
+    auto field = [&](const char* name) {
+        const size_t at = out.find(std::string(name) + "=");
+        return at == std::string::npos ? -1.0 : std::atof(out.c_str() + at + std::strlen(name) + 1);
+    };
+    return {field("YAVG"), field("YMAX"), field("SATAVG")};
+}
+
+class HdrClips : public Faithful, public ::testing::WithParamInterface<const char*> {};
+
+// HDR (PQ, HLG) is tone-mapped to SDR: the levels FFmpeg's own zscale and
+// tonemap give the same clip, and close to the SDR picture the clip was made
+// from (its white near SDR white, its colours nearly as saturated).
+TEST_P(HdrClips, AreToneMappedAsFFmpegDoes) {
+    const std::string transfer = GetParam();
+    const std::string sdr = Make("sdr.png", "-f lavfi -i testsrc2=s=160x96 -frames:v 1");
+    const std::string hdr =
+        Make("hdr_" + transfer + ".mkv",
+             "-f lavfi -i testsrc2=s=160x96:d=0.5 -vf format=yuv420p10le,zscale=tin=bt709:"
+             "min=bt709:pin=bt709:rin=tv:t=" +
+                 transfer +
+                 ":m=bt2020nc:p=bt2020:r=tv:npl=100 -c:v libx265 -x265-params log-level=error "
+                 "-pix_fmt yuv420p10le -color_primaries bt2020 -color_trc " +
+                 transfer + " -colorspace bt2020nc");
+    const std::string out = P("tonemapped_" + transfer);
+    const Result run = Render("boxrevealblack --length 2f " + hdr + " -o " + out + "/");
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_NE(run.err.find("is HDR (PQ or HLG): it is tone-mapped"), std::string::npos) << run.err;
+    EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << run.err;
+    const Levels ours = LevelsOf(out + "/frame0000.png");
+    const Levels ffmpeg = LevelsOf(
+        hdr,
+        "zscale=t=linear:npl=100,format=gbrpf32le,zscale=p=bt709,tonemap=tonemap=mobius:"
+        "param=0.9:desat=0,zscale=t=bt709:m=bt709:r=tv,format=yuv444p,scale=in_color_matrix="
+        "bt709:in_range=tv:out_range=full,format=rgb24");
+    const Levels source = LevelsOf(sdr);
+    EXPECT_NEAR(ours.mean, ffmpeg.mean, 1.0);
+    EXPECT_NEAR(ours.white, ffmpeg.white, 2.0);
+    EXPECT_NEAR(ours.saturation, ffmpeg.saturation, 1.0);
+    EXPECT_NEAR(ours.mean, source.mean, 6.0);
+    EXPECT_GT(ours.white, source.white - 6);
+    EXPECT_GT(ours.saturation, 0.8 * source.saturation);  // 4:2:0 HDR, 38 % before
+}
+
+INSTANTIATE_TEST_SUITE_P(Transfers, HdrClips, ::testing::Values("smpte2084", "arib-std-b67"),
+                         [](const auto& info) {
+                             return std::string(info.param) == "smpte2084" ? "pq" : "hlg";
+                         });
 
 // Where a movie's sound ends: its last audio packet's end, in seconds.
 double SoundEnd(const std::string& movie) {

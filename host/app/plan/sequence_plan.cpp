@@ -187,8 +187,8 @@ bool SequencePlan::ProbeClips(std::vector<std::string>* warnings, Error* error) 
                                 "), so it is rendered silent");
         if (c.info.hdr)
             warnings->push_back(c.label +
-                                " is HDR (PQ or HLG): the output is 8-bit SDR, so its colours "
-                                "will look flat");
+                                " is HDR (PQ or HLG): it is tone-mapped to the output's SDR "
+                                "BT.709 colours");
         clips.push_back(std::move(c));
     }
     return true;

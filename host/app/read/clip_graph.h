@@ -53,7 +53,8 @@ inline bool KeepsYuv(const ClipReader::Options& o, const ClipInfo& info, const A
     FittedSize(o, info, &sw, &sh);
     return desc && desc->nb_components >= 3 && sw == o.output.width && sh == o.output.height &&
            !(desc->flags & (AV_PIX_FMT_FLAG_RGB | AV_PIX_FMT_FLAG_PAL)) &&
-           info.matrix == MatrixName(OutputMatrix(o.output.height)) && info.range != "full";
+           info.matrix == MatrixName(OutputMatrix(o.output.height)) && info.range != "full" &&
+           !info.hdr;
 }
 
 inline std::string GraphDescription(const ClipReader::Options& o, const ClipInfo& info,
@@ -74,6 +75,19 @@ inline std::string GraphDescription(const ClipReader::Options& o, const ClipInfo
         if (desc->flags & AV_PIX_FMT_FLAG_PAL) d += ",format=pix_fmts=rgba";
         d += ",premultiply=inplace=1";
     }
+    // HDR (PQ or HLG) is tone-mapped to SDR BT.709 with FFmpeg's zscale and
+    // tonemap filters: linear light with 100 nits as SDR white, BT.709
+    // primaries, and a curve that leaves what SDR can show nearly as it is
+    // (up to 90 % of its white) and rolls the highlights off above it.
+    // From there on it is a BT.709 picture.
+    std::string matrix = info.matrix, range = info.range;
+    if (info.hdr) {
+        d += ",zscale=t=linear:npl=100,format=pix_fmts=gbrpf32le,zscale=p=bt709,"
+             "tonemap=tonemap=mobius:param=0.9:desat=0,zscale=t=bt709:m=bt709:r=tv,format=pix_fmts="
+             "yuv444p";
+        matrix = "bt709";
+        range = "limited";
+    }
     int sw, sh;
     FittedSize(o, info, &sw, &sh);
     const int ow = o.output.width, oh = o.output.height;
@@ -87,9 +101,8 @@ inline std::string GraphDescription(const ClipReader::Options& o, const ClipInfo
         std::snprintf(buffer, sizeof buffer,
                       ",scale=w=%d:h=%d:flags=%s:in_color_matrix=%s:in_range=%s:out_range=full"
                       ",format=pix_fmts=%s",
-                      sw, sh, o.fastScaling ? "fast_bilinear" : "bicubic", info.matrix.c_str(),
-                      info.range == "full" ? "full" : "limited",
-                      av_get_pix_fmt_name(AV_PIX_FMT_RGB32));
+                      sw, sh, o.fastScaling ? "fast_bilinear" : "bicubic", matrix.c_str(),
+                      range == "full" ? "full" : "limited", av_get_pix_fmt_name(AV_PIX_FMT_RGB32));
     }
     d += buffer;
     if (sw != ow || sh != oh) {
