@@ -61,7 +61,7 @@ std::string Mismatch(const CopyCandidate& c, const CopyTarget& target) {
                std::to_string(index.height) + ", the output's " +
                std::to_string(target.format.width) + "x" + std::to_string(target.format.height);
     if (!index.squarePixels) return "its pixels are not square";
-    if (!info.upright.empty()) return "it is turned for display";
+    if (info.rotation != 0 || !info.upright.empty()) return "it is turned for display";
     if (info.interlaced) return "it is interlaced";
     if (info.matrix != target.matrix || info.range != "limited")
         return "its colours are " + info.matrix + " " + info.range + " range, the output's " +
