@@ -10,6 +10,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "cli_usage.h"
 #include "edit_file.h"
 #include "options.h"
 
@@ -204,6 +205,32 @@ TEST_F(CommandLine, HelpAndVersionComeFromWhatTheProgramHas) {
         EXPECT_EQ(v.help.rfind("tavhost ", 0), 0u) << v.help;
         EXPECT_NE(v.help.find("libavformat "), std::string::npos) << v.help;
     }
+}
+
+// The manual page holds every option of every command, as roff names it,
+// and every edit-file key.
+TEST_F(CommandLine, TheManualPageComesFromTheSameTables) {
+    const Command man = Parse("--man");
+    ASSERT_EQ(man.kind, Command::Kind::kHelp);
+    EXPECT_EQ(man.help.rfind(".TH TAVHOST 1 ", 0), 0u);
+    auto roff = [](const std::string& name) {
+        std::string out;
+        for (const char c : name) out += c == '-' ? std::string("\\-") : std::string(1, c);
+        return "\\fB" + out + "\\fR";
+    };
+    for (const tavhost::Option& o : tavhost::RenderOptions()) {
+        EXPECT_NE(man.help.find(roff(o.name)), std::string::npos) << o.name;
+        if (o.key) {
+            EXPECT_NE(man.help.find(".TP\n" + roff(o.key)), std::string::npos) << o.key;
+        }
+    }
+    for (const auto* table :
+         {&tavhost::ListOptions(), &tavhost::PlaceholderOptions(), &tavhost::DemoOptions()})
+        for (const tavhost::CommandOption& o : *table)
+            EXPECT_NE(man.help.find(roff(o.name)), std::string::npos) << o.name;
+    for (size_t at = 0; (at = man.help.find('\n', at)) != std::string::npos; ++at)
+        EXPECT_NE(man.help[at + 1 < man.help.size() ? at + 1 : at], '\'')
+            << "a line roff would take for a request";
 }
 
 // --- Edit files, read as the plan reads them. ---

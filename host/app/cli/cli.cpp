@@ -8,6 +8,7 @@
 #include "cli_usage.h"
 #include "edit.h"
 #include "image_io.h"
+#include "man_page.h"
 #include "options.h"
 #include "sinks.h"
 #include "version.h"
@@ -184,6 +185,10 @@ Command ParseCommandLine(const std::vector<std::string>& args) {
     }
     if (cmd == "--version" || cmd == "version") {
         c.help = VersionText();
+        return c;
+    }
+    if (cmd == "--man") {  // the manual page, for packaging
+        c.help = ManPage();
         return c;
     }
     using Parser = void (*)(Words&, Command*);
