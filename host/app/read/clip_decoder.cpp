@@ -1,0 +1,279 @@
+// Decoding one clip on the reader's thread (see clip_decoder.h).
+#include "clip_decoder.h"
+
+namespace tavhost::media {
+
+bool ClipDecoder::BuildGraph(const AVFrame* f, std::string* error) {
+    graph.reset(Allocated(avfilter_graph_alloc()));
+    graph->nb_threads = 1;
+    AVFilterInOut* inputs = nullptr;
+    AVFilterInOut* outputs = nullptr;
+    const std::string description =
+        GraphDescription(*options, *info, fmt->streams[video]->time_base, f);
+    int rc = avfilter_graph_parse2(graph.get(), description.c_str(), &inputs, &outputs);
+    avfilter_inout_free(&inputs);
+    avfilter_inout_free(&outputs);
+    if (rc >= 0) rc = avfilter_graph_config(graph.get(), nullptr);
+    if (rc < 0) {
+        *error = "cannot convert the picture: " + AvError(rc);
+        return false;
+    }
+    src = sink = nullptr;
+    for (unsigned i = 0; i < graph->nb_filters; ++i) {
+        AVFilterContext* c = graph->filters[i];
+        if (std::strcmp(c->filter->name, "buffer") == 0) src = c;
+        if (std::strcmp(c->filter->name, "buffersink") == 0) sink = c;
+    }
+    graphW = f->width;
+    graphH = f->height;
+    graphFormat = f->format;
+    return src && sink;
+}
+
+AvFramePtr ClipDecoder::TakePicture() {
+    if (!drained.empty()) {
+        AvFramePtr f = std::move(drained.front());
+        drained.pop_front();
+        return f;
+    }
+    if (!graph) return nullptr;
+    AvFramePtr out(Allocated(av_frame_alloc()));
+    if (av_buffersink_get_frame(sink, out.get()) < 0) return nullptr;
+    return out;
+}
+
+void ClipDecoder::PushPicture(AVFrame* frame) {
+    if (!graph || frame->width != graphW || frame->height != graphH ||
+        frame->format != graphFormat) {
+        // A new size or format mid-stream: what the old graph holds comes first.
+        if (graph) {
+            av_buffersrc_close(src, lastPts + 1, AV_BUFFERSRC_FLAG_PUSH);
+            for (;;) {
+                AvFramePtr f(Allocated(av_frame_alloc()));
+                if (av_buffersink_get_frame(sink, f.get()) < 0) break;
+                drained.push_back(std::move(f));
+            }
+        }
+        if (!BuildGraph(frame, &graphError)) {
+            graph.reset();
+            return;
+        }
+    }
+    int64_t pts = frame->best_effort_timestamp;
+    if (pts == AV_NOPTS_VALUE)
+        pts = lastPts == kNoPts ? 0 : lastPts + 1;
+    else
+        pts -= startPts;
+    if (lastPts != kNoPts && pts <= lastPts) pts = lastPts + 1;  // timestamps must rise
+    lastPts = pts;
+    frame->pts = pts;
+    if (av_buffersrc_add_frame_flags(src, frame, AV_BUFFERSRC_FLAG_KEEP_REF) < 0)
+        NoteDamage(fmt->streams[video]->time_base, frame->best_effort_timestamp);
+}
+
+void ClipDecoder::TakeAudio(AVFrame* frame) {
+    if (!swr) {
+        AVChannelLayout layout;
+        av_channel_layout_default(&layout, Channels());
+        SwrContext* s = nullptr;
+        const int rc = swr_alloc_set_opts2(
+            &s, &layout, AV_SAMPLE_FMT_FLT, options->output.sound.rate, &frame->ch_layout,
+            AVSampleFormat(frame->format), frame->sample_rate, 0, nullptr);
+        av_channel_layout_uninit(&layout);
+        if (rc < 0 || swr_init(s) < 0) {
+            // Sound in a form that cannot be converted: the rest is mute, and said.
+            swr_free(&s);
+            NoteDamage(fmt->streams[audio]->time_base, frame->pts);
+            audio = -1;
+            return;
+        }
+        swr.reset(s);
+        const AVStream* as = fmt->streams[audio];
+        const double t =
+            frame->pts == AV_NOPTS_VALUE
+                ? (as->start_time == AV_NOPTS_VALUE ? 0.0 : Seconds(as->start_time, as->time_base))
+                : Seconds(frame->pts, as->time_base);
+        audioNext = int64_t(std::llround((t - videoStart) * options->output.sound.rate));
+    }
+    const int capacity = swr_get_out_samples(swr.get(), frame->nb_samples);
+    std::vector<float> out(size_t(std::max(capacity, 0)) * size_t(Channels()));
+    uint8_t* outPlanes[1] = {reinterpret_cast<uint8_t*>(out.data())};
+    const int n = swr_convert(swr.get(), outPlanes, capacity,
+                              const_cast<const uint8_t**>(frame->extended_data), frame->nb_samples);
+    if (n > 0) Append(out.data(), n);
+}
+
+void ClipDecoder::Append(const float* data, int n) {
+    int64_t at = audioNext;
+    audioNext += n;
+    if (at < audioBase) {
+        const int64_t skip = std::min<int64_t>(audioBase - at, n);
+        data += skip * Channels();
+        n -= int(skip);
+        at += skip;
+    }
+    if (n <= 0) return;
+    const size_t channels = size_t(Channels());
+    if (at > AudioEnd()) sound.insert(sound.end(), size_t(at - AudioEnd()) * channels, 0.0f);
+    sound.insert(sound.end(), data, data + size_t(n) * channels);
+}
+
+void ClipDecoder::NoteDamage(AVRational tb, int64_t pts) {
+    ++damage.errors;
+    if (damage.firstAt < 0)
+        damage.firstAt = pts == AV_NOPTS_VALUE ? 0.0 : std::max(0.0, Seconds(pts - originPts, tb));
+}
+
+void ClipDecoder::SeekEarlier() {
+    const AVStream* vs = fmt->streams[video];
+    const int64_t second = std::max<int64_t>(1, av_rescale_q(1, {1, 1}, vs->time_base));
+    seekBack = seekBack ? 2 * seekBack : second;
+    ++seeks;
+    const int64_t target = startPts - seekBack;
+    bool ok;
+    if (target > originPts) {
+        ok = av_seek_frame(fmt.get(), video, target, AVSEEK_FLAG_BACKWARD) >= 0;
+    } else {
+        // From the very start: by bytes where the container seeks so, else by time.
+        ok = av_seek_frame(fmt.get(), -1, 0, AVSEEK_FLAG_BYTE) >= 0 ||
+             av_seek_frame(fmt.get(), video, originPts, AVSEEK_FLAG_BACKWARD) >= 0;
+        checkingSeek = false;  // nothing lies before the start
+    }
+    if (!ok) checkingSeek = false;
+    avcodec_flush_buffers(vdec.get());
+    if (adec) avcodec_flush_buffers(adec.get());
+    swr.reset();
+    sound.clear();
+    audioBase = 0;
+    audioNext = -1;
+    eof = false;
+    damage = Damage{};
+}
+
+void ClipDecoder::Drain(AVCodecContext* ctx, bool isVideo) {
+    for (;;) {
+        AvFramePtr frame(Allocated(av_frame_alloc()));
+        const int rc = avcodec_receive_frame(ctx, frame.get());
+        if (rc == AVERROR(EAGAIN) || rc == AVERROR_EOF) return;
+        if (rc < 0) {
+            if (isVideo) NoteDamage(fmt->streams[video]->time_base, AV_NOPTS_VALUE);
+            return;
+        }
+        if (isVideo && checkingSeek) {
+            const int64_t pts = frame->best_effort_timestamp;
+            if (pts != AV_NOPTS_VALUE && pts > startPts) {
+                SeekEarlier();
+                return;
+            }
+            checkingSeek = false;
+        }
+        if (isVideo) {
+            ++decoded;
+            if (frame->decode_error_flags || (frame->flags & AV_FRAME_FLAG_CORRUPT))
+                NoteDamage(fmt->streams[video]->time_base, frame->best_effort_timestamp);
+            PushPicture(frame.get());
+            if (options->copied.Any()) {
+                if (!lastPicture) lastPicture.reset(Allocated(av_frame_alloc()));
+                av_frame_unref(lastPicture.get());
+                if (av_frame_ref(lastPicture.get(), frame.get()) < 0) throw std::bad_alloc();
+            }
+        } else {
+            TakeAudio(frame.get());
+        }
+    }
+}
+
+void ClipDecoder::Send(AVCodecContext* ctx, const AVPacket* packet, bool isVideo) {
+    const int rc = avcodec_send_packet(ctx, packet);
+    if (rc < 0 && rc != AVERROR(EAGAIN) && rc != AVERROR_EOF && isVideo && packet)
+        NoteDamage(fmt->streams[video]->time_base, packet->pts);
+    Drain(ctx, isVideo);
+}
+
+bool ClipDecoder::Unused(const AVPacket* p) const {
+    if (p->pts == AV_NOPTS_VALUE) return false;
+    const AVRational tb = fmt->streams[video]->time_base;
+    return options->copied.Packet(p->pts, startPts, tb.num, tb.den, options->output.fps);
+}
+
+void ClipDecoder::PushStandIns(bool all) {
+    while (!unused.empty() && (all || unused.size() > 64)) {
+        const int64_t pts = unused.top();
+        unused.pop();
+        AvFramePtr f(Allocated(av_frame_alloc()));
+        if (!lastPicture || av_frame_ref(f.get(), lastPicture.get()) < 0) {
+            // Nothing decoded yet: a black picture of the stream's shape.
+            const AVCodecParameters* par = fmt->streams[video]->codecpar;
+            f->format = par->format;
+            f->width = par->width;
+            f->height = par->height;
+            if (av_frame_get_buffer(f.get(), 0) < 0) continue;
+            const ptrdiff_t linesizes[4] = {f->linesize[0], f->linesize[1], f->linesize[2],
+                                            f->linesize[3]};
+            av_image_fill_black(f->data, linesizes, AVPixelFormat(f->format), AVCOL_RANGE_MPEG,
+                                f->width, f->height);
+            lastPicture.reset(Allocated(av_frame_clone(f.get())));
+        }
+        f->best_effort_timestamp = f->pts = pts;
+        ++decoded;
+        PushPicture(f.get());
+    }
+}
+
+void ClipDecoder::SendVideo(const AVPacket* p) {
+    if (Unused(p)) {
+        if (!skipping) {
+            Send(vdec.get(), nullptr, true);
+            avcodec_flush_buffers(vdec.get());
+            skipping = true;
+        }
+        unused.push(p->pts);
+        PushStandIns(false);
+        return;
+    }
+    skipping = false;
+    PushStandIns(true);
+    Send(vdec.get(), p, true);
+}
+
+bool ClipDecoder::More() {
+    if (flushed) return false;
+    if (!eof) {
+        const int rc = av_read_frame(fmt.get(), pkt.get());
+        if (rc >= 0) {
+            if (pkt->stream_index == video)
+                SendVideo(pkt.get());
+            else if (pkt->stream_index == audio && adec)
+                Send(adec.get(), pkt.get(), false);
+            av_packet_unref(pkt.get());
+            return true;
+        }
+        if (rc != AVERROR_EOF) NoteDamage(fmt->streams[video]->time_base, AV_NOPTS_VALUE);
+        if (checkingSeek) {
+            // The end before a picture at or before the in point: the seek
+            // landed past the last keyframe before it.
+            const int before = seeks;
+            Send(vdec.get(), nullptr, true);
+            if (checkingSeek && seeks == before) SeekEarlier();
+            if (seeks != before) return true;
+        }
+        eof = true;
+    }
+    Send(vdec.get(), nullptr, true);
+    PushStandIns(true);
+    if (adec) Send(adec.get(), nullptr, false);
+    // The clip's end: the rate filter fills the timeline up to it.
+    if (graph) av_buffersrc_close(src, std::max(endPts, lastPts + 1), 0);
+    // Pictures the decoder refused, on top of those the file lacks (known
+    // only when the whole file was read).
+    damage.lostFrames =
+        info->damage.lostFrames + (seeked ? 0 : std::max<int64_t>(0, info->packets - decoded));
+    damage.errors += info->damage.errors;
+    damage.cutShort = info->damage.cutShort;
+    if (info->damage.firstAt >= 0 && (damage.firstAt < 0 || info->damage.firstAt < damage.firstAt))
+        damage.firstAt = info->damage.firstAt;
+    flushed = true;
+    return false;
+}
+
+}  // namespace tavhost::media
