@@ -130,16 +130,13 @@ void ClipDecoder::SeekEarlier() {
     seekBack = seekBack ? 2 * seekBack : second;
     ++seeks;
     const int64_t target = startPts - seekBack;
-    bool ok;
-    if (target > originPts) {
-        ok = av_seek_frame(fmt.get(), video, target, AVSEEK_FLAG_BACKWARD) >= 0;
-    } else {
-        // From the very start: by bytes where the container seeks so, else by time.
-        ok = av_seek_frame(fmt.get(), -1, 0, AVSEEK_FLAG_BYTE) >= 0 ||
-             av_seek_frame(fmt.get(), video, originPts, AVSEEK_FLAG_BACKWARD) >= 0;
-        checkingSeek = false;  // nothing lies before the start
+    if (target <= originPts || av_seek_frame(fmt.get(), video, target, AVSEEK_FLAG_BACKWARD) < 0) {
+        // From the very start: by bytes where the container seeks so, else by
+        // time; nothing lies before it to look for.
+        if (av_seek_frame(fmt.get(), -1, 0, AVSEEK_FLAG_BYTE) < 0)
+            av_seek_frame(fmt.get(), video, originPts, AVSEEK_FLAG_BACKWARD);
+        checkingSeek = false;
     }
-    if (!ok) checkingSeek = false;
     avcodec_flush_buffers(vdec.get());
     if (adec) avcodec_flush_buffers(adec.get());
     swr.reset();
@@ -148,6 +145,8 @@ void ClipDecoder::SeekEarlier() {
     audioNext = -1;
     eof = false;
     damage = Damage{};
+    skipping = false;
+    unused = {};
 }
 
 void ClipDecoder::Drain(AVCodecContext* ctx, bool isVideo) {
