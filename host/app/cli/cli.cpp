@@ -74,13 +74,19 @@ bool ReadOption(Words& w, const std::string& a, const std::vector<O>& table, con
     return true;
 }
 
-void ParseList(Words& w, Command* c) {
-    c->kind = Command::Kind::kList;
+// A command of options only: each word is one of `table`'s, or --help.
+void ParseOptionsOnly(Words& w, Command* c, const std::vector<CommandOption>& table,
+                      const std::string& usage) {
     while (!w.Done()) {
         const std::string a = w.Next();
-        if (IsHelp(a)) return void(w.Help(ListUsage()));
-        if (!ReadOption(w, a, ListOptions(), c)) return;
+        if (IsHelp(a)) return void(w.Help(usage));
+        if (!ReadOption(w, a, table, c)) return;
     }
+}
+
+void ParseList(Words& w, Command* c) {
+    c->kind = Command::Kind::kList;
+    ParseOptionsOnly(w, c, ListOptions(), ListUsage());
 }
 
 void ParseRender(Words& w, Command* c) {
@@ -161,11 +167,7 @@ void ParsePlaceholder(Words& w, Command* c) {
 
 void ParseDemo(Words& w, Command* c) {
     c->kind = Command::Kind::kDemo;
-    while (!w.Done()) {
-        const std::string a = w.Next();
-        if (IsHelp(a)) return void(w.Help(DemoUsage()));
-        if (!ReadOption(w, a, DemoOptions(), c)) return;
-    }
+    ParseOptionsOnly(w, c, DemoOptions(), DemoUsage());
 }
 
 }  // namespace

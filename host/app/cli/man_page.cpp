@@ -28,7 +28,7 @@ std::string Roff(const std::string& text) {
 }
 
 // One option as a tagged paragraph: its names and value, then its help.
-std::string Item(const OptionSpec& o) {
+std::string Item(const OptionDef& o) {
     std::string tag = std::string("\\fB") + Roff(o.name) + "\\fR";
     if (o.alias) tag = std::string("\\fB") + Roff(o.alias) + "\\fR, " + tag;
     if (o.shown) tag += std::string(" \\fI") + Roff(o.shown) + "\\fR";

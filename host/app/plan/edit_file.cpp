@@ -260,11 +260,11 @@ bool LoadEdit(const std::string& path, Edit* edit, OutputSettings* settings, std
     const std::string shown = Quoted(path);
     std::error_code ec;
     const fs::file_status status = fs::status(path, ec);
-    if (ec || !fs::is_regular_file(status)) {
+    if (ec || status.type() != fs::file_type::regular) {
         *error = "cannot read the edit file " + shown + ": " +
-                 (fs::is_directory(status) ? "it is a folder"
-                  : ec                     ? ec.message()
-                                           : "not a file");
+                 (status.type() == fs::file_type::directory ? "it is a folder"
+                  : ec                                      ? ec.message()
+                                                            : "not a file");
         return false;
     }
     std::ifstream in(path, std::ios::binary);

@@ -153,7 +153,7 @@ std::vector<std::string> Keys(OptionScope scope) {
     return keys;
 }
 
-std::string Expected(const OptionSpec& o) {
+std::string Expected(const OptionDef& o) {
     const std::string range = " from " + Number(o.lo) + " to " + Number(o.hi);
     switch (o.kind) {
         case K::kFlag:
@@ -191,7 +191,7 @@ std::string Expected(const OptionSpec& o) {
     return "";
 }
 
-bool ReadValue(const OptionSpec& o, const std::string& text, OptionValue* v) {
+bool ReadValue(const OptionDef& o, const std::string& text, OptionValue* v) {
     switch (o.kind) {
         case K::kFlag:
             return true;
@@ -237,11 +237,11 @@ std::string OptionHelp() {
     return HelpOf(RenderOptions());
 }
 
-std::string HelpLines(const std::vector<const OptionSpec*>& options) {
+std::string HelpLines(const std::vector<const OptionDef*>& options) {
     constexpr size_t kColumn = 23;
     std::string help;
-    for (const OptionSpec* spec : options) {
-        const OptionSpec& o = *spec;
+    for (const OptionDef* def : options) {
+        const OptionDef& o = *def;
         std::string left =
             std::string("  ") + (o.alias ? std::string(o.alias) + ", " : "") + o.name;
         if (o.shown) left += std::string(" ") + o.shown;

@@ -59,7 +59,7 @@ struct OptionTarget {
 enum class OptionScope { kCommandLine, kOutput, kTransition };
 
 // What an option is, whatever it sets.
-struct OptionSpec {
+struct OptionDef {
     const char* name;   // "--crf"
     const char* alias;  // "-o", "-q"; null when it has none
     const char* shown;  // the value as --help shows it ("N", "WxH"); null for a flag
@@ -72,7 +72,7 @@ struct OptionSpec {
 
 // An option of a command whose values go into a `Target`.
 template <class Target>
-struct OptionOf : OptionSpec {
+struct OptionOf : OptionDef {
     void (*set)(const OptionValue& value, const Target& target);
 };
 using Option = OptionOf<OptionTarget>;
@@ -86,10 +86,10 @@ const O* FindIn(const std::vector<O>& table, const std::string& name) {
 }
 
 // The lines of --help for `options`, in their order.
-std::string HelpLines(const std::vector<const OptionSpec*>& options);
+std::string HelpLines(const std::vector<const OptionDef*>& options);
 template <class O>
 std::string HelpOf(const std::vector<O>& table) {
-    std::vector<const OptionSpec*> specs;
+    std::vector<const OptionDef*> specs;
     for (const O& o : table) specs.push_back(&o);
     return HelpLines(specs);
 }
@@ -105,10 +105,10 @@ const Option* FindKey(OptionScope scope, const std::string& key);
 std::vector<std::string> Keys(OptionScope scope);
 
 // What the option takes, for messages: "a whole number from 0 to 51".
-std::string Expected(const OptionSpec& option);
+std::string Expected(const OptionDef& option);
 
 // Reads `text` as the option's value; false when it is not one.
-bool ReadValue(const OptionSpec& option, const std::string& text, OptionValue* value);
+bool ReadValue(const OptionDef& option, const std::string& text, OptionValue* value);
 
 // The render options' lines of --help.
 std::string OptionHelp();
