@@ -233,6 +233,26 @@ TEST_F(Safety, TwoStagingsOfOneFileNeverShareATemporaryName) {
     EXPECT_EQ(Names(here_), std::set<std::string>{"same.mp4"});
 }
 
+// A file that only looks staged (another run's, or the user's) is not ours:
+// it stays, whether this run commits or gives up.
+TEST_F(Safety, FilesThatLookStagedAreLeftAlone) {
+    const std::set<std::string> lookalikes{"..tavhost-partial", ".same.0123.tavhost-partial.mp4"};
+    for (const std::string& name : lookalikes) Write(P(name), name);
+    for (const bool commit : {false, true}) {
+        tavhost::StagedOutput staged(P("same.mp4"), tavhost::StagedOutput::Kind::kFile);
+        std::string error;
+        ASSERT_TRUE(staged.Prepare(&error)) << error;
+        Write(staged.TempPath(), "new");
+        if (commit) {
+            ASSERT_TRUE(staged.Commit(&error)) << error;
+        }
+    }
+    for (const std::string& name : lookalikes) EXPECT_EQ(Read(P(name)), name);
+    std::set<std::string> expected = lookalikes;
+    expected.insert("same.mp4");
+    EXPECT_EQ(Names(here_), expected);
+}
+
 // Two renders into one movie at once: both succeed, and what is left is one
 // of them, whole.
 TEST_F(Safety, TwoRendersToOneOutputLeaveOneWholeMovie) {
