@@ -9,8 +9,8 @@ build=${1:-build}
 runs=${2:-3}
 size=${3:-1920x1080}
 seconds=${4:-10}
-tavhost="$build/host/app/tavhost"
-export TAV_PLUGIN_PATH="$build/bundles"
+tavhost="$build/bin/tavhost"
+export TAV_PLUGIN_PATH="$build/lib/tav/bundles"
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 

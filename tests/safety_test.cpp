@@ -471,6 +471,22 @@ TEST_F(Safety, ClipsThatCanBeReadOnlyOnceAreRenderedWhole) {
 
 class StopSignal : public Safety, public ::testing::WithParamInterface<int> {};
 
+// Waits (up to 20 s) until process `pid` catches `signal`, read from its
+// SigCgt mask: a signal sent before the program has started up would end it
+// before any code of ours runs, however loaded the machine is.
+bool CatchesSignal(pid_t pid, int signal) {
+    for (int tries = 0; tries < 2000; ++tries) {
+        std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+        std::string line;
+        while (std::getline(status, line))
+            if (line.rfind("SigCgt:", 0) == 0 &&
+                (std::stoull(line.substr(7), nullptr, 16) >> (signal - 1) & 1))
+                return true;
+        usleep(10000);
+    }
+    return false;
+}
+
 // A FIFO nobody writes to, and one whose writer stalls: the wait ends on the
 // signal with its exit code, leaving no output and no temporary copy.
 TEST_P(StopSignal, EndsAWaitOnAFifo) {
@@ -494,7 +510,8 @@ TEST_P(StopSignal, EndsAWaitOnAFifo) {
             ASSERT_GE(writer, 0);
             ASSERT_EQ(write(writer, "\0\0\0\x20", 4), 4);  // a few bytes, then nothing
         }
-        usleep(300000);
+        EXPECT_TRUE(CatchesSignal(pid, signal));
+        usleep(200000);  // into the wait
         kill(pid, signal);
         int status = 0;
         waitpid(pid, &status, 0);
@@ -524,6 +541,7 @@ TEST_F(Safety, StopSignalEndsAWaitOnAFullPipe) {
         _exit(127);
     }
     close(pipeFds[1]);
+    EXPECT_TRUE(CatchesSignal(pid, SIGTERM));
     usleep(800000);  // the pipe's buffer fills; the writer waits
     kill(pid, SIGTERM);
     int status = 0;

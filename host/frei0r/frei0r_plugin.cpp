@@ -11,6 +11,7 @@ extern "C" {
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -18,10 +19,12 @@ extern "C" {
 #include <mutex>
 #include <new>
 #include <string>
+#include <vector>
 
 #include "host.h"
 #include "instance.h"
 #include "loaded_bundle.h"
+#include "user_text.h"
 
 #ifndef TAV_F0R_BUNDLE
 #error "TAV_F0R_BUNDLE names the bundle this plug-in hosts"
@@ -45,20 +48,33 @@ std::unique_ptr<tavhost::Bundle> gBundle;
 // from its own time and drawn with no other instance in between.
 std::mutex gRandMutex;
 
-// The bundle: beside this plug-in's installed folder (lib/frei0r-1 ->
-// lib/tav/bundles), in TAV_PLUGIN_PATH, or in the build tree.
+// The bundle: in a folder of TAV_PLUGIN_PATH, or installed with this
+// plug-in, found from the plug-in's real path (a plug-in folder reached
+// through a symbolic link, as ~/.frei0r-1/lib often is, still finds it).
+// When it cannot be loaded the host is told so once, on stderr: the plug-in
+// then refuses to start rather than pass its input through unchanged.
 bool LoadBundle() {
     if (gBundle) return true;
-    std::string error;
+    std::vector<std::string> folders = tavhost::EnvironmentFolders();
     Dl_info self{};
     if (dladdr(reinterpret_cast<void*>(&LoadBundle), &self) && self.dli_fname) {
-        const fs::path beside = fs::path(self.dli_fname).parent_path() / ".." / "tav" / "bundles" /
-                                (std::string(kBundle) + ".so");
         std::error_code ec;
-        if (fs::exists(beside, ec))
-            gBundle = tavhost::Bundle::Open(beside.lexically_normal().string(), &error);
+        const fs::path real = fs::canonical(self.dli_fname, ec);
+        if (!ec)
+            folders.push_back(
+                (real.parent_path() / TAV_BUNDLES_FROM_FREI0R).lexically_normal().string());
     }
-    if (!gBundle) gBundle = tavhost::Bundle::Open(kBundle, &error);
+    std::string error;
+    gBundle = tavhost::Bundle::Open(kBundle, &error, folders);
+    static std::once_flag said;
+    if (!gBundle)
+        std::call_once(said, [&] {
+            std::string where;
+            for (const std::string& folder : folders)
+                where += (where.empty() ? "" : ", ") + tavhost::Quoted(folder);
+            std::fprintf(stderr, "frei0r plug-in %s cannot load its transition (looked in %s): %s\n",
+                         kBundle, where.empty() ? "no folder" : where.c_str(), error.c_str());
+        });
     return gBundle != nullptr;
 }
 

@@ -28,7 +28,7 @@ fs::path ProgramFolder() {
 
 }  // namespace
 
-std::vector<std::string> PluginFolders() {
+std::vector<std::string> EnvironmentFolders() {
     std::vector<std::string> folders;
     if (const char* env = std::getenv("TAV_PLUGIN_PATH")) {
         std::string list = env;
@@ -41,11 +41,14 @@ std::vector<std::string> PluginFolders() {
             start = colon + 1;
         }
     }
+    return folders;
+}
+
+std::vector<std::string> PluginFolders() {
+    std::vector<std::string> folders = EnvironmentFolders();
     const fs::path program = ProgramFolder();
-    if (!program.empty()) folders.push_back((program / "../lib/tav/bundles").lexically_normal());
-#ifdef TAV_BUILD_BUNDLE_DIR
-    folders.push_back(TAV_BUILD_BUNDLE_DIR);
-#endif
+    if (!program.empty())
+        folders.push_back((program / TAV_BUNDLES_FROM_PROGRAM).lexically_normal().string());
     return folders;
 }
 
@@ -82,6 +85,11 @@ std::unique_ptr<Bundle> Bundle::OpenByName(const std::string& name, std::string*
 }
 
 std::unique_ptr<Bundle> Bundle::Open(const std::string& nameOrPath, std::string* error) {
+    return Open(nameOrPath, error, PluginFolders());
+}
+
+std::unique_ptr<Bundle> Bundle::Open(const std::string& nameOrPath, std::string* error,
+                                     const std::vector<std::string>& folders) {
     std::string path;
     if (nameOrPath.find('/') != std::string::npos) {
         path = nameOrPath;
@@ -91,7 +99,7 @@ std::unique_ptr<Bundle> Bundle::Open(const std::string& nameOrPath, std::string*
             return nullptr;
         }
     } else {
-        for (const std::string& folder : PluginFolders()) {
+        for (const std::string& folder : folders) {
             const fs::path candidate = fs::path(folder) / (nameOrPath + ".so");
             std::error_code ec;
             if (fs::exists(candidate, ec)) {

@@ -12,8 +12,10 @@ namespace tavhost {
 class Bundle {
   public:
     // Opens `nameOrPath`: a path when it contains a '/', otherwise a name
-    // looked up as NAME.so in PluginFolders(). On failure returns null and
-    // says why in `error`.
+    // looked up as NAME.so in `folders`, in order. On failure returns null
+    // and says why in `error`.
+    static std::unique_ptr<Bundle> Open(const std::string& nameOrPath, std::string* error,
+                                        const std::vector<std::string>& folders);
     static std::unique_ptr<Bundle> Open(const std::string& nameOrPath, std::string* error);
     // Opens the bundle called `name`, looked up in PluginFolders() only: a
     // name from a document, which must never make the program load a file of
@@ -39,8 +41,12 @@ class Bundle {
 // starting with '.', at most 100 bytes.
 bool IsBundleName(const std::string& name);
 
-// Where bundles are looked for, in order: each folder of TAV_PLUGIN_PATH,
-// the installed plug-in folder beside the program, the build tree's bundles/.
+// The folders of TAV_PLUGIN_PATH, in order.
+std::vector<std::string> EnvironmentFolders();
+
+// Where the program looks for bundles, in order: EnvironmentFolders(), then
+// the bundles installed with the program (found from its own real path, the
+// same way in the build tree, which has the installed layout).
 std::vector<std::string> PluginFolders();
 
 // Paths of the bundles found in PluginFolders(), the first of each name.
