@@ -72,7 +72,8 @@ bool LoadBundle() {
             std::string where;
             for (const std::string& folder : folders)
                 where += (where.empty() ? "" : ", ") + tavhost::Quoted(folder);
-            std::fprintf(stderr, "frei0r plug-in %s cannot load its transition (looked in %s): %s\n",
+            std::fprintf(stderr,
+                         "frei0r plug-in %s cannot load its transition (looked in %s): %s\n",
                          kBundle, where.empty() ? "no folder" : where.c_str(), error.c_str());
         });
     return gBundle != nullptr;
