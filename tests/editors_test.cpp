@@ -6,6 +6,7 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 
 #include "support/clip_fixtures.h"
 
@@ -116,6 +117,57 @@ TEST_F(Editors, UnreadablePluginFoldersNeverCrashTheEditor) {
     const double black = Share(rev[12], 0x000000);
     EXPECT_GT(black, 0.2);
     EXPECT_LT(black, 0.8);
+}
+
+// Half-open by boxes at progress 0.5: the reveal's bundle really drew.
+void ExpectHalfRevealed(const std::string& movie, int frames) {
+    const std::vector<Frame> rev = ReadAll(movie, kW2, kH2);
+    ASSERT_EQ(rev.size(), size_t(frames));
+    const double black = Share(rev[frames / 2], 0x000000);
+    EXPECT_GT(black, 0.2) << movie;
+    EXPECT_LT(black, 0.8) << movie;
+}
+
+// A one-user install is often a link: ~/.frei0r-1/lib to an installed
+// plug-in folder, or links to the plug-ins themselves. Each finds the
+// bundles installed with the real plug-in.
+TEST_F(Editors, PluginsReachedThroughLinksFindTheirBundles) {
+    const std::string folderLink = dir_ + "/home/.frei0r-1/lib", fileLinks = dir_ + "/links";
+    fs::create_directories(fs::path(folderLink).parent_path());
+    fs::create_directories(fileLinks);
+    fs::create_directory_symlink(TAV_FREI0R_DIR, folderLink);
+    fs::create_symlink(std::string(TAV_FREI0R_DIR) + "/boxrevealblack.so",
+                       fileLinks + "/boxrevealblack.so");
+    for (const std::string& folder : {folderLink, fileLinks}) {
+        const std::string out = folder + "-reveal.mkv";
+        ASSERT_TRUE(Shell("env -u TAV_PLUGIN_PATH FREI0R_PATH=" + folder + " melt -quiet " + A() +
+                          " out=24 -attach-cut frei0r.boxrevealblack progress=0.5 "
+                          "-consumer avformat:" +
+                          out + " vcodec=ffv1 an=1"));
+        ExpectHalfRevealed(out, 25);
+    }
+}
+
+// A plug-in copied away from its bundles is listed, but an effect made with
+// it says once why it is left out, naming where it looked.
+TEST_F(Editors, APluginWithoutItsBundleSaysSoOnce) {
+    const std::string lone = dir_ + "/lone", log = dir_ + "/lone.log";
+    fs::create_directories(lone);
+    fs::copy_file(std::string(TAV_FREI0R_DIR) + "/boxrevealblack.so", lone + "/boxrevealblack.so");
+    const std::string out = dir_ + "/lone.mkv";
+    std::system(("env -u TAV_PLUGIN_PATH FREI0R_PATH=" + lone + " melt -quiet " + A() +
+                 " out=24 -attach-cut frei0r.boxrevealblack progress=0.5 -attach-cut "
+                 "frei0r.boxrevealblack progress=0.2 -consumer avformat:" +
+                 out + " vcodec=ffv1 an=1 >/dev/null 2>" + log)
+                    .c_str());
+    std::ifstream in(log);
+    std::string line;
+    int said = 0;
+    while (std::getline(in, line))
+        if (line.find("frei0r plug-in boxrevealblack is left out: no boxrevealblack.so in '" +
+                      dir_ + "/tav/bundles'") == 0)
+            ++said;
+    EXPECT_EQ(said, 1);
 }
 
 TEST_F(Editors, GStreamerRunsTheFilterAndTheMixer) {

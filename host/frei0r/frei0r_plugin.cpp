@@ -51,31 +51,42 @@ std::mutex gRandMutex;
 // The bundle: in a folder of TAV_PLUGIN_PATH, or installed with this
 // plug-in, found from the plug-in's real path (a plug-in folder reached
 // through a symbolic link, as ~/.frei0r-1/lib often is, still finds it).
-// When it cannot be loaded the host is told so once, on stderr: the plug-in
-// then refuses to start rather than pass its input through unchanged.
-bool LoadBundle() {
+// Hosts load every plug-in to list it, so only an instance asked for says,
+// once, why the bundle cannot be loaded; the host is then refused the
+// instance and leaves the effect out, which the line explains.
+std::mutex gLoadMutex;
+bool gSaid = false;
+
+bool LoadBundle(bool say) {
+    std::lock_guard<std::mutex> lock(gLoadMutex);
     if (gBundle) return true;
     std::vector<std::string> folders = tavhost::EnvironmentFolders();
     Dl_info self{};
-    if (dladdr(reinterpret_cast<void*>(&LoadBundle), &self) && self.dli_fname) {
+    if (dladdr(reinterpret_cast<void*>(&gBundle), &self) && self.dli_fname) {
         std::error_code ec;
         const fs::path real = fs::canonical(self.dli_fname, ec);
         if (!ec)
             folders.push_back(
                 (real.parent_path() / TAV_BUNDLES_FROM_FREI0R).lexically_normal().string());
     }
-    std::string error;
-    gBundle = tavhost::Bundle::Open(kBundle, &error, folders);
-    static std::once_flag said;
-    if (!gBundle)
-        std::call_once(said, [&] {
-            std::string where;
-            for (const std::string& folder : folders)
-                where += (where.empty() ? "" : ", ") + tavhost::Quoted(folder);
-            std::fprintf(stderr,
-                         "frei0r plug-in %s cannot load its transition (looked in %s): %s\n",
-                         kBundle, where.empty() ? "no folder" : where.c_str(), error.c_str());
-        });
+    const std::string file = std::string(kBundle) + ".so";
+    std::string error, looked;
+    for (const std::string& folder : folders) {
+        std::error_code ec;
+        const fs::path candidate = fs::path(folder) / file;
+        if (fs::exists(candidate, ec)) {
+            gBundle = tavhost::Bundle::Open(candidate.string(), &error);
+            break;
+        }
+        looked += (looked.empty() ? "" : ", ") + tavhost::Quoted(folder);
+    }
+    if (!gBundle && error.empty())
+        error = "no " + file + " in " + (looked.empty() ? std::string("any folder") : looked) +
+                " (install the whole package, or name its folder in TAV_PLUGIN_PATH)";
+    if (!gBundle && say && !gSaid) {
+        gSaid = true;
+        std::fprintf(stderr, "frei0r plug-in %s is left out: %s\n", kBundle, error.c_str());
+    }
     return gBundle != nullptr;
 }
 
@@ -250,7 +261,7 @@ void Guarded(Body body) noexcept {
 extern "C" {
 
 __attribute__((visibility("default"))) int f0r_init(void) {
-    return Guarded(0, [] { return LoadBundle() ? 1 : 0; });
+    return Guarded(0, [] { return LoadBundle(false) ? 1 : 0; });
 }
 
 __attribute__((visibility("default"))) void f0r_deinit(void) {
@@ -284,8 +295,11 @@ __attribute__((visibility("default"))) void f0r_get_param_info(f0r_param_info_t*
 
 __attribute__((visibility("default"))) f0r_instance_t f0r_construct(unsigned int width,
                                                                     unsigned int height) {
-    if (!gBundle || width == 0 || height == 0 || width > 16384 || height > 16384) return nullptr;
-    return Guarded<f0r_instance_t>(nullptr, [&] { return new Plugin(width, height); });
+    if (width == 0 || height == 0 || width > 16384 || height > 16384) return nullptr;
+    return Guarded<f0r_instance_t>(nullptr, [&]() -> f0r_instance_t {
+        if (!LoadBundle(true)) return nullptr;
+        return new Plugin(width, height);
+    });
 }
 
 __attribute__((visibility("default"))) void f0r_destruct(f0r_instance_t instance) {
