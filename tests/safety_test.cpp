@@ -314,6 +314,36 @@ INSTANTIATE_TEST_SUITE_P(Names, EditFileBundle,
                          ::testing::Values("{FIXTURE}", "{REL}", "{STEM}/../{STEM}", "../{STEM}",
                                            ".{STEM}", "{STEM}.so", "a\\u0000b"));
 
+// The program finds the bundles installed with it from its real path, so a
+// link to it finds them too; a copy away from them finds none (there is no
+// build folder to fall back on) and a render says which bundle is missing.
+TEST_F(Safety, BundlesAreFoundFromTheProgramsRealPath) {
+    fs::create_directories(P("bin"));
+    fs::create_symlink(TAVHOST_PATH, P("bin/tavhost"));
+    fs::copy_file(TAVHOST_PATH, P("tavhost-copy"));
+    const auto listed = [&](const std::string& program) {
+        std::system(("env -u TAV_PLUGIN_PATH " + program + " list >" + P("list.txt") +
+                     " 2>/dev/null")
+                        .c_str());
+        std::istringstream lines(Read(P("list.txt")));
+        std::set<std::string> names;
+        for (std::string line; std::getline(lines, line);)
+            if (!line.empty() && line[0] != ' ') names.insert(line.substr(0, line.find(' ')));
+        return names;
+    };
+    EXPECT_EQ(listed(P("bin/tavhost")),
+              (std::set<std::string>{"boxconcealblack", "boxconcealwhite", "boxrevealblack",
+                                     "boxrevealwhite", "boxscatter"}));
+    EXPECT_TRUE(listed(P("tavhost-copy")).empty());
+    const std::string out = P("out.png");
+    const int rc = std::system(("env -u TAV_PLUGIN_PATH " + P("tavhost-copy") +
+                                " placeholder boxscatter -o " + out + " 2>" + P("err.txt"))
+                                   .c_str());
+    EXPECT_NE(rc, 0);
+    EXPECT_NE(Read(P("err.txt")).find("unknown bundle 'boxscatter'"), std::string::npos);
+    EXPECT_FALSE(fs::exists(out));
+}
+
 TEST_F(Safety, ACommandLineBundlePathIsTheUsersChoice) {
     const std::string mark = P("loaded");
     const Result r = RunTavhost("render " + std::string(FAILING_BUNDLE_PATH) + " " + A() + " " +

@@ -87,8 +87,8 @@ inline const std::vector<CommandOption>& DemoOptions() {
 inline std::string ListUsage() {
     return "usage: tavhost list [--speed S]\n"
            "\n"
-           "Lists the bundles found in TAV_PLUGIN_PATH, the installed plug-in folder and the\n"
-           "build tree, with each variant's type and length at the speed.\n"
+           "Lists the bundles found in TAV_PLUGIN_PATH and those installed with the program,\n"
+           "with each variant's type and length at the speed.\n"
            "\n" +
            HelpOf(ListOptions());
 }
