@@ -322,9 +322,9 @@ TEST_F(Safety, BundlesAreFoundFromTheProgramsRealPath) {
     fs::create_symlink(TAVHOST_PATH, P("bin/tavhost"));
     fs::copy_file(TAVHOST_PATH, P("tavhost-copy"));
     const auto listed = [&](const std::string& program) {
-        std::system(("env -u TAV_PLUGIN_PATH " + program + " list >" + P("list.txt") +
-                     " 2>/dev/null")
-                        .c_str());
+        std::system(
+            ("env -u TAV_PLUGIN_PATH " + program + " list >" + P("list.txt") + " 2>/dev/null")
+                .c_str());
         std::istringstream lines(Read(P("list.txt")));
         std::set<std::string> names;
         for (std::string line; std::getline(lines, line);)
