@@ -9,6 +9,7 @@ extern "C" {
 #include <frei0r.h>
 }
 
+#include <algorithm>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -168,9 +169,31 @@ TEST_P(Frei0r, PatternDependsOnlyOnSeedAndTime) {
     plugin_->destruct(two);
 }
 
-// Kdenlive's description of the plug-in names its parameters with the same
-// names, ranges and defaults as the plug-in itself.
-TEST_P(Frei0r, KdenliveDescriptionMatches) {
+// The value of attribute `key` in the element text `tag`, or "?".
+std::string Attribute(const std::string& tag, const std::string& key) {
+    const size_t k = tag.find(" " + key + "=\"");
+    if (k == std::string::npos) return "?";
+    const size_t from = k + key.size() + 3;
+    return tag.substr(from, tag.find('"', from) - from);
+}
+
+// The opening tag of the <parameter> element named `name`, or "".
+std::string ParameterTag(const std::string& xml, const std::string& name) {
+    for (size_t at = xml.find("<parameter "); at != std::string::npos;
+         at = xml.find("<parameter ", at + 1)) {
+        const std::string tag = xml.substr(at, xml.find('>', at) - at);
+        if (Attribute(tag, "name") == name) return tag;
+    }
+    return "";
+}
+
+// Kdenlive's description names the plug-in's parameters and, with no
+// keyframes from the user, runs the transition over its whole length: the
+// composition's progress is a switch from 0 to 1 (or, reversed, 1 to 0), an
+// effect's progress is fixed to ramp over the effect, whose length is a
+// duration at the clip's start (reveals) or end (conceals). Shown values
+// divided by their factor stay in the plug-in's 0..1 and give its defaults.
+TEST_P(Frei0r, KdenliveDescriptionRunsTheWholeTransition) {
     const std::string kind = mixer_ ? "transitions" : "effects";
     std::ifstream in(std::string(TAV_KDENLIVE_DIR) + "/" + kind + "/frei0r_" + GetParam() + ".xml");
     ASSERT_TRUE(in) << kind;
@@ -178,28 +201,47 @@ TEST_P(Frei0r, KdenliveDescriptionMatches) {
     ss << in.rdbuf();
     const std::string xml = ss.str();
     EXPECT_NE(xml.find("tag=\"frei0r." + GetParam() + "\""), std::string::npos);
+    const std::string progress = ParameterTag(xml, "progress");
+    if (mixer_) {
+        EXPECT_EQ(Attribute(progress, "type"), "switch");
+        EXPECT_EQ(Attribute(progress, "default"), "0=0;-1=1");
+        EXPECT_EQ(Attribute(progress, "max"), "0=1;-1=0");
+    } else {
+        EXPECT_EQ(Attribute(progress, "type"), "fixed");
+        EXPECT_EQ(Attribute(progress, "value"), "0=0;-1=1");
+        EXPECT_EQ(Attribute(progress, "default"), "?");  // Kdenlive would store it as 0
+        const bool reveal = GetParam().find("reveal") != std::string::npos;
+        EXPECT_EQ(Attribute(ParameterTag(xml, reveal ? "out" : "in"), "type"), "position");
+        EXPECT_EQ(Attribute(ParameterTag(xml, reveal ? "in" : "out"), "type"), "fixed");
+    }
     f0r_instance_t inst = plugin_->construct(8, 8);
-    for (int i = 0; i < 3; ++i) {
+    for (int i = 1; i < 3; ++i) {
         f0r_param_info_t p{};
         plugin_->paramInfo(&p, i);
-        const size_t at = xml.find("name=\"" + std::string(p.name) + "\"");
-        ASSERT_NE(at, std::string::npos) << p.name;
-        const std::string tag = xml.substr(at, xml.find('>', at) - at);
-        auto attr = [&](const std::string& key) {
-            const size_t k = tag.find(key + "=\"");
-            return k == std::string::npos
-                       ? std::string("?")
-                       : tag.substr(k + key.size() + 2,
-                                    tag.find('"', k + key.size() + 2) - k - key.size() - 2);
-        };
-        EXPECT_EQ(attr("min"), "0") << p.name;
-        EXPECT_EQ(attr("max"), "1") << p.name;
+        const std::string tag = ParameterTag(xml, p.name);
+        ASSERT_FALSE(tag.empty()) << p.name;
         double value = -1;
         plugin_->get(inst, &value, i);
-        // An animated default starts with its value at the first frame.
-        std::string def = attr("default");
-        if (def.rfind("0=", 0) == 0) def = def.substr(2, def.find(';') - 2);
-        EXPECT_DOUBLE_EQ(std::stod(def), value) << p.name;
+        const std::string f = Attribute(tag, "factor");
+        const double factor = f == "?" ? 1.0 : std::stod(f);
+        EXPECT_DOUBLE_EQ(std::stod(Attribute(tag, "default")) / factor, value) << p.name;
+        if (Attribute(tag, "type") == "list") {
+            // As many labels, in an element of their own, as values in 0..1.
+            std::stringstream values(Attribute(tag, "paramlist"));
+            int n = 0;
+            for (std::string v; std::getline(values, v, ';'); ++n) {
+                EXPECT_GE(std::stod(v), 0.0);
+                EXPECT_LE(std::stod(v), 1.0);
+            }
+            const size_t open = xml.find("<paramlistdisplay>", xml.find(tag));
+            ASSERT_NE(open, std::string::npos) << p.name;
+            const std::string labels =
+                xml.substr(open + 18, xml.find("</paramlistdisplay>", open) - open - 18);
+            EXPECT_EQ(std::count(labels.begin(), labels.end(), ',') + 1, n) << labels;
+        } else {
+            EXPECT_EQ(std::stod(Attribute(tag, "min")) / factor, 0.0) << p.name;
+            EXPECT_EQ(std::stod(Attribute(tag, "max")) / factor, 1.0) << p.name;
+        }
     }
     plugin_->destruct(inst);
 }
