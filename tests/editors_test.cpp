@@ -7,6 +7,8 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <sstream>
+#include <utility>
 
 #include "support/clip_fixtures.h"
 
@@ -117,6 +119,50 @@ TEST_F(Editors, UnreadablePluginFoldersNeverCrashTheEditor) {
     const double black = Share(rev[12], 0x000000);
     EXPECT_GT(black, 0.2);
     EXPECT_LT(black, 0.8);
+}
+
+// A project as Kdenlive 22.12 saved it, made with the descriptions' defaults
+// and no keyframes: clip A on V1 from frame 10 with Box Reveal from Black
+// over its first 76 frames; clip B (blue) on V2 from frame 73; Box Scatter on
+// V2 from frame 98 to 172. Rendered by melt, the reveal runs its whole length
+// and the composition starts on clip A and brings in B's boxes. (Kdenlive's
+// projects hold a long black track; the render stops where Kdenlive's would.)
+TEST_F(Editors, AKdenliveProjectRendersTheTransitionsOverTheirLength) {
+    const std::string a = dir_ + "/kA.mp4", b = dir_ + "/kB.mp4";
+    ASSERT_TRUE(
+        Shell("ffmpeg -v error -y -f lavfi -i testsrc2=s=640x360:r=25:d=4 -c:v libx264 "
+              "-pix_fmt yuv420p " +
+              a));
+    ASSERT_TRUE(
+        Shell("ffmpeg -v error -y -f lavfi -i color=c=0x2040ff:s=640x360:r=25:d=4 "
+              "-c:v libx264 -pix_fmt yuv420p " +
+              b));
+    std::ifstream in(TAV_PROJECTS_DIR "/kdenlive-22.12-scatter-and-reveal.kdenlive");
+    ASSERT_TRUE(in);
+    std::stringstream text;
+    text << in.rdbuf();
+    std::string project = text.str();
+    for (const auto& [from, to] : {std::pair<std::string, std::string>{"/tmp/kA.mp4", a},
+                                   {"/tmp/kB.mp4", b},
+                                   {"root=\"/tmp/kdproj\"", "root=\"" + dir_ + "\""}})
+        for (size_t at = project.find(from); at != std::string::npos; at = project.find(from, at))
+            project.replace(at, from.size(), to), at += to.size();
+    const std::string file = dir_ + "/project.kdenlive", out = dir_ + "/project.mkv";
+    std::ofstream(file) << project;
+    ASSERT_TRUE(
+        Shell("melt -quiet " + file + " out=179 -consumer avformat:" + out + " vcodec=ffv1 an=1"));
+    const std::vector<Frame> movie = ReadAll(out, 640, 360), clipA = ReadAll(a, 640, 360);
+    ASSERT_EQ(movie.size(), 180u);
+    EXPECT_GT(Share(movie[10], 0x000000), 0.99);  // the reveal at progress 0
+    const double half = Share(movie[48], 0x000000);
+    EXPECT_GT(half, 0.35);
+    EXPECT_LT(half, 0.65);
+    EXPECT_LT(Share(movie[84], 0x000000), 0.1);        // all but revealed at its end
+    EXPECT_GT(Share(movie[97], 0x2040FF), 0.99);       // clip B on top, before the composition
+    EXPECT_LT(Difference(movie[98], clipA[88]), 6.0);  // the composition at progress 0
+    const double boxes = Share(movie[105], 0x2040FF);
+    EXPECT_GT(boxes, 0.02);
+    EXPECT_LT(boxes, 0.3);
 }
 
 // Half-open by boxes at progress 0.5: the reveal's bundle really drew.
