@@ -10,9 +10,11 @@ extern "C" {
 }
 
 #include <algorithm>
+#include <atomic>
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -169,6 +171,59 @@ TEST_P(Frei0r, PatternDependsOnlyOnSeedAndTime) {
     plugin_->destruct(two);
 }
 
+// MLT's "threads" property draws one picture as slices, calling one instance
+// from several threads at once, each with its slice as the whole picture:
+// every slice comes out as that slice drawn alone (never a mix of two
+// slices' frames), and the plug-in says once that the slices have patterns
+// of their own.
+TEST_P(Frei0r, SlicesDrawnAtOnceAreEachWholeAndSaidOnce) {
+    const unsigned w = 256, sliceH = 128, slices = 2;
+    const size_t slicePixels = size_t(w) * sliceH;
+    const auto a = Picture(w, sliceH * slices, 5), b = Picture(w, sliceH * slices, 77);
+    f0r_instance_t alone = plugin_->construct(w, sliceH);
+    std::vector<std::vector<uint32_t>> expected;
+    for (unsigned i = 0; i < slices; ++i) {
+        const std::vector<uint32_t> sa(a.begin() + i * slicePixels,
+                                       a.begin() + (i + 1) * slicePixels);
+        const std::vector<uint32_t> sb(b.begin() + i * slicePixels,
+                                       b.begin() + (i + 1) * slicePixels);
+        expected.push_back(Render(alone, w, sliceH, 0.5, 3, 1.0, sa, sb));
+    }
+    plugin_->destruct(alone);
+
+    f0r_instance_t shared = plugin_->construct(w, sliceH);
+    double progress = 0.5, seed = 3;
+    plugin_->set(shared, &progress, 0);
+    plugin_->set(shared, &seed, 2);
+    ::testing::internal::CaptureStderr();
+    for (int round = 0; round < 20; ++round) {
+        std::vector<uint32_t> out(a.size(), 0x12345678u);
+        std::vector<std::thread> threads;
+        std::atomic<unsigned> ready{0};
+        for (unsigned i = 0; i < slices; ++i)
+            threads.emplace_back([&, i] {
+                const size_t at = i * slicePixels;
+                for (++ready; ready < slices;) std::this_thread::yield();
+                if (mixer_)
+                    plugin_->update2(shared, 1.0, a.data() + at, b.data() + at, nullptr,
+                                     out.data() + at);
+                else
+                    plugin_->update(shared, 1.0, a.data() + at, out.data() + at);
+            });
+        for (std::thread& t : threads) t.join();
+        for (unsigned i = 0; i < slices; ++i)
+            ASSERT_TRUE(
+                std::equal(expected[i].begin(), expected[i].end(), out.begin() + i * slicePixels))
+                << "slice " << i << " in round " << round;
+    }
+    const std::string said = ::testing::internal::GetCapturedStderr();
+    plugin_->destruct(shared);
+    const std::string line = "slices 256x128";
+    const size_t first = said.find(line);
+    EXPECT_NE(first, std::string::npos) << said;
+    EXPECT_EQ(said.find(line, first + 1), std::string::npos) << said;
+}
+
 // The value of attribute `key` in the element text `tag`, or "?".
 std::string Attribute(const std::string& tag, const std::string& key) {
     const size_t k = tag.find(" " + key + "=\"");
@@ -241,6 +296,58 @@ TEST_P(Frei0r, KdenliveDescriptionRunsTheWholeTransition) {
         } else {
             EXPECT_EQ(std::stod(Attribute(tag, "min")) / factor, 0.0) << p.name;
             EXPECT_EQ(std::stod(Attribute(tag, "max")) / factor, 1.0) << p.name;
+        }
+    }
+    plugin_->destruct(inst);
+}
+
+// The entries a Flowblade user pastes into its filters.xml: one per filter,
+// naming the plug-in's own parameters; a reveal ramps its progress in at the
+// clip's start as Flowblade's Fade In does; a list's default is one of its
+// options (Flowblade fails to open the filter's panel otherwise).
+TEST_P(Frei0r, FlowbladeEntriesNameThePluginsParameters) {
+    std::ifstream in(std::string(TAV_FLOWBLADE_DIR) + "/filters.xml");
+    ASSERT_TRUE(in);
+    std::stringstream ss;
+    ss << in.rdbuf();
+    const std::string xml = ss.str();
+    const size_t open = xml.find("<filter id=\"frei0r." + GetParam() + "\">");
+    if (mixer_) {
+        EXPECT_EQ(open, std::string::npos);  // a mixer is no Flowblade filter
+        return;
+    }
+    ASSERT_NE(open, std::string::npos);
+    const std::string entry = xml.substr(open, xml.find("</filter>", open) - open);
+    f0r_instance_t inst = plugin_->construct(8, 8);
+    for (int i = 0; i < 3; ++i) {
+        f0r_param_info_t p{};
+        plugin_->paramInfo(&p, i);
+        const size_t at = entry.find("<property name=\"" + std::string(p.name) + "\"");
+        ASSERT_NE(at, std::string::npos) << p.name;
+        const std::string tag = entry.substr(at, entry.find('>', at) - at);
+        const size_t text = entry.find('>', at) + 1;
+        const std::string value = entry.substr(text, entry.find('<', text) - text);
+        const std::string args = Attribute(tag, "args");
+        if (i == 0) {
+            const bool rampsIn =
+                args.find("value_replacement=fade_in_replament") != std::string::npos;
+            EXPECT_EQ(rampsIn, GetParam().find("reveal") != std::string::npos) << args;
+            EXPECT_EQ(value, "0=0");
+            continue;
+        }
+        double own = -1;
+        plugin_->get(inst, &own, i);
+        EXPECT_DOUBLE_EQ(std::stod(value), own) << p.name;
+        if (const size_t cb = args.find("cbopts="); cb != std::string::npos) {
+            std::stringstream options(args.substr(cb + 7, args.find(' ', cb) - cb - 7));
+            bool listed = false;
+            for (std::string o; std::getline(options, o, ',');) {
+                const std::string v = o.substr(o.find(':') + 1);
+                EXPECT_GE(std::stod(v), 0.0) << o;
+                EXPECT_LE(std::stod(v), 1.0) << o;
+                listed = listed || v == value;
+            }
+            EXPECT_TRUE(listed) << p.name << " default " << value;
         }
     }
     plugin_->destruct(inst);

@@ -10,6 +10,7 @@ extern "C" {
 }
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -145,8 +146,27 @@ class Inputs : public tavhost::FrameProvider {
     }
 };
 
+// MLT's "threads" property cuts each picture into horizontal slices and
+// calls one instance for all of them at once, each call given its slice as a
+// whole picture. Nothing tells a plug-in where its slice lies, so each slice
+// gets a box pattern of its own: said once, so the user can leave the
+// property unset.
+void SaySliced(unsigned width, unsigned height) {
+    static std::atomic<bool> said{false};
+    if (said.exchange(true)) return;
+    std::fprintf(stderr,
+                 "frei0r plug-in %s: the host draws each picture in slices %ux%u (MLT's "
+                 "\"threads\" property), so each slice gets a box pattern of its own; leave "
+                 "\"threads\" unset for this effect\n",
+                 kBundle, width, height);
+}
+
 struct Plugin {
     unsigned width, height;
+    // One call at a time: the instance's worlds and inputs are one frame's.
+    std::mutex busy;
+    double lastTime = -1.0;
+    uintptr_t lastInput = 0;
     double progress = 0.0;
     double boxSize = 0.667;  // 8 px, the bundles' default variant 3
     double seed = 0.0;
@@ -181,10 +201,24 @@ struct Plugin {
     // Update, and when it cannot finish, the first input as it is.
     void SafeUpdate(double time, const uint32_t* in1, const uint32_t* in2, uint32_t* out) noexcept {
         try {
+            std::lock_guard lock(busy);
+            NoteSlices(time, in1);
             Update(time, in1, in2, out);
         } catch (...) {
             if (out && in1) std::memcpy(out, in1, size_t(width) * height * 4);
         }
+    }
+
+    // One time asked again for a picture a whole number of slices away in
+    // memory is another slice of the same picture.
+    void NoteSlices(double time, const uint32_t* in) {
+        const uintptr_t at = reinterpret_cast<uintptr_t>(in);
+        const uintptr_t slice = uintptr_t(width) * height * 4;
+        if (time == lastTime && at && lastInput && at != lastInput &&
+            (at > lastInput ? at - lastInput : lastInput - at) % slice == 0)
+            SaySliced(width, height);
+        lastTime = time;
+        lastInput = at;
     }
 
     void Update(double time, const uint32_t* in1, const uint32_t* in2, uint32_t* out) {
