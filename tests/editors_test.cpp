@@ -165,6 +165,33 @@ TEST_F(Editors, AKdenliveProjectRendersTheTransitionsOverTheirLength) {
     EXPECT_LT(boxes, 0.3);
 }
 
+// A project saved by Shotcut 22.12 with its own defaults: Box Reveal from
+// Black and Box Conceal to White added to one 4 s clip, nothing else
+// changed. The clip is named relative to the project, as Shotcut writes it.
+TEST_F(Editors, AShotcutProjectRevealsAndConcealsOverTheirDurations) {
+    const std::string folder = dir_ + "/shotcut", clip = folder + "/clip.mp4";
+    fs::create_directories(folder);
+    ASSERT_TRUE(
+        Shell("ffmpeg -v error -y -f lavfi -i testsrc2=s=640x360:r=25:d=4 -c:v libx264 "
+              "-pix_fmt yuv420p " +
+              clip));
+    const std::string project = folder + "/project.mlt", out = folder + "/project.mkv";
+    fs::copy_file(TAV_PROJECTS_DIR "/shotcut-22.12-reveal-and-conceal.mlt", project);
+    ASSERT_TRUE(
+        Shell("melt -quiet " + project + " -consumer avformat:" + out + " vcodec=ffv1 an=1"));
+    const std::vector<Frame> movie = ReadAll(out, 640, 360), source = ReadAll(clip, 640, 360);
+    ASSERT_EQ(movie.size(), 100u);
+    EXPECT_GT(Share(movie[0], 0x000000), 0.99);  // the reveal at progress 0
+    const double revealing = Share(movie[12], 0x000000);
+    EXPECT_GT(revealing, 0.35);
+    EXPECT_LT(revealing, 0.65);
+    EXPECT_LT(Difference(movie[50], source[50]), 6.0);  // between the two: the clip
+    const double concealing = Share(movie[87], 0xFFFFFF);
+    EXPECT_GT(concealing, 0.35);
+    EXPECT_LT(concealing, 0.65);
+    EXPECT_GT(Share(movie[99], 0xFFFFFF), 0.99);  // the conceal complete on the last frame
+}
+
 // Half-open by boxes at progress 0.5: the reveal's bundle really drew.
 void ExpectHalfRevealed(const std::string& movie, int frames) {
     const std::vector<Frame> rev = ReadAll(movie, kW2, kH2);
