@@ -180,16 +180,18 @@ TEST_P(Frei0r, SlicesDrawnAtOnceAreEachWholeAndSaidOnce) {
     const unsigned w = 256, sliceH = 128, slices = 2;
     const size_t slicePixels = size_t(w) * sliceH;
     const auto a = Picture(w, sliceH * slices, 5), b = Picture(w, sliceH * slices, 77);
-    f0r_instance_t alone = plugin_->construct(w, sliceH);
     std::vector<std::vector<uint32_t>> expected;
     for (unsigned i = 0; i < slices; ++i) {
+        // An instance of its own for each: one instance asked for the same
+        // time twice could take the two for slices.
+        f0r_instance_t alone = plugin_->construct(w, sliceH);
         const std::vector<uint32_t> sa(a.begin() + i * slicePixels,
                                        a.begin() + (i + 1) * slicePixels);
         const std::vector<uint32_t> sb(b.begin() + i * slicePixels,
                                        b.begin() + (i + 1) * slicePixels);
         expected.push_back(Render(alone, w, sliceH, 0.5, 3, 1.0, sa, sb));
+        plugin_->destruct(alone);
     }
-    plugin_->destruct(alone);
 
     f0r_instance_t shared = plugin_->construct(w, sliceH);
     double progress = 0.5, seed = 3;

@@ -166,7 +166,7 @@ struct Plugin {
     // One call at a time: the instance's worlds and inputs are one frame's.
     std::mutex busy;
     double lastTime = -1.0;
-    uintptr_t lastInput = 0;
+    uintptr_t lastInput = 0, lastOutput = 0;
     double progress = 0.0;
     double boxSize = 0.667;  // 8 px, the bundles' default variant 3
     double seed = 0.0;
@@ -202,23 +202,26 @@ struct Plugin {
     void SafeUpdate(double time, const uint32_t* in1, const uint32_t* in2, uint32_t* out) noexcept {
         try {
             std::lock_guard lock(busy);
-            NoteSlices(time, in1);
+            NoteSlices(time, in1, out);
             Update(time, in1, in2, out);
         } catch (...) {
             if (out && in1) std::memcpy(out, in1, size_t(width) * height * 4);
         }
     }
 
-    // One time asked again for a picture a whole number of slices away in
-    // memory is another slice of the same picture.
-    void NoteSlices(double time, const uint32_t* in) {
+    // One time asked again with the input and the output both a whole
+    // number of slices away in memory is another slice of the same picture.
+    void NoteSlices(double time, const uint32_t* in, const uint32_t* out) {
         const uintptr_t at = reinterpret_cast<uintptr_t>(in);
+        const uintptr_t to = reinterpret_cast<uintptr_t>(out);
         const uintptr_t slice = uintptr_t(width) * height * 4;
         if (time == lastTime && at && lastInput && at != lastInput &&
+            at - lastInput == to - lastOutput &&
             (at > lastInput ? at - lastInput : lastInput - at) % slice == 0)
             SaySliced(width, height);
         lastTime = time;
         lastInput = at;
+        lastOutput = to;
     }
 
     void Update(double time, const uint32_t* in1, const uint32_t* in2, uint32_t* out) {
