@@ -148,15 +148,15 @@ class Inputs : public tavhost::FrameProvider {
 
 // MLT's "threads" property cuts each picture into horizontal slices and
 // calls one instance for all of them at once, each call given its slice as a
-// whole picture. Nothing tells a plug-in where its slice lies, so each slice
-// gets a box pattern of its own: said once, so the user can leave the
+// whole picture. Nothing tells a plug-in where its slice lies, so the box
+// pattern starts again in every slice: said once, so the user can leave the
 // property unset.
 void SaySliced(unsigned width, unsigned height) {
     static std::atomic<bool> said{false};
     if (said.exchange(true)) return;
     std::fprintf(stderr,
                  "frei0r plug-in %s: the host draws each picture in slices %ux%u (MLT's "
-                 "\"threads\" property), so each slice gets a box pattern of its own; leave "
+                 "\"threads\" property), so the box pattern starts again in every slice; leave "
                  "\"threads\" unset for this effect\n",
                  kBundle, width, height);
 }
