@@ -41,7 +41,8 @@ project() {
 }
 
 # Kdenlive on its own X server; waits for the project's window and lets the
-# monitor draw. $1 names the screenshot; with $2 = save, Ctrl+S too.
+# monitor draw. $1 names the screenshot; with $2 = save, Kdenlive saves the
+# project as $work/saved.kdenlive too.
 run() {
     exec 3<> <(:)
     Xvfb -displayfd 3 -screen 0 1600x1000x24 -nolisten tcp >/dev/null 2>&1 &
@@ -99,8 +100,8 @@ project 105
 run composition-early
 
 echo "kdenlive: screenshots $out/kdenlive-reveal-middle.png (cursor in the reveal, frame 48) and $out/kdenlive-composition-early.png (frame 105)"
-grep -c "frei0r.boxscatter" "$out/saved.kdenlive" >/dev/null || fail "the saved project lost Box Scatter"
-grep -c "frei0r.boxrevealblack" "$out/saved.kdenlive" >/dev/null || fail "the saved project lost the reveal"
+grep -q "frei0r.boxscatter" "$out/saved.kdenlive" || fail "the saved project lost Box Scatter"
+grep -q "frei0r.boxrevealblack" "$out/saved.kdenlive" || fail "the saved project lost the reveal"
 echo "kdenlive: saved progress values: $(grep -o '<property name="progress">[^<]*' "$out/saved.kdenlive" | sed 's/.*>//' | tr '\n' ' ')"
 
 # Kdenlive composites its tracks with qtblend where it has a display: melt needs one too.
