@@ -245,6 +245,13 @@ INSTANTIATE_TEST_SUITE_P(
                     "is not JSON: number overflow"},
         EditMistake{"unknownKey", R"({"clips": [{"path": "{A}", "inn": 2}]})", 2,
                     "clips[0].inn: unknown key"},
+        // A key is user text: shown on one line, and cut.
+        EditMistake{"keyWithANewline", R"({"clips": [{"path": "{A}", "i\nn": 2}]})", 2,
+                    "clips[0].i\\nn: unknown key"},
+        EditMistake{
+            "longKey",
+            R"({"clips": ["{A}"], "output": {"xxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxxx": 1}})",
+            2, "output.xxxxxxxxxxxxxxxxxxxxxxxx...xxxxxxxxxxxxx: unknown key"},
         EditMistake{"badTime", R"({"clips": [{"path": "{A}", "in": "soon"}]})", 2,
                     "clips[0].in: must be a time"},
         EditMistake{"wrongKind",

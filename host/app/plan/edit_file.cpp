@@ -104,8 +104,8 @@ void OnlyKeys(const Json& object, const std::string& where, std::set<std::string
         if (!known.count(item.key())) {
             std::string list;
             for (const std::string& k : known) list += (list.empty() ? "" : ", ") + k;
-            Fail(where.empty() ? item.key() : where + "." + item.key(),
-                 "unknown key (known here: " + list + ")");
+            const std::string key = Shortened(item.key(), 40);
+            Fail(where.empty() ? key : where + "." + key, "unknown key (known here: " + list + ")");
         }
 }
 
