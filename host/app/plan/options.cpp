@@ -51,6 +51,12 @@ std::vector<Option> MakeOptions() {
         {{"--out", nullptr, "T", K::kTime, 0, 0, S::kCommandLine, nullptr,
           "use the next clip up to T"},
          [](const V& v, const T& t) { *t.out = v.time; }},
+        {{"--part", nullptr, "K/N", K::kPart, 1, 1000, S::kCommandLine, nullptr,
+          "render only the K-th of N pieces of the output, cut where no\n"
+          "transition runs; tavhost join puts the pieces together"},
+         [](const V& v, const T& t) {
+             t.job->part = {v.width, v.height};
+         }},
         {{"--edit", nullptr, "FILE", K::kName, 0, 0, S::kCommandLine, nullptr,
           "the clips and transitions from an edit file (see README)"},
          [](const V& v, const T& t) { t.job->editFile = v.text; }},
@@ -181,6 +187,8 @@ std::string Expected(const OptionDef& o) {
             return "BUNDLE or BUNDLE:VARIANT (1 to 32767)";
         case K::kText:
             return "a text";
+        case K::kPart:
+            return "K/N, piece K of N pieces, 1 <= K <= N <= " + Number(o.hi);
         case K::kName: {
             const std::string shown = o.shown ? o.shown : "";
             return shown == "DIR"   ? "a folder name"
@@ -229,6 +237,17 @@ bool ReadValue(const OptionDef& o, const std::string& text, OptionValue* v) {
         case K::kName:
             v->text = text;
             return !text.empty();
+        case K::kPart: {
+            const size_t slash = text.find('/');
+            long long k = 0, n = 0;
+            if (slash == std::string::npos ||
+                !ParseWholeNumber(text.substr(0, slash), 1, (long long)o.hi, &k) ||
+                !ParseWholeNumber(text.substr(slash + 1), 1, (long long)o.hi, &n) || k > n)
+                return false;
+            v->width = int(k);
+            v->height = int(n);
+            return true;
+        }
     }
     return false;
 }

@@ -27,6 +27,7 @@ enum class ValueKind {
     kTransition,  // BUNDLE or BUNDLE:VARIANT
     kText,        // any text
     kName,        // a file or folder name: not empty
+    kPart,        // K/N: piece K of N, 1 <= K <= N <= hi
 };
 
 // An option's value, read.
@@ -35,7 +36,7 @@ struct OptionValue {
     long long whole = 0;
     double number = 0.0;
     TimeValue time;
-    int width = 0, height = 0;
+    int width = 0, height = 0;  // also K and N of a part
     media::Rational rate;
     media::Fit fit = media::Fit::kPad;
     std::string text;

@@ -27,6 +27,10 @@ struct RenderJob {
     std::string output;
     bool strict = false;  // a damaged clip is an error
     bool quiet = false;
+    // --part K/N: only piece `index` (1-based) of `count`; count 0: the whole.
+    struct Part {
+        int index = 0, count = 0;
+    } part;
 };
 
 }  // namespace tavhost

@@ -76,6 +76,8 @@ bool SequencePlan::Make(const RenderJob& job, std::vector<std::string>* warnings
         if (settings.copyUnchanged.value_or(false))
             warnings->insert(warnings->end(), notes.begin(), notes.end());
     }
+    piece = {0, timeline.total, 0};
+    if (job.part.count > 0) ChoosePiece(job.part);
     // A preview trades picture quality for time: x264's fastest preset.
     encoding.preset = settings.preset.value_or(job.preview ? "ultrafast" : "veryfast");
     encoding.crf = settings.crf.value_or(20);
@@ -100,6 +102,20 @@ void SequencePlan::PlanCopy(std::vector<std::string>* warnings) {
         candidates.push_back({c.label, &c.info, &c.options, c.packets.get()});
     const CopyTarget target{format, media::MatrixName(media::OutputMatrix(format.height))};
     copy = PlanCopies(candidates, timeline, target, warnings);
+}
+
+// Piece `part.index` of `part.count`, cut where no run of copied pictures is
+// under way; runs outside it are not copied.
+void SequencePlan::ChoosePiece(const RenderJob::Part& part) {
+    auto outsideRuns = [this](int64_t t) {
+        for (const CopySegment& s : copy.segments)
+            if (t > s.start && t < s.start + s.frames) return false;
+        return true;
+    };
+    piece = CutIntoPieces(timeline, part.count, outsideRuns)[size_t(part.index - 1)];
+    std::erase_if(copy.segments, [this](const CopySegment& s) {
+        return s.start + s.frames <= piece.first || s.start >= piece.end;
+    });
 }
 
 bool SequencePlan::ReadEdit(const RenderJob& job, Error* error) {
@@ -143,6 +159,10 @@ bool SequencePlan::CheckOutputs(const RenderJob& job, Error* error) {
         media::ImageFormatOf(job.contactSheet) == media::ImageFormat::kNone) {
         error->text =
             "cannot write the contact sheet " + Quoted(job.contactSheet) + ": name it .png or .jpg";
+        return UsageMistake(error);
+    }
+    if (job.part.count > 0 && !job.contactSheet.empty()) {
+        error->text = "--contact-sheet shows every transition: render it without --part";
         return UsageMistake(error);
     }
     return true;

@@ -83,6 +83,12 @@ Damage ClipReader::DamageFound() {
     return damage_;
 }
 
+Damage ClipReader::DamageUntilNow() {
+    Stop();
+    std::lock_guard lock(mutex_);
+    return damage_;
+}
+
 void ClipReader::Start() {
     stop_ = false;
     done_ = false;

@@ -124,6 +124,8 @@ class ClipReader {
     // What decoding found wrong in the whole clip; waits until the decoding
     // thread has read to the clip's end.
     Damage DamageFound();
+    // The reader stopped where it is, and what it found wrong so far.
+    Damage DamageUntilNow();
 
   private:
     ClipReader(std::string path, Options options, ClipInfo info);

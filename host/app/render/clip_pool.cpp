@@ -64,8 +64,9 @@ void ClipPool::Close(size_t clip) {
 bool ClipPool::Advance(int64_t t, std::string* error) {
     // Clips come in output order: those before `closed_` are done, those
     // from `opened_` on not yet reached.
+    // A render that starts later (a piece) never opens the clips it is past.
     while (opened_ < readers_.size() && firstUse_[opened_] <= t + lead_) {
-        if (!readers_[opened_] && !Open(opened_, error)) return false;
+        if (!readers_[opened_] && lastUse_[opened_] >= t && !Open(opened_, error)) return false;
         ++opened_;
     }
     for (size_t j = closed_; j < opened_; ++j)
@@ -81,8 +82,14 @@ const media::Frame* ClipPool::Frame(int clip, int64_t index, std::string* error)
     return readers_[j]->Get(index, error);
 }
 
-void ClipPool::CloseAll() {
-    for (size_t j = 0; j < readers_.size(); ++j) Close(j);
+void ClipPool::CloseAll(int64_t end) {
+    for (size_t j = 0; j < readers_.size(); ++j) {
+        if (readers_[j] && lastUse_[j] >= end) {
+            damage_[j] = readers_[j]->DamageUntilNow();
+            readers_[j].reset();
+        }
+        Close(j);
+    }
 }
 
 int ClipPool::OpenCount() const {

@@ -31,8 +31,10 @@ class ClipPool {
     bool Advance(int64_t t, std::string* error);
     // Frame `index` of clip `clip` (opening its reader if it is not open).
     const media::Frame* Frame(int clip, int64_t index, std::string* error);
-    // Closes every reader; Damage() is then complete.
-    void CloseAll();
+    // Closes every reader; Damage() is then complete. A clip still used at
+    // frame `end` (a piece that stops within it) is stopped where it is, its
+    // damage what was found so far.
+    void CloseAll(int64_t end);
     // What decoding found wrong, per clip, in clips closed so far.
     const std::vector<media::Damage>& Damage() const { return damage_; }
     // Readers open now.

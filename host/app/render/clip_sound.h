@@ -31,6 +31,7 @@ struct SoundChunk {
     int clip = 0;
     int64_t clipIndex = 0;
     std::vector<float> samples;
+    bool written = true;  // false for a frame before the piece a render writes
 };
 
 }  // namespace tavhost

@@ -129,10 +129,14 @@ class SequenceRender {
         return true;
     }
 
+    // Every frame of the piece, after the frames before it that set the
+    // fades its clips still carry (rendered, not written).
     bool RenderFrames(std::string* error) {
         const Timeline& tl = plan_.timeline;
-        Progress progress(tl.total, plan_.quiet);
-        for (int64_t t = 0; t < tl.total; ++t) {
+        const Piece& piece = plan_.piece;
+        Progress progress(piece.end - piece.warmUp, plan_.quiet);
+        while (next_ < tl.transitions.size() && tl.transitions[next_].start < piece.warmUp) ++next_;
+        for (int64_t t = piece.warmUp; t < piece.end; ++t) {
             if (gInterrupted) {
                 *error = "interrupted";
                 return false;
@@ -142,7 +146,7 @@ class SequenceRender {
                 !StartTransition(error))
                 return false;
             if (!RenderFrame(t, error)) return false;
-            progress.Update(t + 1);
+            progress.Update(t + 1 - piece.warmUp);
         }
         progress.Done();
         return true;
@@ -175,9 +179,12 @@ class SequenceRender {
         // A copied frame's picture is the clip's own packet; outside a
         // transition a decoded picture the output takes as it is goes straight
         // on; otherwise it becomes pixels of the output frame.
+        // Frames before the piece a render writes are only read (and drawn
+        // by a transition under way), never written.
+        const bool written = t >= plan_.piece.first;
         const bool copied = !active_ && copier_ && copier_->Copies(t);
         const bool asItIs = !active_ && !copied && sink_->TakesAsItIs(cut->Yuv());
-        if (!asItIs && !copied && !DrawFrameInto(*cut, *outMap_, false)) {
+        if (written && !asItIs && !copied && !DrawFrameInto(*cut, *outMap_, false)) {
             *error = "cannot scale frame " + std::to_string(cutRef.index) + " of " +
                      plan_.clips[size_t(cutRef.clip)].label + " to the output's size";
             return false;
@@ -186,30 +193,38 @@ class SequenceRender {
         const size_t floats = size_t(media::FrameSampleStart(t + 1, f.fps, f.sound.rate) -
                                      media::FrameSampleStart(t, f.fps, f.sound.rate)) *
                               size_t(f.sound.channels);
-        SoundChunk chunk{cutRef.clip, cutRef.index, cut->audio};
+        SoundChunk chunk{cutRef.clip, cutRef.index, cut->audio, written};
         chunk.samples.resize(floats, chunk.samples.empty() ? 0.0f : chunk.samples.back());
 
         if (active_ && !DrawTransitionFrame(t, floats, chunk, error)) return false;
-        if (copied) {
-            Sink& sink = *sink_;
-            if (!copier_->CopyUpTo(
-                    t,
-                    [&sink](const uint8_t* data, size_t size, int64_t pts, bool key,
-                            std::string* e) { return sink.CopyVideo(data, size, pts, key, e); },
-                    error))
-                return false;
-        } else if (asItIs ? !sink_->Video(cut->Yuv(), error)
-                          : !sink_->Video(outMap_->baseAddr, outMap_->rowBytes / 4, error)) {
-            return false;
-        }
+        if (written && !WriteVideo(t, copied, asItIs, *cut, error)) return false;
         if (active_) {
             held_.push_back(std::move(chunk));
             const Placement& p = plan_.timeline.transitions[next_];
             if (t == p.start + p.frames - 1) return EndTransition(error);
-        } else if (!EmitSound(chunk, error)) {
+        } else if (written && !EmitSound(chunk, error)) {
             return false;
         }
         return true;
+    }
+
+    // Frame t's picture to the sink: the clip's packet, its decoded picture as
+    // it is, or the output frame's pixels. The sink counts from the piece's start.
+    bool WriteVideo(int64_t t, bool copied, bool asItIs, const media::Frame& cut,
+                    std::string* error) {
+        if (copied) {
+            Sink& sink = *sink_;
+            const int64_t first = plan_.piece.first;
+            return copier_->CopyUpTo(
+                t,
+                [&sink, first](const uint8_t* data, size_t size, int64_t pts, bool key,
+                               std::string* e) {
+                    return sink.CopyVideo(data, size, pts - first, key, e);
+                },
+                error);
+        }
+        return asItIs ? sink_->Video(cut.Yuv(), error)
+                      : sink_->Video(outMap_->baseAddr, outMap_->rowBytes / 4, error);
     }
 
     bool DrawTransitionFrame(int64_t t, size_t floats, SoundChunk& chunk, std::string* error) {
@@ -251,7 +266,7 @@ class SequenceRender {
         active_ = false;
         ++next_;
         for (SoundChunk& c : held_)
-            if (!EmitSound(c, error)) return false;
+            if (c.written && !EmitSound(c, error)) return false;
         held_.clear();
         return true;
     }
@@ -293,14 +308,14 @@ class SequenceRender {
 
     // The movie and the sheet are complete before either is moved into place.
     bool Finish(std::string* error) {
-        pool_->CloseAll();
+        pool_->CloseAll(plan_.piece.end);
         if (!ReportDamage(error)) return false;
         if (!sink_->Finish(error)) return false;
         if (sheet_ && !sheet_->Save(error)) return false;
         if (!sink_->Commit(error)) return false;
         if (sheet_ && !sheet_->Commit(error)) return false;
         const Timeline& tl = plan_.timeline;
-        summary_->frames = tl.total;
+        summary_->frames = plan_.piece.end - plan_.piece.first;
         summary_->clips = int(plan_.clips.size());
         summary_->transitions = int(tl.transitions.size());
         if (!tl.transitions.empty()) {

@@ -14,6 +14,7 @@
 #include "loaded_bundle.h"
 #include "media_types.h"
 #include "movie_writer.h"
+#include "pieces.h"
 #include "placement.h"
 #include "planned_clip.h"
 
@@ -56,6 +57,7 @@ struct Sequence {
     bool quiet = false;        // no progress line
     std::string contactSheet;  // image of frames of every transition, if set
     uint32_t seed = 0;
+    Piece piece;  // the frames rendered and written: all of them unless --part
 };
 
 }  // namespace tavhost
