@@ -184,7 +184,7 @@ TEST_F(Sequence, ClipsOpenOnlyAroundTheirFrames) {
     }
     EXPECT_LE(most, 3);
     EXPECT_GE(most, 2);
-    pool.CloseAll();
+    pool.CloseAll(tl.total);
     EXPECT_EQ(pool.OpenCount(), 0);
 }
 
