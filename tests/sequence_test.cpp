@@ -316,6 +316,32 @@ TEST_F(Sequence, TheKthTransitionIsSeededNPlusK) {
     }
 }
 
+// Pieces rendered apart (--part K/N) are, put one after another, the whole
+// render frame for frame: cuts fall outside the transitions, every
+// transition is drawn whole by one piece with its own seed, and a piece that
+// starts after a reveal renders from it so that its clip's fade is the same.
+TEST_F(Sequence, PiecesOneAfterAnotherAreTheWholeRender) {
+    const std::vector<std::pair<std::string, int>> geometries = {
+        {"boxscatter --length 12f " + A() + " " + B() + " " + C() + " --open boxrevealblack", 3},
+        {"boxscatter --length 20f " + Long() + " " + Long() + " --close boxconcealwhite", 4},
+        {"boxscatter --length 12f " + Long() + " " + C() + " " + Long() + " " + A(), 5}};
+    for (size_t g = 0; g < geometries.size(); ++g) {
+        const auto& [args, count] = geometries[g];
+        const std::string tag = "pieces" + std::to_string(g);
+        const std::vector<Frame> whole = RenderPngs(args, tag + "-whole");
+        std::vector<Frame> joined;
+        for (int k = 1; k <= count; ++k) {
+            const std::string part = std::to_string(k) + "/" + std::to_string(count);
+            const std::vector<Frame> piece =
+                RenderPngs(args + " --part " + part, tag + "-" + std::to_string(k));
+            joined.insert(joined.end(), piece.begin(), piece.end());
+        }
+        ASSERT_EQ(joined.size(), whole.size()) << "geometry " << g;
+        for (size_t i = 0; i < whole.size(); ++i)
+            ASSERT_EQ(joined[i].pixels, whole[i].pixels) << "geometry " << g << ", frame " << i;
+    }
+}
+
 struct SecondsCase {
     const char* name;
     const char* rate;
