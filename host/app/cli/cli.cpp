@@ -165,6 +165,27 @@ void ParsePlaceholder(Words& w, Command* c) {
                               Quoted(job.output)));
 }
 
+void ParseJoin(Words& w, Command* c) {
+    c->kind = Command::Kind::kJoin;
+    bool optionsEnded = false;
+    while (!w.Done()) {
+        const std::string a = w.Next();
+        if (!optionsEnded && a == "--") {
+            optionsEnded = true;
+        } else if (!optionsEnded && IsHelp(a)) {
+            return void(w.Help(JoinUsage()));
+        } else if (!optionsEnded && IsOption(a)) {
+            if (!ReadOption(w, a, JoinOptions(), c)) return;
+        } else if (a.empty()) {
+            return void(w.Mistake("a part's name is empty"));
+        } else {
+            c->join.parts.push_back(a);
+        }
+    }
+    if (c->join.parts.empty()) return void(w.Mistake("no parts given"));
+    if (c->join.output.empty()) return void(w.Mistake("no output given (-o OUT)"));
+}
+
 void ParseDemo(Words& w, Command* c) {
     c->kind = Command::Kind::kDemo;
     ParseOptionsOnly(w, c, DemoOptions(), DemoUsage());
@@ -200,6 +221,7 @@ Command ParseCommandLine(const std::vector<std::string>& args) {
     } kCommands[] = {{"list", ParseList},
                      {"render", ParseRender},
                      {"placeholder", ParsePlaceholder},
+                     {"join", ParseJoin},
                      {"demo", ParseDemo}};
     for (const auto& entry : kCommands) {
         if (cmd != entry.name) continue;

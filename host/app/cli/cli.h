@@ -11,7 +11,7 @@
 namespace tavhost {
 
 struct Command {
-    enum class Kind { kHelp, kUsageError, kList, kRender, kPlaceholder, kDemo };
+    enum class Kind { kHelp, kUsageError, kList, kRender, kPlaceholder, kDemo, kJoin };
     Kind kind = Kind::kHelp;
     std::string help;         // kHelp: the text to print on stdout
     std::string usageError;   // kUsageError: one line, no newline
@@ -27,6 +27,11 @@ struct Command {
         std::string dir = "demo";
         bool quiet = false;
     } demo;  // kDemo
+    struct {
+        std::vector<std::string> parts;
+        std::string output;
+        bool quiet = false;
+    } join;  // kJoin
 };
 
 // Parses `args` (without the program name).

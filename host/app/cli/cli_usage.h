@@ -15,6 +15,7 @@ inline constexpr const char* kUsage =
     "commands:\n"
     "  list         the bundles found, their variants, type and length\n"
     "  render       render a transition on clips into a movie or PNG frames\n"
+    "  join         put the parts of a render (render --part K/N) together into its movie\n"
     "  placeholder  draw a bundle's placeholder into a PNG file\n"
     "  demo         render every transition on two generated clips\n"
     "\n"
@@ -82,6 +83,29 @@ inline const std::vector<CommandOption>& DemoOptions() {
           "no progress bars"},
          [](const OptionValue&, Command* const& c) { c->demo.quiet = true; }}};
     return kOptions;
+}
+
+inline const std::vector<CommandOption>& JoinOptions() {
+    static const std::vector<CommandOption> kOptions = {
+        {{"--output", "-o", "OUT", ValueKind::kName, 0, 0, OptionScope::kCommandLine, nullptr,
+          "the movie: .mp4, .mov or .mkv, or - for standard output"},
+         [](const OptionValue& v, Command* const& c) { c->join.output = v.text; }},
+        {{"--quiet", "-q", nullptr, ValueKind::kFlag, 0, 0, OptionScope::kCommandLine, nullptr,
+          "no summary line"},
+         [](const OptionValue&, Command* const& c) { c->join.quiet = true; }}};
+    return kOptions;
+}
+
+inline std::string JoinUsage() {
+    return "usage: tavhost join PART... -o OUT\n"
+           "\n"
+           "Puts the parts of one render together: each part is a Matroska file written by\n"
+           "'tavhost render ... --part K/N -o PART.mkv', given in any order. The pictures are\n"
+           "copied as the parts hold them and the sound is encoded once, so the movie is the\n"
+           "one a render in one piece makes. Nothing is written unless every part of the\n"
+           "render is given once, complete.\n"
+           "\n" +
+           HelpOf(JoinOptions());
 }
 
 inline std::string ListUsage() {

@@ -14,6 +14,7 @@ extern "C" {
 #include "demo.h"
 #include "interrupt.h"
 #include "loaded_bundle.h"
+#include "part_join.h"
 #include "placeholder_png.h"
 #include "sequence_plan.h"
 #include "variants.h"
@@ -90,6 +91,16 @@ int RunRender(const tavhost::RenderJob& job) {
     return 0;
 }
 
+int RunJoin(const std::vector<std::string>& parts, const std::string& output, bool quiet) {
+    tavhost::JoinSummary summary;
+    std::string error;
+    if (!tavhost::JoinParts(parts, output, &summary, &error)) return Fail(error);
+    if (!quiet && isatty(STDERR_FILENO))
+        std::fprintf(stderr, "%d parts joined: %lld frames\n", summary.parts,
+                     static_cast<long long>(summary.frames));
+    return 0;
+}
+
 int RunDemo(const std::string& dir, bool quiet) {
     std::vector<std::string> written;
     std::string error;
@@ -126,6 +137,8 @@ int Run(int argc, char** argv) {
         }
         case Command::Kind::kDemo:
             return RunDemo(c.demo.dir, c.demo.quiet);
+        case Command::Kind::kJoin:
+            return RunJoin(c.join.parts, c.join.output, c.join.quiet);
     }
     return 2;
 }

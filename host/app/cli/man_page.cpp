@@ -69,6 +69,7 @@ std::string ManPage() {
            ".B tavhost list\n[\\fB\\-\\-speed\\fR \\fIS\\fR]\n.br\n"
            ".B tavhost placeholder\n\\fIBUNDLE\\fR [\\fIoptions\\fR] \\fB\\-o\\fR \\fIFILE\\fR\n"
            ".br\n"
+           ".B tavhost join\n\\fIPART\\fR... \\fB\\-o\\fR \\fIOUT\\fR\n.br\n"
            ".B tavhost demo\n[\\fB\\-o\\fR \\fIDIR\\fR] [\\fB\\-\\-quiet\\fR]\n.br\n"
            ".B tavhost \\-\\-version\n"
            ".SH DESCRIPTION\n"
@@ -84,7 +85,11 @@ std::string ManPage() {
            "read from standard input\n"
            ".SH LIST OPTIONS\n" +
            Items(ListOptions()) + ".SH PLACEHOLDER OPTIONS\n" + Items(PlaceholderOptions()) +
-           ".SH DEMO OPTIONS\n" + Items(DemoOptions()) +
+           ".SH DEMO OPTIONS\n" + Items(DemoOptions()) + ".SH JOIN OPTIONS\n" +
+           "The parts of one render, each written by \\fBrender \\-\\-part\\fR \\fIK/N\\fR "
+           "into a .mkv file, given in any order, become its movie: the pictures copied, the "
+           "sound encoded once.\n" +
+           Items(JoinOptions()) +
            ".SH EDIT FILES\n"
            "An edit file (JSON) lists \\fBclips\\fR (paths, or objects with \\fBpath\\fR, "
            "\\fBin\\fR, \\fBout\\fR and \\fBduration\\fR), the transitions at \\fBopen\\fR, "

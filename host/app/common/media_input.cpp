@@ -6,20 +6,20 @@
 
 namespace tavhost::media {
 
-bool OpenInput(const std::string& path, InputPtr* out, std::string* error) {
+bool OpenInput(const std::string& path, InputPtr* out, std::string* error, const char* what) {
     AVFormatContext* fmt = avformat_alloc_context();
     if (!fmt) {
-        *error = "cannot open clip " + Quoted(path) + ": out of memory";
+        *error = std::string("cannot open ") + what + " " + Quoted(path) + ": out of memory";
         return false;
     }
     fmt->interrupt_callback = InterruptCallback();
     if (int rc = avformat_open_input(&fmt, path.c_str(), nullptr, nullptr); rc < 0) {
-        *error = "cannot open clip " + Quoted(path) + ": " + AvError(rc);
+        *error = std::string("cannot open ") + what + " " + Quoted(path) + ": " + AvError(rc);
         return false;
     }
     out->reset(fmt);
     if (int rc = avformat_find_stream_info(fmt, nullptr); rc < 0) {
-        *error = "cannot read clip " + Quoted(path) + ": " + AvError(rc);
+        *error = std::string("cannot read ") + what + " " + Quoted(path) + ": " + AvError(rc);
         return false;
     }
     return true;

@@ -7,8 +7,10 @@
 
 namespace tavhost::media {
 
-// Opens `path` and reads its stream information; the error names the file.
-bool OpenInput(const std::string& path, InputPtr* out, std::string* error);
+// Opens `path` and reads its stream information; the error names the file
+// as `what` ("clip", "part").
+bool OpenInput(const std::string& path, InputPtr* out, std::string* error,
+               const char* what = "clip");
 // A decoder for `stream`, multithreaded; for a preview, `fast` skips the
 // deblocking filter and takes the codec's shortcuts.
 CodecPtr OpenDecoder(AVStream* stream, std::string* error, bool fast = false);

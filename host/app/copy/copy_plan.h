@@ -30,6 +30,11 @@ struct CopyPlan {
     int encoderSetId = 0;               // a parameter-set id the clips leave free
     int reorderDelay = 0;       // most pictures a copied packet is decoded ahead of its time
     media::h264::DpbNeeds dpb;  // the copied SPS's reference frames and buffer
+    // A part of a render that copies: the part's movie lists the copied sets
+    // and encodes as the others do even where it copies nothing itself, so
+    // that the parts join under one set of parameters.
+    bool partOfCopy = false;
+    bool Copies() const { return !segments.empty() || partOfCopy; }
     int64_t CopiedFrames() const;
 };
 

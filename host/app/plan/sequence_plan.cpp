@@ -11,6 +11,7 @@
 #include "image_io.h"
 #include "movie_writer.h"
 #include "output_safety.h"
+#include "part_identity.h"
 #include "picture_convert.h"
 #include "sinks.h"
 #include "tav/mac_roman.h"
@@ -113,6 +114,9 @@ void SequencePlan::ChoosePiece(const RenderJob::Part& part) {
         return true;
     };
     piece = CutIntoPieces(timeline, part.count, outsideRuns)[size_t(part.index - 1)];
+    piece.index = part.index;
+    piece.count = part.count;
+    copy.partOfCopy = !copy.segments.empty();
     std::erase_if(copy.segments, [this](const CopySegment& s) {
         return s.start + s.frames <= piece.first || s.start >= piece.end;
     });
@@ -159,6 +163,16 @@ bool SequencePlan::CheckOutputs(const RenderJob& job, Error* error) {
         media::ImageFormatOf(job.contactSheet) == media::ImageFormat::kNone) {
         error->text =
             "cannot write the contact sheet " + Quoted(job.contactSheet) + ": name it .png or .jpg";
+        return UsageMistake(error);
+    }
+    if (job.part.count > 0 && CarriesH264(output, settings.container.value_or("")) &&
+        (output == "-" || !IsMatroska(output))) {
+        error->text = "--part writes a file for tavhost join: name it .mkv (a Matroska part keeps "
+                      "its sound exact), or a folder of PNG frames";
+        return UsageMistake(error);
+    }
+    if (job.part.count > 0 && IsWebm(output, settings.container.value_or(""))) {
+        error->text = "--part writes a file for tavhost join: name it .mkv, not WebM";
         return UsageMistake(error);
     }
     if (job.part.count > 0 && !job.contactSheet.empty()) {
@@ -335,6 +349,17 @@ bool SequencePlan::PlaceCommandLineBundle(const RenderJob& job, Error* error) {
     }
 }
 
+// The seed of a render in parts given none: the same in every part, from
+// what the render is made of.
+uint32_t SequencePlan::PartSeed() const {
+    std::string made;
+    for (const PlannedClip& c : clips)
+        made += std::filesystem::path(c.path).filename().string() + ":" + std::to_string(c.frames) + ";";
+    for (const Placement& p : timeline.transitions)
+        made += std::to_string(p.start) + "+" + std::to_string(p.frames) + ";";
+    return uint32_t(Fnv1a(made));
+}
+
 bool SequencePlan::Lay(const RenderJob& job, std::vector<std::string>* warnings, Error* error) {
     TransitionRequests requests;
     std::map<int, PlannedTransition> bySlot;
@@ -357,7 +382,9 @@ bool SequencePlan::Lay(const RenderJob& job, std::vector<std::string>* warnings,
     std::vector<int64_t> frames;
     for (const PlannedClip& c : clips) frames.push_back(c.frames);
     if (!LayOut(frames, requests, &timeline, warnings, &error->text)) return UsageMistake(error);
-    seed = job.transition.seed ? *job.transition.seed : std::random_device{}();
+    seed = job.transition.seed ? *job.transition.seed
+           : job.part.count > 0 ? PartSeed()
+                                : std::random_device{}();
     for (size_t k = 0; k < timeline.slots.size(); ++k) {
         PlannedTransition& t = bySlot[timeline.slots[k]];
         t.seed = seedGiven[timeline.slots[k]].value_or(seed + uint32_t(k));

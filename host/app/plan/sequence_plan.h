@@ -37,6 +37,7 @@ struct SequencePlan : Sequence {
     bool Lay(const RenderJob& job, std::vector<std::string>* warnings, Error* error);
     void PlanCopy(std::vector<std::string>* warnings);
     void ChoosePiece(const RenderJob::Part& part);
+    uint32_t PartSeed() const;
     std::string Where(const std::string& where) const;
 };
 

@@ -15,6 +15,8 @@ struct Piece {
     int64_t first = 0;   // the first output frame the piece writes
     int64_t end = 0;     // one past its last; first == end for an empty piece
     int64_t warmUp = 0;  // the first frame it renders (<= first), not written
+    int index = 0;       // which piece of how many (1-based); 0 of 0: the whole render
+    int count = 0;
 };
 
 // Cuts the timeline into `count` pieces of about equal length. A cut never

@@ -19,6 +19,7 @@
 #include "interrupt.h"
 #include "movie_writer.h"
 #include "packet_copier.h"
+#include "part_identity.h"
 #include "progress.h"
 #include "sinks.h"
 #include "timeline_frames.h"
@@ -90,8 +91,13 @@ class SequenceRender {
         }
         outMap_ = *GetGWorldPixMap(out);
         SinkOptions options{.format = f, .encoding = plan_.encoding};
+        if (plan_.piece.count > 0) {
+            // A part for the join: its sound exact, its place in the render tagged.
+            options.exactSound = true;
+            options.tags = PartTagsOf(plan_).Tags();
+        }
         const CopyPlan& copy = plan_.copy;
-        if (!copy.segments.empty()) {
+        if (copy.Copies()) {
             options.copy =
                 media::PassThrough{copy.sets, copy.encoderSetId, copy.reorderDelay, copy.dpb};
             std::vector<PacketCopier::Clip> clips;

@@ -74,6 +74,43 @@ bool MovieWriter::Impl::OpenVideoEncoder(std::string* error) {
     return true;
 }
 
+bool MovieWriter::Impl::OpenVideo(std::string* error) {
+    if (!OpenVideoEncoder(error)) return false;
+    AVCodecContext* v = venc.get();
+    vstream = Allocated(avformat_new_stream(oc, nullptr));
+    if (int rc = avcodec_parameters_from_context(vstream->codecpar, v); rc < 0) {
+        *error = Failed("cannot describe the video: " + AvError(rc));
+        return false;
+    }
+    vstream->time_base = v->time_base;
+    if (copying && !ListParameterSets(error)) return false;
+    AVFrame* vf = vframe.get();
+    vf->format = v->pix_fmt;
+    vf->width = v->width;
+    vf->height = v->height;
+    if (av_frame_get_buffer(vf, 0) < 0) {
+        *error = Failed("out of memory");
+        return false;
+    }
+    return true;
+}
+
+bool MovieWriter::Impl::OpenGivenVideo(std::string* error) {
+    if (webm) {
+        *error = Failed("the parts' H.264 pictures need an MP4, MOV or MKV file");
+        return false;
+    }
+    vstream = Allocated(avformat_new_stream(oc, nullptr));
+    if (int rc = avcodec_parameters_copy(vstream->codecpar, options.givenVideo.get()); rc < 0) {
+        *error = Failed("cannot describe the video: " + AvError(rc));
+        return false;
+    }
+    // The container gives the stream its own tag.
+    vstream->codecpar->codec_tag = 0;
+    vstream->time_base = {options.format.fps.den, options.format.fps.num};
+    return true;
+}
+
 bool MovieWriter::Impl::KeepsCopiedBuffer(std::string* error) const {
     const std::string why = BufferMismatch(encoderSets, options.copy->dpb);
     if (!why.empty()) *error = Failed(why);

@@ -125,19 +125,13 @@ std::unique_ptr<MovieWriter> MovieWriter::Open(const std::string& path, const Op
         return nullptr;
     }
     impl->matrix = OutputMatrix(options.format.height);
-    if (!impl->OpenVideoEncoder(error)) return nullptr;
-    AVCodecContext* v = impl->venc.get();
-    impl->vstream = Allocated(avformat_new_stream(oc, nullptr));
-    if (int rc = avcodec_parameters_from_context(impl->vstream->codecpar, v); rc < 0) {
-        *error = impl->Failed("cannot describe the video: " + AvError(rc));
-        return nullptr;
-    }
-    impl->vstream->time_base = v->time_base;
-    if (impl->copying && !impl->ListParameterSets(error)) return nullptr;
+    if (options.givenVideo && !impl->OpenGivenVideo(error)) return nullptr;
+    if (!options.givenVideo && !impl->OpenVideo(error)) return nullptr;
 
     const bool webm = impl->webm;
-    const AVCodec* acodec =
-        webm ? avcodec_find_encoder_by_name("libopus") : avcodec_find_encoder(AV_CODEC_ID_AAC);
+    const AVCodec* acodec = webm                  ? avcodec_find_encoder_by_name("libopus")
+                            : options.exactSound ? avcodec_find_encoder(AV_CODEC_ID_PCM_F32LE)
+                                                 : avcodec_find_encoder(AV_CODEC_ID_AAC);
     if (!acodec) {
         *error = impl->Failed(webm ? "this FFmpeg has no Opus encoder"
                                    : "this FFmpeg has no AAC encoder");
@@ -146,7 +140,7 @@ std::unique_ptr<MovieWriter> MovieWriter::Open(const std::string& path, const Op
     impl->aenc.reset(Allocated(avcodec_alloc_context3(acodec)));
     AVCodecContext* a = impl->aenc.get();
     impl->sound = SoundFormatFor(webm ? "webm" : "", options.format.sound);
-    a->sample_fmt = webm ? AV_SAMPLE_FMT_FLT : AV_SAMPLE_FMT_FLTP;
+    a->sample_fmt = webm || options.exactSound ? AV_SAMPLE_FMT_FLT : AV_SAMPLE_FMT_FLTP;
     a->sample_rate = impl->sound.rate;
     av_channel_layout_default(&a->ch_layout, impl->sound.channels);
     // 96 kb/s a channel for AAC (192 for stereo), 64 for Opus.
@@ -164,19 +158,22 @@ std::unique_ptr<MovieWriter> MovieWriter::Open(const std::string& path, const Op
     }
     impl->astream->time_base = a->time_base;
 
-    AVFrame* vf = impl->vframe.get();
-    vf->format = v->pix_fmt;
-    vf->width = v->width;
-    vf->height = v->height;
+    // PCM takes any number of samples; it is given them as AAC would be.
+    impl->chunk = a->frame_size > 0 ? a->frame_size : 1024;
     AVFrame* af = impl->aframe.get();
     af->format = a->sample_fmt;
     af->sample_rate = impl->sound.rate;
     av_channel_layout_default(&af->ch_layout, impl->sound.channels);
-    af->nb_samples = a->frame_size;
-    if (av_frame_get_buffer(vf, 0) < 0 || av_frame_get_buffer(af, 0) < 0) {
+    af->nb_samples = impl->chunk;
+    if (av_frame_get_buffer(af, 0) < 0) {
         *error = impl->Failed("out of memory");
         return nullptr;
     }
+    for (const auto& [key, value] : options.tags)
+        if (av_dict_set(&oc->metadata, key.c_str(), value.c_str(), 0) < 0) {
+            *error = impl->Failed("out of memory");
+            return nullptr;
+        }
     if (!(oc->oformat->flags & AVFMT_NOFILE)) {
         oc->interrupt_callback = InterruptCallback();
         if (int rc = avio_open2(&oc->pb, path.c_str(), AVIO_FLAG_WRITE, &oc->interrupt_callback,
@@ -243,13 +240,31 @@ bool MovieWriter::CopyVideo(const uint8_t* data, size_t size, int64_t pts, bool 
     return m.WriteCopied(data, size, pts, key, error);
 }
 
+bool MovieWriter::WritePacket(const uint8_t* data, size_t size, int64_t pts, int64_t dts,
+                              bool key, std::string* error) {
+    Impl& m = *impl_;
+    if (!m.options.givenVideo) {
+        *error = m.Failed("this movie encodes its pictures");
+        return false;
+    }
+    if (av_new_packet(m.pkt.get(), int(size)) < 0) {
+        *error = m.Failed("out of memory");
+        return false;
+    }
+    std::memcpy(m.pkt->data, data, size);
+    m.pkt->pts = pts;
+    m.pkt->dts = dts;
+    m.pkt->duration = 1;
+    if (key) m.pkt->flags |= AV_PKT_FLAG_KEY;
+    return m.Write({m.options.format.fps.den, m.options.format.fps.num}, m.vstream, error);
+}
+
 bool MovieWriter::WriteAudio(const float* interleaved, int samples, std::string* error) {
     Impl& m = *impl_;
     const size_t channels = size_t(m.sound.channels);
     m.pending.insert(m.pending.end(), interleaved, interleaved + size_t(samples) * channels);
-    const int frameSize = m.aenc->frame_size;
-    while (m.pending.size() >= size_t(frameSize) * channels)
-        if (!m.EncodeAudio(frameSize, error)) return false;
+    while (m.pending.size() >= size_t(m.chunk) * channels)
+        if (!m.EncodeAudio(m.chunk, error)) return false;
     return true;
 }
 

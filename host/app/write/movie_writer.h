@@ -7,11 +7,14 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "h264_units.h"
 #include "media_types.h"
 
 struct AVFrame;
+struct AVCodecParameters;
 
 namespace tavhost::media {
 
@@ -50,6 +53,14 @@ struct MovieOptions {
     OutputFormat format;
     Encoding encoding;
     std::optional<PassThrough> copy;
+    // A part of a render: its sound kept exact (32-bit float PCM) so that the
+    // join encodes it once, as a whole render does.
+    bool exactSound = false;
+    // The file's own tags (a part's place in its render).
+    std::vector<std::pair<std::string, std::string>> tags;
+    // Pictures encoded already (a join of parts): the stream as the parts
+    // carry it, its packets given whole to WritePacket; no video encoder.
+    std::shared_ptr<const AVCodecParameters> givenVideo;
 };
 
 // Encodes a movie: H.264 video and AAC sound in an MP4, MOV or MKV file.
@@ -68,6 +79,10 @@ class MovieWriter {
     // with 4-byte unit lengths, `pts` its output frame. The pictures encoded
     // before it are finished first; those after it start a new encoder.
     bool CopyVideo(const uint8_t* data, size_t size, int64_t pts, bool key, std::string* error);
+    // With Options::givenVideo: the next packet in decode order, as the
+    // stream carries it; pts and dts in frames.
+    bool WritePacket(const uint8_t* data, size_t size, int64_t pts, int64_t dts, bool key,
+                     std::string* error);
     bool WriteAudio(const float* interleaved, int samples, std::string* error);
     bool Finish(std::string* error);
 

@@ -28,6 +28,7 @@ struct MovieWriter::Impl {
     PacketPtr pkt{Allocated(av_packet_alloc())};
     PacketPtr copied{Allocated(av_packet_alloc())};
     std::vector<float> pending;  // interleaved sound not yet encoded
+    int chunk = 0;               // samples the sound encoder takes at a time
     int64_t videoPts = 0;
     int64_t audioPts = 0;
     std::string path;  // named in every error
@@ -52,6 +53,9 @@ struct MovieWriter::Impl {
         }
     }
 
+    // The video stream: encoded here, or given as the parts of a join carry it.
+    bool OpenVideo(std::string* error);
+    bool OpenGivenVideo(std::string* error);
     // The video encoder and its spans between copied pictures (encoder_spans.cpp).
     // Opens an encoder for the next span; every span after the first must
     // write the same parameter sets.

@@ -57,6 +57,10 @@ class MovieSink : public Sink {
                    std::string* error) override {
         return Named(writer_->CopyVideo(data, size, pts, key, error), error);
     }
+    bool CopyPacket(const uint8_t* data, size_t size, int64_t pts, int64_t dts, bool key,
+                    std::string* error) override {
+        return Named(writer_->WritePacket(data, size, pts, dts, key, error), error);
+    }
     bool Audio(const float* interleaved, int samples, std::string* error) override {
         return Named(writer_->WriteAudio(interleaved, samples, error), error);
     }
@@ -213,6 +217,11 @@ bool IsStreamContainer(const std::string& name) {
 bool CarriesH264(const std::string& output, const std::string& container) {
     const char* format = MovieFormat(output, container);
     return format && std::string(format) != "webm";
+}
+
+bool IsMatroska(const std::string& output, const std::string& container) {
+    const char* format = MovieFormat(output, container);
+    return format && std::string(format) == "matroska";
 }
 
 bool IsWebm(const std::string& output, const std::string& container) {

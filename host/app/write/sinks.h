@@ -32,6 +32,12 @@ class Sink {
         *error = "this output takes no copied pictures";
         return false;
     }
+    // A picture encoded already (SinkOptions::givenVideo), in decode order;
+    // pts and dts in frames.
+    virtual bool CopyPacket(const uint8_t*, size_t, int64_t, int64_t, bool, std::string* error) {
+        *error = "this output takes no encoded pictures";
+        return false;
+    }
     virtual bool Audio(const float* interleaved, int samples, std::string* error) = 0;
     // Completes the staged output; Commit() then moves it into place.
     virtual bool Finish(std::string* error) = 0;
@@ -54,6 +60,9 @@ bool CheckOutput(const std::string& output, const std::string& container, std::s
 
 // Whether `output` is a movie whose video is H.264 (MP4, MOV, MKV).
 bool CarriesH264(const std::string& output, const std::string& container = "");
+
+// Whether `output` is a Matroska movie (.mkv, or --format matroska).
+bool IsMatroska(const std::string& output, const std::string& container = "");
 
 // Whether `output` is a WebM movie (VP9 + Opus).
 bool IsWebm(const std::string& output, const std::string& container = "");
