@@ -108,7 +108,9 @@ bool Examine(const std::string& path, Part* part, std::string* error) {
     const int rate = part->format.sound.rate;
     const int64_t wanted = media::FrameSampleStart(t.end, t.rate, rate) -
                            media::FrameSampleStart(t.first, t.rate, rate);
-    if (pictures != t.end - t.first || samples != wanted) {
+    // An empty part holds one picture that stands for none.
+    const int64_t frames = t.end > t.first ? t.end - t.first : 1;
+    if (pictures != frames || samples != wanted) {
         *error = Quoted(path) + " is cut short: it holds " + std::to_string(pictures) + " of its " +
                  std::to_string(t.end - t.first) + " frames and " + std::to_string(samples) +
                  " of its " + std::to_string(wanted) + " sound samples";
@@ -260,7 +262,7 @@ bool JoinParts(const std::vector<std::string>& paths, const std::string& output,
     if (!sink) return false;
     int64_t decoded = 0;
     for (const Part& p : parts)
-        if (!Append(p, delay, &decoded, *sink, error)) return false;
+        if (p.tags.end > p.tags.first && !Append(p, delay, &decoded, *sink, error)) return false;
     if (!sink->Finish(error) || !sink->Commit(error)) return false;
     summary->parts = int(parts.size());
     summary->frames = decoded;

@@ -312,10 +312,23 @@ class SequenceRender {
         return true;
     }
 
+    // FFmpeg cannot read back a Matroska file that holds no packets: the movie
+    // of an empty part holds one black picture, which the join leaves out.
+    bool PlaceholderPicture(std::string* error) {
+        const Piece& piece = plan_.piece;
+        if (piece.count == 0 || piece.first != piece.end || !sink_->TakesDecodedPictures())
+            return true;
+        const size_t row = size_t(outMap_->rowBytes / 4);
+        std::fill(outMap_->baseAddr, outMap_->baseAddr + row * size_t(plan_.format.height),
+                  0xFF000000u);
+        return sink_->Video(outMap_->baseAddr, int(row), error);
+    }
+
     // The movie and the sheet are complete before either is moved into place.
     bool Finish(std::string* error) {
         pool_->CloseAll(plan_.piece.end);
         if (!ReportDamage(error)) return false;
+        if (!PlaceholderPicture(error)) return false;
         if (!sink_->Finish(error)) return false;
         if (sheet_ && !sheet_->Save(error)) return false;
         if (!sink_->Commit(error)) return false;
