@@ -21,8 +21,8 @@ namespace tavhost {
 
 namespace {
 
-using media::AvError;
 using media::Allocated;
+using media::AvError;
 using media::PartTags;
 
 // One part as a first reading finds it.
@@ -39,8 +39,7 @@ bool FindStreams(AVFormatContext* ic, const std::string& path, int* video, int* 
                  std::string* error) {
     *video = av_find_best_stream(ic, AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);
     *audio = av_find_best_stream(ic, AVMEDIA_TYPE_AUDIO, -1, -1, nullptr, 0);
-    if (*video < 0 || *audio < 0 ||
-        ic->streams[*video]->codecpar->codec_id != AV_CODEC_ID_H264 ||
+    if (*video < 0 || *audio < 0 || ic->streams[*video]->codecpar->codec_id != AV_CODEC_ID_H264 ||
         ic->streams[*audio]->codecpar->codec_id != AV_CODEC_ID_PCM_F32LE) {
         *error = Quoted(path) + " has the tags of a part but not its streams (H.264, float sound)";
         return false;
@@ -69,7 +68,8 @@ bool Examine(const std::string& path, Part* part, std::string* error) {
         return e ? e->value : nullptr;
     };
     if (!PartTags::Read(tag, &part->tags)) {
-        *error = Quoted(path) + " is not a part of a render (tavhost render ... --part K/N makes one)";
+        *error =
+            Quoted(path) + " is not a part of a render (tavhost render ... --part K/N makes one)";
         return false;
     }
     int video = 0, audio = 0;
@@ -77,7 +77,8 @@ bool Examine(const std::string& path, Part* part, std::string* error) {
     const AVCodecParameters* v = ic->streams[video]->codecpar;
     const AVCodecParameters* a = ic->streams[audio]->codecpar;
     part->path = path;
-    part->format = {v->width, v->height, part->tags.rate, {a->sample_rate, a->ch_layout.nb_channels}};
+    part->format = {
+        v->width, v->height, part->tags.rate, {a->sample_rate, a->ch_layout.nb_channels}};
     AVCodecParameters* copy = avcodec_parameters_alloc();
     if (!copy || avcodec_parameters_copy(copy, v) < 0) {
         avcodec_parameters_free(&copy);
@@ -97,7 +98,8 @@ bool Examine(const std::string& path, Part* part, std::string* error) {
         if (pkt->stream_index == video) {
             if (pkt->pts != AV_NOPTS_VALUE)
                 part->delay = int(std::max<int64_t>(
-                    part->delay, pictures - FrameOf(pkt.get(), ic->streams[video], part->tags.rate)));
+                    part->delay,
+                    pictures - FrameOf(pkt.get(), ic->streams[video], part->tags.rate)));
             ++pictures;
         } else if (pkt->stream_index == audio) {
             samples += pkt->size / (4 * part->format.sound.channels);
@@ -134,8 +136,9 @@ bool CheckSet(std::vector<Part>& parts, std::string* error) {
     for (size_t i = 1; i < parts.size(); ++i)
         if (parts[i].tags.index == parts[i - 1].tags.index) {
             *error = "part " + std::to_string(parts[i].tags.index) + " of " +
-                     std::to_string(one.tags.count) + " is given twice: " +
-                     Quoted(parts[i - 1].path) + " and " + Quoted(parts[i].path);
+                     std::to_string(one.tags.count) +
+                     " is given twice: " + Quoted(parts[i - 1].path) + " and " +
+                     Quoted(parts[i].path);
             return false;
         }
     for (int k = 1, i = 0; k <= one.tags.count; ++k, ++i)
@@ -150,8 +153,8 @@ bool CheckSet(std::vector<Part>& parts, std::string* error) {
         const AVCodecParameters& b = *one.video;
         const bool sameVideo =
             a.width == b.width && a.height == b.height && a.extradata_size == b.extradata_size &&
-            (a.extradata_size == 0 || std::equal(a.extradata, a.extradata + a.extradata_size,
-                                                 b.extradata));
+            (a.extradata_size == 0 ||
+             std::equal(a.extradata, a.extradata + a.extradata_size, b.extradata));
         if (!sameVideo || p.format.sound.rate != one.format.sound.rate ||
             p.format.sound.channels != one.format.sound.channels) {
             *error = Quoted(p.path) + " was encoded otherwise than " + Quoted(one.path) +

@@ -167,8 +167,9 @@ bool SequencePlan::CheckOutputs(const RenderJob& job, Error* error) {
     }
     if (job.part.count > 0 && CarriesH264(output, settings.container.value_or("")) &&
         (output == "-" || !IsMatroska(output))) {
-        error->text = "--part writes a file for tavhost join: name it .mkv (a Matroska part keeps "
-                      "its sound exact), or a folder of PNG frames";
+        error->text =
+            "--part writes a file for tavhost join: name it .mkv (a Matroska part keeps "
+            "its sound exact), or a folder of PNG frames";
         return UsageMistake(error);
     }
     if (job.part.count > 0 && IsWebm(output, settings.container.value_or(""))) {
@@ -354,7 +355,8 @@ bool SequencePlan::PlaceCommandLineBundle(const RenderJob& job, Error* error) {
 uint32_t SequencePlan::PartSeed() const {
     std::string made;
     for (const PlannedClip& c : clips)
-        made += std::filesystem::path(c.path).filename().string() + ":" + std::to_string(c.frames) + ";";
+        made += std::filesystem::path(c.path).filename().string() + ":" + std::to_string(c.frames) +
+                ";";
     for (const Placement& p : timeline.transitions)
         made += std::to_string(p.start) + "+" + std::to_string(p.frames) + ";";
     return uint32_t(Fnv1a(made));
@@ -382,7 +384,7 @@ bool SequencePlan::Lay(const RenderJob& job, std::vector<std::string>* warnings,
     std::vector<int64_t> frames;
     for (const PlannedClip& c : clips) frames.push_back(c.frames);
     if (!LayOut(frames, requests, &timeline, warnings, &error->text)) return UsageMistake(error);
-    seed = job.transition.seed ? *job.transition.seed
+    seed = job.transition.seed  ? *job.transition.seed
            : job.part.count > 0 ? PartSeed()
                                 : std::random_device{}();
     for (size_t k = 0; k < timeline.slots.size(); ++k) {

@@ -26,9 +26,9 @@ media::PartTags PartTagsOf(const Sequence& s) {
          << s.encoding.crf << ' ' << s.preview << s.copying << ' ' << s.seed << '\n';
     for (const PlannedClip& c : s.clips)
         plan << std::filesystem::path(c.path).filename().string() << ' ' << c.frames << ' '
-             << c.options.inSeconds << ' ' << c.options.outSeconds << ' '
-             << c.options.stillSeconds << ' ' << int(c.options.fit) << ' ' << c.info.width << 'x'
-             << c.info.height << ' ' << c.info.packets << '\n';
+             << c.options.inSeconds << ' ' << c.options.outSeconds << ' ' << c.options.stillSeconds
+             << ' ' << int(c.options.fit) << ' ' << c.info.width << 'x' << c.info.height << ' '
+             << c.info.packets << '\n';
     for (size_t k = 0; k < s.transitions.size(); ++k) {
         const PlannedTransition& t = s.transitions[k];
         const Placement& p = s.timeline.transitions[k];

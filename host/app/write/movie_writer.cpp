@@ -129,7 +129,7 @@ std::unique_ptr<MovieWriter> MovieWriter::Open(const std::string& path, const Op
     if (!options.givenVideo && !impl->OpenVideo(error)) return nullptr;
 
     const bool webm = impl->webm;
-    const AVCodec* acodec = webm                  ? avcodec_find_encoder_by_name("libopus")
+    const AVCodec* acodec = webm                 ? avcodec_find_encoder_by_name("libopus")
                             : options.exactSound ? avcodec_find_encoder(AV_CODEC_ID_PCM_F32LE)
                                                  : avcodec_find_encoder(AV_CODEC_ID_AAC);
     if (!acodec) {
@@ -240,8 +240,8 @@ bool MovieWriter::CopyVideo(const uint8_t* data, size_t size, int64_t pts, bool 
     return m.WriteCopied(data, size, pts, key, error);
 }
 
-bool MovieWriter::WritePacket(const uint8_t* data, size_t size, int64_t pts, int64_t dts,
-                              bool key, std::string* error) {
+bool MovieWriter::WritePacket(const uint8_t* data, size_t size, int64_t pts, int64_t dts, bool key,
+                              std::string* error) {
     Impl& m = *impl_;
     if (!m.options.givenVideo) {
         *error = m.Failed("this movie encodes its pictures");

@@ -7,9 +7,9 @@ namespace tavhost::media {
 
 namespace {
 
-constexpr const char* kPart = "TAV_PART";    // "K/N"
+constexpr const char* kPart = "TAV_PART";      // "K/N"
 constexpr const char* kFrames = "TAV_FRAMES";  // "FIRST-END/TOTAL"
-constexpr const char* kRate = "TAV_RATE";    // "NUM/DEN"
+constexpr const char* kRate = "TAV_RATE";      // "NUM/DEN"
 constexpr const char* kPlan = "TAV_PLAN";
 
 // A whole number from `text` at `at`, moving `at` past it.
@@ -31,11 +31,11 @@ bool Expect(const std::string& text, size_t* at, char c) {
 }  // namespace
 
 std::vector<std::pair<std::string, std::string>> PartTags::Tags() const {
-    return {{kPart, std::to_string(index) + "/" + std::to_string(count)},
-            {kFrames, std::to_string(first) + "-" + std::to_string(end) + "/" +
-                          std::to_string(total)},
-            {kRate, std::to_string(rate.num) + "/" + std::to_string(rate.den)},
-            {kPlan, plan}};
+    return {
+        {kPart, std::to_string(index) + "/" + std::to_string(count)},
+        {kFrames, std::to_string(first) + "-" + std::to_string(end) + "/" + std::to_string(total)},
+        {kRate, std::to_string(rate.num) + "/" + std::to_string(rate.den)},
+        {kPlan, plan}};
 }
 
 bool PartTags::Read(const std::function<const char*(const char*)>& get, PartTags* out) {
@@ -63,8 +63,8 @@ bool PartTags::Read(const std::function<const char*(const char*)>& get, PartTags
         at != text.size() || num < 1 || den < 1 || num > 1000000 || den > 1000000)
         return false;
     t.rate = {int(num), int(den)};
-    if (count < 1 || count > 1000 || index < 1 || index > count || t.first < 0 ||
-        t.end < t.first || t.total < t.end)
+    if (count < 1 || count > 1000 || index < 1 || index > count || t.first < 0 || t.end < t.first ||
+        t.total < t.end)
         return false;
     t.index = int(index);
     t.count = int(count);
