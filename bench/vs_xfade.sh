@@ -3,6 +3,9 @@
 # one run: the same two clips, the same encoder settings on both sides (libx264
 # veryfast crf 20 with a keyframe every 2 s, AAC 192k). Prints a table of median
 # wall times (and peak memory), relative to FFmpeg's xfade dissolve.
+# A second table: copy renders with sound as the clips grow (two 320x240
+# clips of 10 s and 60 s), and a 40-clip sequence rendered whole and in two
+# parts at once (GNU parallel) joined, on this machine.
 #   bench/vs_xfade.sh [BUILD_DIR] [RUNS] [SIZE] [SECONDS]
 set -euo pipefail
 build=${1:-build}
@@ -49,6 +52,36 @@ ours() {
     -o "$work/out.mp4"
 }
 
+# The second table's clips: 320x240 with sound, 10 s and 60 s; 40 clips of
+# 3 s at 854x480 for the sequence.
+for s in 10 60; do
+  for c in a b; do
+    src=$([ $c = a ] && echo testsrc2 || echo mandelbrot)
+    ffmpeg -v error -y -f lavfi -i "$src=size=320x240:rate=$fps" -f lavfi -i "sine=frequency=550" \
+      -t "$s" "${venc[@]}" -colorspace smpte170m -color_primaries smpte170m -color_trc smpte170m \
+      -color_range tv "${aenc[@]}" "$work/s$s$c.mp4"
+  done
+done
+for i in $(seq 40); do
+  ffmpeg -v error -y -f lavfi -i "testsrc2=size=854x480:rate=$fps,hue=h=$((i * 9))" \
+    -f lavfi -i "sine=frequency=$((200 + i * 10))" -t 3 "${venc[@]}" "${aenc[@]}" "$work/q$i.mp4"
+done
+sequence=$(for i in $(seq 40); do printf '%s ' "$work/q$i.mp4"; done)
+
+copied() {
+  "$tavhost" render boxscatter --variant 4 --speed 1 --seed 1 --quiet --copy-unchanged \
+    "$work/s$1a.mp4" "$work/s$1b.mp4" -o "$work/out.mp4"
+}
+whole() {
+  "$tavhost" render boxscatter --speed 0.5 --seed 1 --quiet $sequence -o "$work/out.mp4"
+}
+parts() {
+  rm -f "$work"/part*.mkv
+  parallel --will-cite -j 2 "$tavhost" render boxscatter --speed 0.5 --seed 1 --quiet $sequence \
+    --part {}/2 -o "$work/part{}.mkv" ::: 1 2
+  "$tavhost" join --quiet "$work/part1.mkv" "$work/part2.mkv" -o "$work/out.mp4"
+}
+
 jobs=("ffmpeg hard cut (no transition)|cut"
   "ffmpeg xfade dissolve|xfade dissolve"
   "ffmpeg xfade fade|xfade fade"
@@ -57,11 +90,15 @@ jobs=("ffmpeg hard cut (no transition)|cut"
   "tavhost boxscatter box 8 --preview|ours --variant 3 --preview"
   "tavhost boxscatter box 16 --copy-unchanged|ours --variant 4 --copy-unchanged"
   "tavhost boxscatter box 2 --copy-unchanged|ours --variant 1 --copy-unchanged")
+more=("tavhost --copy-unchanged, two 10 s 320x240 clips with sound|copied 10"
+  "tavhost --copy-unchanged, two 60 s 320x240 clips with sound|copied 60"
+  "tavhost 40 clips of 3 s at 854x480, whole|whole"
+  "tavhost 40 clips of 3 s at 854x480, 2 parts at once + join|parts")
 declare -A times mems
 for ((i = 0; i < runs; i++)); do
-  for job in "${jobs[@]}"; do
+  for job in "${jobs[@]}" "${more[@]}"; do
     name=${job%%|*}
-    read -r t m <<<"$(measure bash -c "$(declare -f cut xfade ours); $(declare -p venc aenc work tavhost duration offset); ${job#*|}")"
+    read -r t m <<<"$(measure bash -c "$(declare -f cut xfade ours copied whole parts); $(declare -p venc aenc work tavhost duration offset sequence); ${job#*|}")"
     times[$name]+="$t "
     mems[$name]+="$m "
   done
@@ -79,5 +116,21 @@ for job in "${jobs[@]}"; do
   t=$(echo "${times[$name]}" | median)
   m=$(echo "${mems[$name]}" | median)
   awk -v n="$name" -v t="$t" -v b="$base" -v m="$m" \
+    'BEGIN { printf "| %s | %.2f s | %.2f | %d MiB |\n", n, t, t / b, m / 1024 }'
+done
+
+first=$(echo "${times[${more[0]%%|*}]}" | median)
+whole=$(echo "${times[${more[2]%%|*}]}" | median)
+echo
+echo "copy renders with sound, and a long sequence whole and in parts; median of $runs runs"
+echo
+echo "| job | wall time | relative to its group's first row | peak memory |"
+echo "|---|---|---|---|"
+for k in "${!more[@]}"; do
+  name=${more[$k]%%|*}
+  t=$(echo "${times[$name]}" | median)
+  m=$(echo "${mems[$name]}" | median)
+  b=$([ "$k" -lt 2 ] && echo "$first" || echo "$whole")
+  awk -v n="$name" -v t="$t" -v b="$b" -v m="$m" \
     'BEGIN { printf "| %s | %.2f s | %.2f | %d MiB |\n", n, t, t / b, m / 1024 }'
 done
