@@ -98,7 +98,12 @@ INSTANTIATE_TEST_SUITE_P(
         MistakeCase{"placeholderSize", "placeholder boxscatter --size 1x1 -o p.png", "not '1x1'"},
         MistakeCase{"placeholderKind", "placeholder boxscatter -o p.gif", "name it .png or .jpg"},
         MistakeCase{"placeholderTwo", "placeholder boxscatter boxfog -o p.png",
-                    "unexpected 'boxfog'"}),
+                    "unexpected 'boxfog'"},
+        MistakeCase{"partZero", "render boxscatter a.mp4 --part 0/2 -o p.mkv", "--part takes"},
+        MistakeCase{"partPastCount", "render boxscatter a.mp4 --part 3/2 -o p.mkv", "not '3/2'"},
+        MistakeCase{"joinNoParts", "join -o j.mp4", "no parts given"},
+        MistakeCase{"joinNoOutput", "join a.mkv b.mkv", "no output given"},
+        MistakeCase{"joinUnknown", "join a.mkv --fast -o j.mp4", "unknown option '--fast'"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(CommandLine, EveryValueLandsWhereTheRenderReadsIt) {
@@ -155,6 +160,15 @@ TEST_F(CommandLine, TheOtherCommandsTakeTheirOptions) {
     const Command l = Parse("list --speed 0.125");
     ASSERT_EQ(l.kind, Command::Kind::kList) << l.usageError;
     EXPECT_FLOAT_EQ(l.listSpeed, 0.125f);
+    const Command j = Parse("join b.mkv -q a.mkv -o j.mp4 -- -c.mkv");
+    ASSERT_EQ(j.kind, Command::Kind::kJoin) << j.usageError;
+    EXPECT_EQ(j.join.parts, (std::vector<std::string>{"b.mkv", "a.mkv", "-c.mkv"}));
+    EXPECT_EQ(j.join.output, "j.mp4");
+    EXPECT_TRUE(j.join.quiet);
+    const Command r = Parse("render boxscatter a.mp4 --part 7/12 -o p.mkv");
+    ASSERT_EQ(r.kind, Command::Kind::kRender) << r.usageError;
+    EXPECT_EQ(r.render.part.index, 7);
+    EXPECT_EQ(r.render.part.count, 12);
 }
 
 TEST_F(CommandLine, TheLastWordOfAFlagPairWins) {
@@ -193,7 +207,7 @@ TEST_F(CommandLine, HelpAndVersionComeFromWhatTheProgramHas) {
             EXPECT_EQ(tavhost::FindOption(o.alias), &o);
         }
     }
-    for (const char* command : {"list", "placeholder", "demo"}) {
+    for (const char* command : {"list", "placeholder", "demo", "join"}) {
         const Command c = Parse(std::string(command) + " --help");
         ASSERT_EQ(c.kind, Command::Kind::kHelp) << command;
         EXPECT_EQ(c.help.rfind(std::string("usage: tavhost ") + command, 0), 0u) << c.help;
@@ -224,8 +238,8 @@ TEST_F(CommandLine, TheManualPageComesFromTheSameTables) {
             EXPECT_NE(man.help.find(".TP\n" + roff(o.key)), std::string::npos) << o.key;
         }
     }
-    for (const auto* table :
-         {&tavhost::ListOptions(), &tavhost::PlaceholderOptions(), &tavhost::DemoOptions()})
+    for (const auto* table : {&tavhost::ListOptions(), &tavhost::PlaceholderOptions(),
+                              &tavhost::DemoOptions(), &tavhost::JoinOptions()})
         for (const tavhost::CommandOption& o : *table)
             EXPECT_NE(man.help.find(roff(o.name)), std::string::npos) << o.name;
     for (size_t at = 0; (at = man.help.find('\n', at)) != std::string::npos; ++at)
