@@ -143,6 +143,11 @@ class JoinRefuses : public Parts, public ::testing::WithParamInterface<Refusal> 
         const Result whole =
             RunTavhost("render boxscatter --quiet " + Paths("{a.mp4} {b.mp4} -o {plain.mkv}"));
         ASSERT_EQ(whole.status, 0) << whole.err;
+        // Another program's file carrying a part's tags.
+        ASSERT_TRUE(FfmpegClip(P("forged.mkv"),
+                               "-f lavfi -i testsrc2=s=160x96:d=1 -f lavfi -i sine=d=1 -c:v "
+                               "libx264 -c:a aac -metadata TAV_PART=1/1 -metadata "
+                               "TAV_FRAMES=0-25/25 -metadata TAV_RATE=25/1 -metadata TAV_PLAN=x"));
         // A part cut short, as by a full disk or a copy stopped half way.
         fs::copy_file(P("r-2.mkv"), P("short.mkv"));
         fs::resize_file(P("short.mkv"), fs::file_size(P("short.mkv")) / 2);
@@ -181,6 +186,7 @@ INSTANTIATE_TEST_SUITE_P(
                 "o-2.mkv' is a part of another render than"},
         Refusal{"notAPart", "{r-1.mkv} {plain.mkv} {r-3.mkv}", "j.mp4", 1,
                 "plain.mkv' is not a part of a render"},
+        Refusal{"forged", "{forged.mkv}", "j.mp4", 1, "has the tags of a part but not its streams"},
         Refusal{"cutShort", "{r-1.mkv} {short.mkv} {r-3.mkv}", "j.mp4", 1, "short.mkv'"},
         Refusal{"noSuchPart", "{r-1.mkv} {nowhere.mkv} {r-3.mkv}", "j.mp4", 1,
                 "cannot open part '"},

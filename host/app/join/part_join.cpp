@@ -96,10 +96,15 @@ bool Examine(const std::string& path, Part* part, std::string* error) {
         if (rc == AVERROR_EOF) break;
         if (rc < 0) return ReadFailed(rc, path, error);
         if (pkt->stream_index == video) {
-            if (pkt->pts != AV_NOPTS_VALUE)
-                part->delay = int(std::max<int64_t>(
-                    part->delay,
-                    pictures - FrameOf(pkt.get(), ic->streams[video], part->tags.rate)));
+            // Every picture lies inside the part (an empty one holds one).
+            const int64_t at = pkt->pts == AV_NOPTS_VALUE
+                                   ? -1
+                                   : FrameOf(pkt.get(), ic->streams[video], part->tags.rate);
+            if (at < 0 || at >= std::max<int64_t>(1, part->tags.end - part->tags.first)) {
+                *error = Quoted(path) + " is damaged: a picture lies outside the part's frames";
+                return false;
+            }
+            part->delay = int(std::max<int64_t>(part->delay, pictures - at));
             ++pictures;
         } else if (pkt->stream_index == audio) {
             samples += pkt->size / (4 * part->format.sound.channels);
@@ -176,14 +181,14 @@ bool CheckSet(std::vector<Part>& parts, std::string* error) {
     return true;
 }
 
-// The sound of one decoded packet to the sink.
-bool PassSound(AVCodecContext* dec, AVFrame* frame, Sink& sink, const std::string& path,
-               std::string* error) {
+// The sound of one decoded packet (float samples, `channels` interleaved) to the sink.
+bool PassSound(AVCodecContext* dec, AVFrame* frame, int channels, Sink& sink,
+               const std::string& path, std::string* error) {
     for (;;) {
         const int rc = avcodec_receive_frame(dec, frame);
         if (rc == AVERROR(EAGAIN) || rc == AVERROR_EOF) return true;
         if (rc < 0) return ReadFailed(rc, path, error);
-        if (frame->format != AV_SAMPLE_FMT_FLT) {
+        if (frame->format != AV_SAMPLE_FMT_FLT || frame->ch_layout.nb_channels != channels) {
             *error = "cannot read part " + Quoted(path) + ": its sound is not float samples";
             return false;
         }
@@ -225,14 +230,15 @@ bool Append(const Part& p, int delay, int64_t* decoded, Sink& sink, std::string*
                                  pkt->flags & AV_PKT_FLAG_KEY, error);
         } else if (pkt->stream_index == audio) {
             const int sent = avcodec_send_packet(dec.get(), pkt.get());
-            ok = sent >= 0 ? PassSound(dec.get(), frame.get(), sink, p.path, error)
+            ok = sent >= 0 ? PassSound(dec.get(), frame.get(), p.format.sound.channels, sink,
+                                       p.path, error)
                            : ReadFailed(sent, p.path, error);
         }
         av_packet_unref(pkt.get());
         if (!ok) return false;
     }
     avcodec_send_packet(dec.get(), nullptr);
-    return PassSound(dec.get(), frame.get(), sink, p.path, error);
+    return PassSound(dec.get(), frame.get(), p.format.sound.channels, sink, p.path, error);
 }
 
 }  // namespace
