@@ -88,19 +88,13 @@ for _ in $(seq 60); do
 done
 sinfo -h -o %T | grep -qE '^(idle|mixed|allocated)' || fail "the Slurm node did not come up ($(sinfo -h -o %T 2>&1))"
 
-cat >part.sbatch <<EOF
-#!/bin/sh
-#SBATCH --output=$work/slurm/log/part-%a.out
-exec "$tavhost" render $args --quiet --part \$SLURM_ARRAY_TASK_ID/$parts -o $work/slurm-part\$SLURM_ARRAY_TASK_ID.mkv
-EOF
-cat >join.sbatch <<EOF
-#!/bin/sh
-#SBATCH --output=$work/slurm/log/join.out
-exec "$tavhost" join --quiet $work/slurm-part*.mkv -o $work/slurm-joined.mp4
-EOF
-array=$(sbatch --parsable --chdir="$work" --array=1-"$parts" part.sbatch)
-sbatch --parsable --wait --chdir="$work" --dependency=afterok:"$array" join.sbatch >/dev/null ||
-  fail "the join job failed: $(cat slurm/log/join.out slurm/log/part-*.out 2>/dev/null | head -5)"
+# As the README gives it: the parts as an array job, the join after it.
+log=$work/slurm/log
+array=$(sbatch --parsable --chdir="$work" --output="$log/part-%a.out" --array=1-"$parts" \
+  --wrap "'$tavhost' render $args --quiet --part \$SLURM_ARRAY_TASK_ID/$parts -o slurm-part\$SLURM_ARRAY_TASK_ID.mkv")
+sbatch --parsable --wait --chdir="$work" --output="$log/join.out" --dependency=afterok:"$array" \
+  --wrap "'$tavhost' join --quiet slurm-part*.mkv -o slurm-joined.mp4" >/dev/null ||
+  fail "the join job failed: $(cat "$log"/join.out "$log"/part-*.out 2>/dev/null | head -5)"
 same slurm-joined.mp4 "Slurm array job $array"
 
 # --- GNU parallel over ssh ---

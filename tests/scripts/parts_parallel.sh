@@ -7,6 +7,7 @@
 #   tests/scripts/parts_parallel.sh TAVHOST [PARTS]
 set -euo pipefail
 tavhost=$(realpath "$1")
+here=$(cd "$(dirname "$0")" && pwd)
 parts=${2:-8}
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
@@ -34,4 +35,8 @@ sound() { ffmpeg -v error -i "$1" -map 0:a -c copy -f md5 -; }
 [ "$(pictures whole.mp4 | wc -l)" -gt 100 ] || fail "the whole render is too short"
 [ "$(pictures joined.mp4)" = "$(pictures whole.mp4)" ] || fail "the joined pictures differ from the whole render's"
 [ "$(sound joined.mp4)" = "$(sound whole.mp4)" ] || fail "the joined sound differs from the whole render's"
+# And it plays in a browser, where one is installed.
+if command -v chromium >/dev/null; then
+  "$here/chromium_plays.sh" joined.mp4 "$(pictures joined.mp4 | wc -l)"
+fi
 echo "parts-parallel: $parts parts over $(nproc) cores joined into the whole render"
