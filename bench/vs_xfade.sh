@@ -25,11 +25,18 @@ duration=$(awk -v l=$frames -v f=$fps 'BEGIN { printf "%.4f", l / f }')
 venc=(-c:v libx264 -preset veryfast -crf 20 -g $((2 * fps)) -pix_fmt yuv420p)
 aenc=(-c:a aac -b:a 192k -ar 48000 -ac 2)
 
+# The clips carry their colour description, as a camera's do (BT.709 from 720
+# lines up, BT.601 below), so that --copy-unchanged can copy them.
+height=${size#*x}
+matrix=$([ "$height" -ge 720 ] && echo bt709 || echo smpte170m)
+tags=(-colorspace $matrix -color_primaries $matrix -color_trc $matrix -color_range tv)
 echo "making two ${seconds}s clips at $size..." >&2
 ffmpeg -v error -y -f lavfi -i "testsrc2=size=$size:rate=$fps:duration=$seconds" \
-  -f lavfi -i "sine=frequency=440:duration=$seconds" -t "$seconds" "${venc[@]}" "${aenc[@]}" "$work/a.mp4"
+  -f lavfi -i "sine=frequency=440:duration=$seconds" -t "$seconds" "${venc[@]}" "${tags[@]}" \
+  "${aenc[@]}" "$work/a.mp4"
 ffmpeg -v error -y -f lavfi -i "mandelbrot=size=$size:rate=$fps" \
-  -f lavfi -i "sine=frequency=660:duration=$seconds" -t "$seconds" "${venc[@]}" "${aenc[@]}" "$work/b.mp4"
+  -f lavfi -i "sine=frequency=660:duration=$seconds" -t "$seconds" "${venc[@]}" "${tags[@]}" \
+  "${aenc[@]}" "$work/b.mp4"
 
 # Runs a command; prints "seconds peak-KiB".
 measure() {

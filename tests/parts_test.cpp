@@ -34,6 +34,12 @@ class Parts : public ::testing::Test {
                              "smpte170m -color_trc smpte170m -color_range tv -x264-params "
                              "keyint=30:min-keyint=30:scenecut=0 -c:a aac"));
         ASSERT_TRUE(FfmpegClip(P("still.png"), "-f lavfi -i testsrc2=s=160x96 -frames:v 1"));
+        // An edit file is cut the same way; its paths are its own folder's.
+        std::ofstream(P("show.json"))
+            << R"({"clips": ["a.mp4", {"path": "long.mp4", "in": 0.5, "out": 4}, "still.png",)"
+            << R"( "b.mp4"], "joins": [{"bundle": "boxscatter", "length": "15f"}, null,)"
+            << R"( {"bundle": "boxscatter", "variant": 1, "length": "10f"}],)"
+            << R"( "close": {"bundle": "boxconcealblack", "length": "20f"}})";
     }
     static void TearDownTestSuite() { fs::remove_all(dir_); }
     static std::string P(const std::string& name) { return dir_ + "/" + name; }
@@ -116,6 +122,7 @@ INSTANTIATE_TEST_SUITE_P(
                  "boxscatter --crf 0 --length 10f --open boxrevealblack --close boxconcealwhite "
                  "{a.mp4} {still.png} --in 1 {long.mp4}",
                  5},
+        Geometry{"editFile", "--edit {show.json} --crf 0", 4},
         Geometry{"emptyParts", "boxrevealwhite --crf 0 --length 40f {b.mp4}", 9},
         Geometry{"copiedRuns",
                  "boxscatter --crf 0 --copy-unchanged --length 20f {ca.mp4} {cb.mp4} {ca.mp4}", 4}),
