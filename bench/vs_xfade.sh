@@ -80,11 +80,11 @@ copied() {
     "$work/s$1a.mp4" "$work/s$1b.mp4" -o "$work/out.mp4"
 }
 whole() {
-  "$tavhost" render boxscatter --speed 0.5 --seed 1 --quiet $sequence -o "$work/out.mp4"
+  "$tavhost" render boxscatter --length 1.5 --seed 1 --quiet $sequence -o "$work/out.mp4"
 }
 parts() {
   rm -f "$work"/part*.mkv
-  parallel --will-cite -j 2 "$tavhost" render boxscatter --speed 0.5 --seed 1 --quiet $sequence \
+  parallel --will-cite -j 2 "$tavhost" render boxscatter --length 1.5 --seed 1 --quiet $sequence \
     --part {}/2 -o "$work/part{}.mkv" ::: 1 2
   "$tavhost" join --quiet "$work/part1.mkv" "$work/part2.mkv" -o "$work/out.mp4"
 }

@@ -342,6 +342,15 @@ TEST_F(Sequence, PiecesOneAfterAnotherAreTheWholeRender) {
     }
 }
 
+// A warning that holds for every join alike is said once, not once a join.
+TEST_F(Sequence, AWarningForEveryJoinIsSaidOnce) {
+    const Result r = RunTavhost("render boxscatter --speed 1 " + Long() + " " + Long() + " " +
+                                Long() + " " + Long() + " --quiet -o " + Out("warned.mp4"));
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.err.find("longer than its clips allow"), std::string::npos) << r.err;
+    EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
+}
+
 struct SecondsCase {
     const char* name;
     const char* rate;

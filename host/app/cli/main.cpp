@@ -3,6 +3,7 @@
 
 #include <csignal>
 #include <cstdio>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -70,8 +71,11 @@ int RunRender(const tavhost::RenderJob& job) {
     tavhost::RenderSummary summary;
     tavhost::Error error;
     const bool ok = tavhost::Render(job, &summary, &error);
+    // A warning that holds for many joins or clips alike is said once.
+    std::set<std::string> said;
     for (const std::string& w : summary.warnings)
-        std::fprintf(stderr, "tavhost: warning: %s\n", tavhost::Shortened(w, 1000).c_str());
+        if (said.insert(w).second)
+            std::fprintf(stderr, "tavhost: warning: %s\n", tavhost::Shortened(w, 1000).c_str());
     if (!ok) return Fail(error.text, error.usage);
     if (!job.quiet && isatty(STDERR_FILENO)) {
         if (summary.copiedFrames > 0)
