@@ -3,6 +3,7 @@
 // sample, whatever the geometry; and a join that cannot make that movie
 // writes nothing and says why in one line.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -155,6 +156,8 @@ class JoinRefuses : public Parts, public ::testing::WithParamInterface<Refusal> 
                                "-f lavfi -i testsrc2=s=160x96:d=1 -f lavfi -i sine=d=1 -c:v "
                                "libx264 -c:a aac -metadata TAV_PART=1/1 -metadata "
                                "TAV_FRAMES=0-25/25 -metadata TAV_RATE=25/1 -metadata TAV_PLAN=x"));
+        // A named pipe, which cannot be read twice.
+        ASSERT_EQ(mkfifo(P("pipe.mkv").c_str(), 0600), 0);
         // A part cut short, as by a full disk or a copy stopped half way.
         fs::copy_file(P("r-2.mkv"), P("short.mkv"));
         fs::resize_file(P("short.mkv"), fs::file_size(P("short.mkv")) / 2);
@@ -170,7 +173,8 @@ TEST_P(JoinRefuses, WithOneLineAndNoMovie) {
     };
     const bool existed = fs::exists(out);
     const std::string before = existed && fs::is_regular_file(out) ? bytes() : "";
-    const Result r = RunTavhost(std::string("join ") + Paths(c.parts) + " -o " + out);
+    // Bounded: a join that waited on the pipe would never end.
+    const Result r = RunTavhost(std::string("join ") + Paths(c.parts) + " -o " + out, "timeout 60");
     EXPECT_EQ(r.status, c.status) << r.err;
     EXPECT_NE(r.err.find(c.message), std::string::npos) << r.err;
     EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
@@ -197,6 +201,7 @@ INSTANTIATE_TEST_SUITE_P(
         Refusal{"cutShort", "{r-1.mkv} {short.mkv} {r-3.mkv}", "j.mp4", 1, "short.mkv'"},
         Refusal{"noSuchPart", "{r-1.mkv} {nowhere.mkv} {r-3.mkv}", "j.mp4", 1,
                 "cannot open part '"},
+        Refusal{"aPipe", "{r-1.mkv} {pipe.mkv} {r-3.mkv}", "j.mp4", 1, "it is not a file"},
         Refusal{"webm", "{r-1.mkv} {r-2.mkv} {r-3.mkv}", "j.webm", 1,
                 "name the movie .mp4, .mov or .mkv"},
         Refusal{"overAPart", "{r-1.mkv} {r-2.mkv} {r-3.mkv}", "r-3.mkv", 1, "r-3.mkv"},

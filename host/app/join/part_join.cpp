@@ -1,6 +1,7 @@
 #include "part_join.h"
 
 #include <algorithm>
+#include <filesystem>
 #include <map>
 #include <memory>
 
@@ -22,6 +23,7 @@ namespace tavhost {
 namespace {
 
 using media::Allocated;
+namespace fs = std::filesystem;
 using media::AvError;
 using media::PartTags;
 
@@ -60,6 +62,12 @@ bool ReadFailed(int rc, const std::string& path, std::string* error) {
 // Reads what part `path` is and checks that it holds every frame and sample
 // its tags promise.
 bool Examine(const std::string& path, Part* part, std::string* error) {
+    // A part is read twice (checked, then copied): a pipe cannot be.
+    std::error_code ec;
+    if (fs::exists(path, ec) && !fs::is_regular_file(path, ec)) {
+        *error = "cannot read part " + Quoted(path) + ": it is not a file (a part is read twice)";
+        return false;
+    }
     media::InputPtr in;
     if (!media::OpenInput(path, &in, error, "part")) return false;
     AVFormatContext* ic = in.get();
