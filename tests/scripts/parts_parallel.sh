@@ -36,7 +36,7 @@ sound() { ffmpeg -v error -i "$1" -map 0:a -c copy -f md5 -; }
 [ "$(pictures joined.mp4)" = "$(pictures whole.mp4)" ] || fail "the joined pictures differ from the whole render's"
 [ "$(sound joined.mp4)" = "$(sound whole.mp4)" ] || fail "the joined sound differs from the whole render's"
 # And it plays in a browser, where one is installed.
-if command -v chromium >/dev/null; then
+if command -v chromium >/dev/null && command -v curl >/dev/null; then
   "$here/chromium_plays.sh" joined.mp4 "$(pictures joined.mp4 | wc -l)"
 fi
 echo "parts-parallel: $parts parts over $(nproc) cores joined into the whole render"
