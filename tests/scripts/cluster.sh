@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # A render in parts on the schedulers people run, on this one machine:
-#  - Slurm: a one-node cluster (munge and slurmctld/slurmd on localhost,
-#    configured in a throwaway folder), the parts as an array job
+#  - Slurm: a one-node cluster (slurmctld and slurmd on localhost, configured
+#    in a throwaway folder; munge with the machine's key, made when there is
+#    none, and started when it is not running), the parts as an array job
 #    (sbatch --array=1-N) and the join as a job that waits for all of them
 #    (--dependency=afterok);
 #  - GNU parallel across machines: the parts sent over ssh (an sshd of our

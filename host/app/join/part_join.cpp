@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <filesystem>
-#include <map>
 #include <memory>
 
 #include "av_util.h"
@@ -223,6 +222,7 @@ bool Append(const Part& p, int delay, int64_t* decoded, Sink& sink, std::string*
     }
     media::PacketPtr pkt{Allocated(av_packet_alloc())};
     media::AvFramePtr frame{Allocated(av_frame_alloc())};
+    int64_t pictures = 0;
     for (;;) {
         if (gInterrupted) {
             *error = "interrupted";
@@ -233,9 +233,16 @@ bool Append(const Part& p, int delay, int64_t* decoded, Sink& sink, std::string*
         if (rc < 0) return ReadFailed(rc, p.path, error);
         bool ok = true;
         if (pkt->stream_index == video) {
-            const int64_t pts = p.tags.first + FrameOf(pkt.get(), ic->streams[video], p.tags.rate);
-            ok = sink.CopyPacket(pkt->data, size_t(pkt->size), pts, (*decoded)++ - delay,
-                                 pkt->flags & AV_PKT_FLAG_KEY, error);
+            // The file as it was checked: a part changed since then is refused.
+            const int64_t at = FrameOf(pkt.get(), ic->streams[video], p.tags.rate);
+            if (pkt->pts == AV_NOPTS_VALUE || at < 0 || at >= p.tags.end - p.tags.first ||
+                ++pictures > p.tags.end - p.tags.first) {
+                av_packet_unref(pkt.get());
+                *error = Quoted(p.path) + " changed while it was joined";
+                return false;
+            }
+            ok = sink.CopyPacket(pkt->data, size_t(pkt->size), p.tags.first + at,
+                                 (*decoded)++ - delay, pkt->flags & AV_PKT_FLAG_KEY, error);
         } else if (pkt->stream_index == audio) {
             const int sent = avcodec_send_packet(dec.get(), pkt.get());
             ok = sent >= 0 ? PassSound(dec.get(), frame.get(), p.format.sound.channels, sink,
@@ -246,6 +253,10 @@ bool Append(const Part& p, int delay, int64_t* decoded, Sink& sink, std::string*
         if (!ok) return false;
     }
     avcodec_send_packet(dec.get(), nullptr);
+    if (pictures != p.tags.end - p.tags.first) {
+        *error = Quoted(p.path) + " changed while it was joined";
+        return false;
+    }
     return PassSound(dec.get(), frame.get(), p.format.sound.channels, sink, p.path, error);
 }
 
