@@ -60,8 +60,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             if (s.width != 0 &&
                 (s.width < 2 || s.width > 16384 || s.height < 2 || s.height > 16384))
                 Broken("size in range");
+            if (j.part.count != 0 &&
+                (j.part.count > 1000 || j.part.index < 1 || j.part.index > j.part.count))
+                Broken("a part is one of its count");
             break;
         }
+        case Kind::kJoin:
+            if (c.join.parts.empty() || c.join.output.empty())
+                Broken("a join has parts and an output");
+            for (const std::string& p : c.join.parts)
+                if (p.empty()) Broken("a part has a name");
+            break;
         case Kind::kPlaceholder:
             if (c.placeholder.bundle.empty() || c.placeholder.output.empty())
                 Broken("a placeholder has a bundle and an output");
