@@ -165,15 +165,12 @@ bool SequencePlan::CheckOutputs(const RenderJob& job, Error* error) {
             "cannot write the contact sheet " + Quoted(job.contactSheet) + ": name it .png or .jpg";
         return UsageMistake(error);
     }
-    if (job.part.count > 0 && CarriesH264(output, settings.container.value_or("")) &&
+    const std::string container = settings.container.value_or("");
+    if (job.part.count > 0 && (CarriesH264(output, container) || IsWebm(output, container)) &&
         (output == "-" || !IsMatroska(output))) {
         error->text =
             "--part writes a file for tavhost join: name it .mkv (a Matroska part keeps "
             "its sound exact), or a folder of PNG frames";
-        return UsageMistake(error);
-    }
-    if (job.part.count > 0 && IsWebm(output, settings.container.value_or(""))) {
-        error->text = "--part writes a file for tavhost join: name it .mkv, not WebM";
         return UsageMistake(error);
     }
     if (job.part.count > 0 && !job.contactSheet.empty()) {

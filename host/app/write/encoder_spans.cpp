@@ -141,20 +141,25 @@ bool MovieWriter::Impl::ListParameterSets(std::string* error) {
 
 bool MovieWriter::Impl::WriteCopied(const uint8_t* data, size_t size, int64_t pts, bool key,
                                     std::string* error) {
+    const int64_t dts = videoPackets++ - delay;
+    if (pts < dts) {
+        *error = Failed("picture " + std::to_string(pts) + " comes too late in decode order");
+        return false;
+    }
+    return WriteVideoPacket(data, size, pts, dts, key, error);
+}
+
+bool MovieWriter::Impl::WriteVideoPacket(const uint8_t* data, size_t size, int64_t pts, int64_t dts,
+                                         bool key, std::string* error) {
     if (av_new_packet(pkt.get(), int(size)) < 0) {
         *error = Failed("out of memory");
         return false;
     }
     std::memcpy(pkt->data, data, size);
     pkt->pts = pts;
-    pkt->dts = videoPackets++ - delay;
+    pkt->dts = dts;
     pkt->duration = 1;
     if (key) pkt->flags |= AV_PKT_FLAG_KEY;
-    if (pkt->pts < pkt->dts) {
-        av_packet_unref(pkt.get());
-        *error = Failed("picture " + std::to_string(pts) + " comes too late in decode order");
-        return false;
-    }
     return Write({options.format.fps.den, options.format.fps.num}, vstream, error);
 }
 

@@ -247,16 +247,7 @@ bool MovieWriter::WritePacket(const uint8_t* data, size_t size, int64_t pts, int
         *error = m.Failed("this movie encodes its pictures");
         return false;
     }
-    if (av_new_packet(m.pkt.get(), int(size)) < 0) {
-        *error = m.Failed("out of memory");
-        return false;
-    }
-    std::memcpy(m.pkt->data, data, size);
-    m.pkt->pts = pts;
-    m.pkt->dts = dts;
-    m.pkt->duration = 1;
-    if (key) m.pkt->flags |= AV_PKT_FLAG_KEY;
-    return m.Write({m.options.format.fps.den, m.options.format.fps.num}, m.vstream, error);
+    return m.WriteVideoPacket(data, size, pts, dts, key, error);
 }
 
 bool MovieWriter::WriteAudio(const float* interleaved, int samples, std::string* error) {

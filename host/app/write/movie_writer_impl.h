@@ -64,6 +64,9 @@ struct MovieWriter::Impl {
     bool KeepsCopiedBuffer(std::string* error) const;
     // The file's avcC: the encoder's sets and the copied packets' side by side.
     bool ListParameterSets(std::string* error);
+    // A video packet as it is, pts and dts in frames, each lasting one frame.
+    bool WriteVideoPacket(const uint8_t* data, size_t size, int64_t pts, int64_t dts, bool key,
+                          std::string* error);
     // A packet in decode order, its dts its place less the reorder delay.
     bool WriteCopied(const uint8_t* data, size_t size, int64_t pts, bool key, std::string* error);
     // Ends the encoded span under way: its last pictures out, its encoder closed.
