@@ -377,34 +377,72 @@ TEST_F(Faithful, HangUpLeavesNothing) {
 
 // --- Damage: rendered as far as it decodes, and said once, in our words. ---
 
-class Damaged : public Faithful, public ::testing::WithParamInterface<std::string> {};
+struct DamageCase {
+    const char* name;
+    const char* ext;
+    const char* movflags;  // "" or the MP4 layout
+    bool cut;              // cut at 60 %, else scribbled over in the middle
+    const char* says;
+};
 
+void PrintTo(const DamageCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class Damaged : public Faithful, public ::testing::WithParamInterface<DamageCase> {};
+
+// A clip cut short ends where its pictures do, and the warning says so, with
+// the time it ends at; a clip damaged inside is played whole with stand-ins.
 TEST_P(Damaged, SaidOnceAndStrictRefuses) {
-    const std::string good = Make("good.mkv",
+    const DamageCase& c = GetParam();
+    const std::string good = Make(std::string("good_") + c.name + "." + c.ext,
                                   "-f lavfi -i testsrc2=s=160x96:r=25:d=4 -f lavfi -i sine=d=4 "
-                                  "-c:v libx264 -preset ultrafast -g 25 -c:a aac -shortest");
-    const std::string bad = P(GetParam() + ".mkv");
+                                  "-c:v libx264 -preset ultrafast -g 25 -c:a aac -shortest " +
+                                      std::string(c.movflags));
+    const std::string bad = P(std::string(c.name) + "." + c.ext);
     const auto size = fs::file_size(good);
     fs::copy_file(good, bad, fs::copy_options::overwrite_existing);
-    if (GetParam() == "truncated") {
+    if (c.cut) {
         fs::resize_file(bad, size * 6 / 10);
     } else {
         std::fstream f(bad, std::ios::in | std::ios::out | std::ios::binary);
         f.seekp(std::streamoff(size / 2));
         for (int i = 0; i < 20000; ++i) f.put(char(i * 7919 % 251));
     }
-    const Result run = Render("boxconcealblack --speed 0 " + bad + " -o " + P(GetParam() + ".mp4"));
+    const std::string out = P(std::string("out_") + c.name + ".mp4");
+    const Result run = Render("boxconcealblack --speed 0 " + bad + " -o " + out);
     EXPECT_EQ(run.status, 0) << run.err;
     EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << run.err;
     EXPECT_NE(run.err.find("'" + bad + "' is damaged"), std::string::npos) << run.err;
-    EXPECT_NE(run.err.find("pictures are missing"), std::string::npos) << run.err;
-    const Result strict =
-        Render("boxconcealblack --strict " + bad + " -o " + P(GetParam() + "_strict.mp4"));
+    EXPECT_NE(run.err.find(c.says), std::string::npos) << run.err;
+    const int frames = Frames(out);
+    if (c.cut) {
+        // The pictures end where the warning says, and that many are shown.
+        const size_t at = run.err.find("pictures end at 0:");
+        ASSERT_NE(at, std::string::npos) << run.err;
+        const double ends = std::stod(run.err.substr(at + 18));
+        EXPECT_NEAR(frames, ends * 25, 0.5) << run.err;
+        EXPECT_LT(frames, 100);
+        EXPECT_EQ(run.err.find("0:00.00"), std::string::npos) << run.err;
+        const size_t before = run.err.find(" pictures before the length");
+        ASSERT_NE(before, std::string::npos) << run.err;
+        const size_t n = run.err.rfind(", ", before);
+        EXPECT_EQ(std::stoi(run.err.substr(n + 2)), 100 - frames) << run.err;
+    } else {
+        EXPECT_EQ(frames, 100);
+    }
+    const Result strict = Render("boxconcealblack --strict " + bad + " -o " + P("strict.mp4"));
     EXPECT_EQ(strict.status, 1);
-    EXPECT_FALSE(fs::exists(P(GetParam() + "_strict.mp4")));
+    EXPECT_FALSE(fs::exists(P("strict.mp4")));
 }
 
-INSTANTIATE_TEST_SUITE_P(Files, Damaged, ::testing::Values("truncated", "corrupted"));
+INSTANTIATE_TEST_SUITE_P(
+    Files, Damaged,
+    ::testing::Values(DamageCase{"truncated", "mkv", "", true, "the file is cut short"},
+                      DamageCase{"faststart", "mp4", "-movflags +faststart", true,
+                                 "the file is cut short"},
+                      DamageCase{"corrupted", "mkv", "", false, "could not be decoded"}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 // --- What is said. ---
 

@@ -120,6 +120,7 @@ void ClipDecoder::Append(const float* data, int n) {
 
 void ClipDecoder::NoteDamage(AVRational tb, int64_t pts) {
     ++damage.errors;
+    if (pts == AV_NOPTS_VALUE) pts = readPts;  // where reading had got to
     if (damage.firstAt < 0)
         damage.firstAt = pts == AV_NOPTS_VALUE ? 0.0 : std::max(0.0, Seconds(pts - originPts, tb));
 }
@@ -240,9 +241,10 @@ bool ClipDecoder::More() {
     if (!eof) {
         const int rc = av_read_frame(fmt.get(), pkt.get());
         if (rc >= 0) {
-            if (pkt->stream_index == video)
+            if (pkt->stream_index == video) {
+                if (pkt->pts != AV_NOPTS_VALUE) readPts = pkt->pts;
                 SendVideo(pkt.get());
-            else if (pkt->stream_index == audio && adec)
+            } else if (pkt->stream_index == audio && adec)
                 Send(adec.get(), pkt.get(), false);
             av_packet_unref(pkt.get());
             return true;
@@ -269,6 +271,8 @@ bool ClipDecoder::More() {
         info->damage.lostFrames + (seeked ? 0 : std::max<int64_t>(0, info->packets - decoded));
     damage.errors += info->damage.errors;
     damage.cutShort = info->damage.cutShort;
+    damage.missingAtEnd = info->damage.missingAtEnd;
+    damage.endsAt = info->damage.endsAt;
     if (info->damage.firstAt >= 0 && (damage.firstAt < 0 || info->damage.firstAt < damage.firstAt))
         damage.firstAt = info->damage.firstAt;
     flushed = true;

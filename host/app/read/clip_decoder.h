@@ -48,6 +48,7 @@ struct ClipDecoder {
     double videoStart = 0.0;
     static constexpr int64_t kNoPts = INT64_MIN;
     int64_t lastPts = kNoPts;
+    int64_t readPts = AV_NOPTS_VALUE;  // the last video packet read, for damage without a time
     bool eof = false;
     bool flushed = false;
     bool seeked = false;  // reading started at the in point, not the file's start

@@ -218,8 +218,8 @@ Timeline ScanPackets(AVFormatContext* fmt, int video, PacketIndex* index) {
         const double startSeconds = std::max(0.0, Seconds(line.start, vs->time_base));
         const double promised = std::min(declared, declared - startSeconds);
         if (promised > ends + std::max(0.5, 3.0 / av_q2d(rate))) {
-            line.damage.lostFrames += std::llround((promised - videoEnd) * av_q2d(rate));
-            if (line.damage.firstAt < 0) line.damage.firstAt = videoEnd;
+            line.damage.missingAtEnd = std::llround((promised - videoEnd) * av_q2d(rate));
+            line.damage.endsAt = videoEnd;
             line.damage.cutShort = true;
         }
     }

@@ -45,9 +45,13 @@ struct Frame {
 // Where a clip was found damaged, and how much of it could not be decoded.
 struct Damage {
     int errors = 0;          // packets or frames the demuxer or decoder refused
-    int64_t lostFrames = 0;  // pictures missing from the file or that did not decode
-    double firstAt = -1.0;   // seconds into the clip of the first damage
-    bool cutShort = false;   // the file ends before its header says it does
+    int64_t lostFrames = 0;  // pictures missing inside the file or that did not decode
+    double firstAt = -1.0;   // seconds into the clip of the first such damage
+    // The file ends before its header says it does: the clip ends where its
+    // pictures do, `missingAtEnd` short of the length it promises.
+    bool cutShort = false;
+    int64_t missingAtEnd = 0;
+    double endsAt = -1.0;  // seconds into the clip where its pictures end
     bool Any() const { return errors > 0 || lostFrames > 0 || cutShort; }
 };
 

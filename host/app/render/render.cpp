@@ -15,6 +15,7 @@
 #include "clip_reader.h"
 #include "clip_sound.h"
 #include "contact_sheet.h"
+#include "damage_report.h"
 #include "instance.h"
 #include "interrupt.h"
 #include "movie_writer.h"
@@ -292,17 +293,7 @@ class SequenceRender {
             const media::Damage& d = found[i];
             if (reported_[i] || !d.Any()) continue;
             reported_[i] = true;
-            char at[32];
-            std::snprintf(at, sizeof at, "%d:%05.2f", int(d.firstAt / 60),
-                          std::fmod(std::max(0.0, d.firstAt), 60.0));
-            std::string text = plan_.clips[i].label + " is damaged" +
-                               (d.firstAt >= 0 ? std::string(" from ") + at : std::string());
-            if (d.cutShort) text += " (the file is cut short)";
-            text += d.lostFrames > 0
-                        ? ": " + std::to_string(d.lostFrames) +
-                              " pictures are missing or could not be decoded; the nearest good "
-                              "picture stands in for them"
-                        : ": some of it could not be decoded";
+            std::string text = DamageReport(plan_.clips[i].label, d);
             if (plan_.strict) {
                 *error = text + " (--strict)";
                 return false;
