@@ -22,6 +22,13 @@ extern "C" {
 #include <cstring>
 
 namespace tavhost::media {
+namespace {
+
+// Zero chunks the encoder is given before its packets may stand for silence:
+// more than the chunks of look-ahead and overlap it keeps.
+constexpr int kSilentChunks = 4;
+
+}  // namespace
 
 bool MovieWriter::Impl::SendVideo(AVFrame* frame, std::string* error) {
     if (!venc && !OpenVideoEncoder(error)) return false;
@@ -56,6 +63,14 @@ bool MovieWriter::Impl::Drain(AVCodecContext* enc, AVStream* stream, std::string
         // Every video packet lasts one frame: without it the muxers give the
         // last frame no time and MP4's edit list drops it.
         if (enc == venc.get() && pkt->duration <= 0) pkt->duration = 1;
+        if (enc == aenc.get() && skipsSilence) {
+            const bool same = lastSound.size() == size_t(pkt->size) &&
+                              std::equal(lastSound.begin(), lastSound.end(), pkt->data);
+            steadySilence = zeroChunks >= kSilentChunks && same;
+            lastSound.assign(pkt->data, pkt->data + pkt->size);
+            if (!WriteSound(error)) return false;
+            continue;
+        }
         if (!Write(enc->time_base, stream, error)) return false;
     }
 }
@@ -70,13 +85,40 @@ bool MovieWriter::Impl::Write(AVRational from, AVStream* stream, std::string* er
     return true;
 }
 
+bool MovieWriter::Impl::WriteSound(std::string* error) {
+    if (soundPacketPts == AV_NOPTS_VALUE) soundPacketPts = pkt->pts;
+    pkt->pts = pkt->dts = soundPacketPts;
+    soundPacketPts += pkt->duration;
+    return Write(aenc->time_base, astream, error);
+}
+
 bool MovieWriter::Impl::EncodeAudio(int samples, std::string* error) {
+    const size_t channels = size_t(sound.channels);
+    if (skipsSilence) {
+        const size_t n = size_t(samples) * channels;
+        const bool zeros =
+            samples == chunk && std::all_of(pending.begin(), pending.begin() + ptrdiff_t(n),
+                                            [](float v) { return v == 0.0f; });
+        if (zeros && steadySilence) {
+            pending.erase(pending.begin(), pending.begin() + ptrdiff_t(n));
+            audioPts += samples;
+            if (int rc = av_new_packet(pkt.get(), int(lastSound.size())); rc < 0) {
+                *error = Failed("cannot write the sound: " + AvError(rc));
+                return false;
+            }
+            std::copy(lastSound.begin(), lastSound.end(), pkt->data);
+            pkt->duration = samples;
+            pkt->flags |= AV_PKT_FLAG_KEY;
+            return WriteSound(error);
+        }
+        zeroChunks = zeros ? zeroChunks + 1 : 0;
+        if (!zeros) steadySilence = false;
+    }
     aframe->nb_samples = samples;
     if (int rc = av_frame_make_writable(aframe.get()); rc < 0) {
         *error = Failed("cannot encode the sound: " + AvError(rc));
         return false;
     }
-    const size_t channels = size_t(sound.channels);
     if (aenc->sample_fmt == AV_SAMPLE_FMT_FLT) {
         auto* all = reinterpret_cast<float*>(aframe->data[0]);
         for (size_t i = 0; i < size_t(samples) * channels; ++i)
@@ -160,6 +202,7 @@ std::unique_ptr<MovieWriter> MovieWriter::Open(const std::string& path, const Op
 
     // PCM takes any number of samples; it is given them as AAC would be.
     impl->chunk = a->frame_size > 0 ? a->frame_size : 1024;
+    impl->skipsSilence = acodec->id == AV_CODEC_ID_AAC;
     AVFrame* af = impl->aframe.get();
     af->format = a->sample_fmt;
     af->sample_rate = impl->sound.rate;

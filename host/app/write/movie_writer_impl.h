@@ -31,7 +31,17 @@ struct MovieWriter::Impl {
     int chunk = 0;               // samples the sound encoder takes at a time
     int64_t videoPts = 0;
     int64_t audioPts = 0;
-    std::string path;  // named in every error
+    // Digital silence is not encoded over and over: once the AAC encoder,
+    // given only zeros for long enough that all it holds is zeros, writes the
+    // same packet twice, each further chunk of zeros gets a copy of that
+    // packet instead. The encoder still holds only zeros when sound returns,
+    // so it goes on as if it had been given every chunk.
+    bool skipsSilence = false;  // AAC only
+    int zeroChunks = 0;         // all-zero chunks given to the encoder in a row
+    bool steadySilence = false;
+    std::vector<uint8_t> lastSound;           // the last sound packet the encoder wrote
+    int64_t soundPacketPts = AV_NOPTS_VALUE;  // the next sound packet's, in samples
+    std::string path;                         // named in every error
     SoundFormat sound;
 
     // Copying: every video packet's dts is its place in decode order less
@@ -77,6 +87,8 @@ struct MovieWriter::Impl {
     bool Drain(AVCodecContext* enc, AVStream* stream, std::string* error);
     bool Write(AVRational from, AVStream* stream, std::string* error);
     bool EncodeAudio(int samples, std::string* error);
+    // Sound packets go out one after another, each at the end of the one before.
+    bool WriteSound(std::string* error);
 };
 
 }  // namespace tavhost::media
