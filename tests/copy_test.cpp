@@ -16,6 +16,7 @@
 #include "media_input.h"
 #include "sequence_plan.h"
 #include "support/clip_fixtures.h"
+#include "support/sound_measure.h"
 
 namespace fs = std::filesystem;
 
@@ -67,8 +68,9 @@ class CopyUnchanged : public ::testing::Test {
         const std::string out = Sh("ffmpeg -v error -xerror -i '" + path + "' -f null - 2>&1", &ok);
         return ok && out.empty();
     }
-    static std::string SoundMd5(const std::string& path) {
-        return Sh("ffmpeg -v error -i '" + path + "' -map 0:a -f md5 -");
+    // Sample frames of decoded sound.
+    static double SoundFrames(const std::string& path) {
+        return double(tavtest::Samples(path).size()) / std::stod(Probe(path, "a", "channels"));
     }
     // Luma PSNR of every frame of `a` against `b`.
     static double Psnr(const std::string& a, const std::string& b) {
@@ -128,7 +130,8 @@ TEST_P(CopyContainers, CopiedPicturesAreTheClipsOwnAndTheMoviePlaysWhole) {
     ExpectCopied(got, FrameMd5s(B()), 100, 160, -70);
     // The encoded spans hold the same pictures as a full encode: nothing shifted.
     EXPECT_GT(Psnr(copied, full), 35.0);
-    EXPECT_EQ(SoundMd5(copied), SoundMd5(full));
+    // The clips' sound is copied where it is unchanged (see SoundCopy): as long as a full encode's.
+    EXPECT_NEAR(SoundFrames(copied), SoundFrames(full), 1024.0);
     EXPECT_NEAR(std::atof(Probe(copied, "v", "duration").c_str()),
                 std::atof(Probe(full, "v", "duration").c_str()), 0.001);
 }
@@ -265,7 +268,7 @@ TEST_F(CopyUnchanged, ASequenceFromAnEditFile) {
     // The second c starts at 140: its groups 30-74, between the join and the closing at 220.
     ExpectCopied(got, FrameMd5s(c), 170, 215, -140);
     EXPECT_GT(Psnr(out, full), 35.0);
-    EXPECT_EQ(SoundMd5(out), SoundMd5(full));
+    EXPECT_NEAR(SoundFrames(out), SoundFrames(full), 1024.0);
 }
 
 // Parameter sets (SPS or PPS) carried inside a movie's video packets.

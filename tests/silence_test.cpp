@@ -10,12 +10,15 @@
 #include <vector>
 
 #include "support/faithful.h"
+#include "support/sound_measure.h"
 
 namespace {
 
+using tavtest::ErrorEnergy;
 using tavtest::Faithful;
 using tavtest::Probe;
 using tavtest::Result;
+using tavtest::Samples;
 using tavtest::Sh;
 
 struct ClipMaker {
@@ -31,23 +34,6 @@ struct SilenceCase {
 
 void PrintTo(const SilenceCase& c, std::ostream* os) {
     *os << c.name;
-}
-
-std::vector<float> Samples(const std::string& movie) {
-    bool ok = false;
-    const std::string raw = Sh("ffmpeg -v error -i '" + movie + "' -map 0:a -f f32le -", &ok);
-    EXPECT_TRUE(ok) << movie;
-    std::vector<float> out(raw.size() / sizeof(float));
-    std::memcpy(out.data(), raw.data(), out.size() * sizeof(float));
-    return out;
-}
-
-double ErrorEnergy(const std::vector<float>& a, const std::vector<float>& exact, size_t from,
-                   size_t to) {
-    double e = 0;
-    for (size_t i = from; i < to && i < a.size() && i < exact.size(); ++i)
-        e += double(a[i] - exact[i]) * double(a[i] - exact[i]);
-    return e;
 }
 
 class Silence : public Faithful, public ::testing::WithParamInterface<SilenceCase> {};

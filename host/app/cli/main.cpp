@@ -82,6 +82,9 @@ int RunRender(const tavhost::RenderJob& job) {
             std::fprintf(stderr, "%lld of %lld frames copied from the clips, the rest encoded\n",
                          static_cast<long long>(summary.copiedFrames),
                          static_cast<long long>(summary.frames));
+        if (summary.copiedSoundSeconds > 0)
+            std::fprintf(stderr, "%.1f s of the clips' sound copied, the rest encoded\n",
+                         summary.copiedSoundSeconds);
         if (summary.transitions == 1)
             std::fprintf(
                 stderr, "%lld frames (transition: %d frames from frame %lld), seed %u, %.1f s\n",

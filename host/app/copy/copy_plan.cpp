@@ -22,6 +22,11 @@ bool CopiedPictures::Frame(int64_t index) const {
     return it != spans_.begin() && index < std::prev(it)->second;
 }
 
+bool CopiedPictures::Frames(int64_t first, int64_t end) const {
+    auto it = std::upper_bound(spans_.begin(), spans_.end(), std::pair{first, INT64_MAX});
+    return it != spans_.begin() && end <= std::prev(it)->second;
+}
+
 bool CopiedPictures::Packet(int64_t pts, int64_t readingStart, int tbNum, int tbDen,
                             media::Rational fps) const {
     return Any() && Frame(media::ClipFrameAt(pts, readingStart, tbNum, tbDen, fps));

@@ -50,6 +50,8 @@ class CopiedPictures {
     bool Any() const { return !spans_.empty(); }
     // Whether the reader's frame `index` (at the output rate) is copied.
     bool Frame(int64_t index) const;
+    // Whether the reader's frames [first, end) all lie in one copied run.
+    bool Frames(int64_t first, int64_t end) const;
     // Whether the packet with timestamp `pts` is, for a reading that starts
     // at `readingStart` (see ClipFrameAt).
     bool Packet(int64_t pts, int64_t readingStart, int tbNum, int tbDen, media::Rational fps) const;

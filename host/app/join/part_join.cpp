@@ -9,6 +9,7 @@
 #include "media_input.h"
 #include "media_types.h"
 #include "output_safety.h"
+#include "part_sound.h"
 #include "part_tags.h"
 #include "sinks.h"
 #include "user_text.h"
@@ -39,7 +40,10 @@ struct Part {
 bool FindStreams(AVFormatContext* ic, const std::string& path, int* video, int* audio,
                  std::string* error) {
     *video = av_find_best_stream(ic, AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);
-    *audio = av_find_best_stream(ic, AVMEDIA_TYPE_AUDIO, -1, -1, nullptr, 0);
+    // The exact sound; the clip packets a part may keep are AAC.
+    *audio = -1;
+    for (unsigned i = 0; i < ic->nb_streams && *audio < 0; ++i)
+        if (ic->streams[i]->codecpar->codec_id == AV_CODEC_ID_PCM_F32LE) *audio = int(i);
     if (*video < 0 || *audio < 0 || ic->streams[*video]->codecpar->codec_id != AV_CODEC_ID_H264 ||
         ic->streams[*audio]->codecpar->codec_id != AV_CODEC_ID_PCM_F32LE) {
         *error = Quoted(path) + " has the tags of a part but not its streams (H.264, float sound)";
@@ -188,8 +192,9 @@ bool CheckSet(std::vector<Part>& parts, std::string* error) {
     return true;
 }
 
-// The sound of one decoded packet (float samples, `channels` interleaved) to the sink.
-bool PassSound(AVCodecContext* dec, AVFrame* frame, int channels, Sink& sink,
+// The sound of one decoded packet (float samples, `channels` interleaved) to
+// the sink, with the clip packets the part keeps for it.
+bool PassSound(AVCodecContext* dec, AVFrame* frame, int channels, PartSound& clips, Sink& sink,
                const std::string& path, std::string* error) {
     for (;;) {
         const int rc = avcodec_receive_frame(dec, frame);
@@ -199,8 +204,8 @@ bool PassSound(AVCodecContext* dec, AVFrame* frame, int channels, Sink& sink,
             *error = "cannot read part " + Quoted(path) + ": its sound is not float samples";
             return false;
         }
-        const bool ok =
-            sink.Audio(reinterpret_cast<const float*>(frame->data[0]), frame->nb_samples, error);
+        const bool ok = clips.Pass(reinterpret_cast<const float*>(frame->data[0]),
+                                   frame->nb_samples, channels, sink, error);
         av_frame_unref(frame);
         if (!ok) return false;
     }
@@ -209,7 +214,11 @@ bool PassSound(AVCodecContext* dec, AVFrame* frame, int channels, Sink& sink,
 // Part `p`'s pictures and sound into `sink`, in the order the part holds
 // them; `decoded` counts the pictures written so far, `delay` is the largest
 // of the parts', so that dts rises across the parts.
-bool Append(const Part& p, int delay, int64_t* decoded, Sink& sink, std::string* error) {
+bool Append(const Part& p, int delay, int64_t* decoded, PartSound& clips, Sink& sink,
+            std::string* error) {
+    const int rate = p.format.sound.rate;
+    if (!clips.Open(p.path, media::FrameSampleStart(p.tags.first, p.tags.rate, rate), error))
+        return false;
     media::InputPtr in;
     if (!media::OpenInput(p.path, &in, error, "part")) return false;
     AVFormatContext* ic = in.get();
@@ -245,7 +254,7 @@ bool Append(const Part& p, int delay, int64_t* decoded, Sink& sink, std::string*
                                  (*decoded)++ - delay, pkt->flags & AV_PKT_FLAG_KEY, error);
         } else if (pkt->stream_index == audio) {
             const int sent = avcodec_send_packet(dec.get(), pkt.get());
-            ok = sent >= 0 ? PassSound(dec.get(), frame.get(), p.format.sound.channels, sink,
+            ok = sent >= 0 ? PassSound(dec.get(), frame.get(), p.format.sound.channels, clips, sink,
                                        p.path, error)
                            : ReadFailed(sent, p.path, error);
         }
@@ -257,7 +266,7 @@ bool Append(const Part& p, int delay, int64_t* decoded, Sink& sink, std::string*
         *error = Quoted(p.path) + " changed while it was joined";
         return false;
     }
-    return PassSound(dec.get(), frame.get(), p.format.sound.channels, sink, p.path, error);
+    return PassSound(dec.get(), frame.get(), p.format.sound.channels, clips, sink, p.path, error);
 }
 
 }  // namespace
@@ -286,11 +295,16 @@ bool JoinParts(const std::vector<std::string>& paths, const std::string& output,
     SinkOptions options;
     options.format = parts.front().format;
     options.givenVideo = parts.front().video;
+    std::vector<std::string> sorted;
+    for (const Part& p : parts) sorted.push_back(p.path);
+    auto clips = std::make_shared<PartSound>(std::move(sorted));
+    options.clipSound = clips;
     std::unique_ptr<Sink> sink = OpenSink(output, options, error);
     if (!sink) return false;
     int64_t decoded = 0;
     for (const Part& p : parts)
-        if (p.tags.end > p.tags.first && !Append(p, delay, &decoded, *sink, error)) return false;
+        if (p.tags.end > p.tags.first && !Append(p, delay, &decoded, *clips, *sink, error))
+            return false;
     if (!sink->Finish(error) || !sink->Commit(error)) return false;
     summary->parts = int(parts.size());
     summary->frames = decoded;

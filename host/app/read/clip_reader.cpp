@@ -217,6 +217,16 @@ void ClipReader::Decode() {
         }
         const size_t have = std::min(want, dec.sound.size());
         std::copy(dec.sound.begin(), dec.sound.begin() + ptrdiff_t(have), frame->audio.begin());
+        frame->anchors.clear();
+        while (!dec.anchors.empty() && dec.anchors.front().offset < audioEnd) {
+            if (dec.anchors.front().offset >= audioStart)
+                frame->anchors.push_back(
+                    {dec.anchors.front().offset - audioStart, dec.anchors.front().pts});
+            dec.anchors.pop_front();
+        }
+        while (!dec.undecoded.empty() && dec.undecoded.front().second <= audioStart)
+            dec.undecoded.pop_front();
+        frame->soundDecoded = dec.undecoded.empty() || dec.undecoded.front().first >= audioEnd;
 
         {
             std::lock_guard lock(mutex_);

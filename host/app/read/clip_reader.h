@@ -31,6 +31,9 @@ struct Frame {
     int height = 0;
     std::shared_ptr<const AVFrame> picture;
     std::vector<float> audio;  // interleaved, in the reader's sound format
+    // With Options::soundGrid: where the clip's sound packets begin in `audio`.
+    std::vector<SoundAnchor> anchors;
+    bool soundDecoded = true;  // false: some of `audio` was not decoded (it is copied)
 
     // The picture when it is YUV420P in the output's matrix, else null.
     const AVFrame* Yuv() const;
@@ -110,6 +113,14 @@ class ClipReader {
         std::function<bool(int64_t)> pixelsFor;
         // The pictures copied as packets: not decoded at all.
         CopiedPictures copied;
+        // When 0 or more, the clip's sound is AAC that may be copied: it is
+        // moved by less than half a packet (1024 samples) so that every packet
+        // begins at a sample s with (s + soundGrid) a multiple of 1024, and
+        // frames note where packets begin (Frame::anchors).
+        int soundGrid = -1;
+        // With soundGrid: sound deep inside the copied pictures is not
+        // decoded (Frame::soundDecoded), since the movie copies it.
+        bool skipCopiedSound = false;
     };
     static std::unique_ptr<ClipReader> Open(const std::string& path, const Options& options,
                                             std::string* error);

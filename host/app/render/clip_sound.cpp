@@ -49,4 +49,10 @@ void Fade::Apply(int64_t clipIndex, media::Rational fps, media::SoundFormat soun
     }
 }
 
+bool Fade::Touches(int64_t clipIndex, media::Rational fps, int rate, int64_t samples) const {
+    const int64_t first = media::FrameSampleStart(clipIndex, fps, rate);
+    if (in && first < media::FrameSampleStart(inFrames, fps, rate)) return true;
+    return out && first + samples > media::FrameSampleStart(clipFrames - outFrames, fps, rate);
+}
+
 }  // namespace tavhost

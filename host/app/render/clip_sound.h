@@ -24,6 +24,8 @@ struct Fade {
     // Scales the sound of clip frame `clipIndex` (interleaved, in `sound`).
     void Apply(int64_t clipIndex, media::Rational fps, media::SoundFormat sound,
                std::vector<float>& samples) const;
+    // Whether Apply would change any of `samples` samples of clip frame `clipIndex`.
+    bool Touches(int64_t clipIndex, media::Rational fps, int rate, int64_t samples) const;
 };
 
 // One output frame's sound and the clip frame it belongs to.
@@ -32,6 +34,11 @@ struct SoundChunk {
     int64_t clipIndex = 0;
     std::vector<float> samples;
     bool written = true;  // false for a frame before the piece a render writes
+    // The clip's decoded sound as it is (no transition's, none added or cut
+    // off), with where its packets begin: the movie may copy them.
+    bool unchanged = false;
+    std::vector<media::SoundAnchor> anchors;
+    bool decoded = true;  // false: the reader left some of it silent, for the movie to copy
 };
 
 }  // namespace tavhost

@@ -18,7 +18,8 @@ struct RenderSummary {
     int32_t transitionFrames = 0;  // the first transition's
     int64_t transitionStart = 0;
     int transitions = 0;
-    int64_t copiedFrames = 0;  // copied from the clips rather than encoded
+    int64_t copiedFrames = 0;         // copied from the clips rather than encoded
+    double copiedSoundSeconds = 0.0;  // the clips' sound copied rather than encoded
     double seconds = 0.0;
     uint32_t seed = 0;
     std::vector<std::string> warnings;

@@ -63,6 +63,18 @@ bool MovieWriter::Impl::Drain(AVCodecContext* enc, AVStream* stream, std::string
         // Every video packet lasts one frame: without it the muxers give the
         // last frame no time and MP4's edit list drops it.
         if (enc == venc.get() && pkt->duration <= 0) pkt->duration = 1;
+        if (enc == aenc.get() && splicing) {
+            // Packets for a stretch's first input, or past its end, are not its own.
+            const bool own = dropping == 0 && keeping != 0;
+            if (dropping > 0) --dropping;
+            if (own && keeping > 0) --keeping;
+            if (!own) {
+                av_packet_unref(pkt.get());
+                continue;
+            }
+            lastOwn = WindowOf(pkt->data, size_t(pkt->size));
+            if (lastOwn.known && lastOwn.sequence == 0) ownLongShape = lastOwn.shape;
+        }
         if (enc == aenc.get() && skipsSilence) {
             const bool same = lastSound.size() == size_t(pkt->size) &&
                               std::equal(lastSound.begin(), lastSound.end(), pkt->data);
@@ -89,17 +101,18 @@ bool MovieWriter::Impl::WriteSound(std::string* error) {
     if (soundPacketPts == AV_NOPTS_VALUE) soundPacketPts = pkt->pts;
     pkt->pts = pkt->dts = soundPacketPts;
     soundPacketPts += pkt->duration;
-    return Write(aenc->time_base, astream, error);
+    ++stretchWritten;
+    return Write(AVRational{1, sound.rate}, astream, error);
 }
 
-bool MovieWriter::Impl::EncodeAudio(int samples, std::string* error) {
+bool MovieWriter::Impl::EncodeAudio(int samples, std::string* error, bool mayCopySilence) {
     const size_t channels = size_t(sound.channels);
     if (skipsSilence) {
         const size_t n = size_t(samples) * channels;
         const bool zeros =
             samples == chunk && std::all_of(pending.begin(), pending.begin() + ptrdiff_t(n),
                                             [](float v) { return v == 0.0f; });
-        if (zeros && steadySilence) {
+        if (zeros && steadySilence && mayCopySilence) {
             pending.erase(pending.begin(), pending.begin() + ptrdiff_t(n));
             audioPts += samples;
             if (int rc = av_new_packet(pkt.get(), int(lastSound.size())); rc < 0) {
@@ -114,6 +127,14 @@ bool MovieWriter::Impl::EncodeAudio(int samples, std::string* error) {
         zeroChunks = zeros ? zeroChunks + 1 : 0;
         if (!zeros) steadySilence = false;
     }
+    const bool sent = SendSound(pending.data(), samples, audioPts, error);
+    pending.erase(pending.begin(), pending.begin() + ptrdiff_t(size_t(samples) * channels));
+    audioPts += samples;
+    return sent && Drain(aenc.get(), astream, error);
+}
+
+bool MovieWriter::Impl::SendSound(const float* data, int samples, int64_t pts, std::string* error) {
+    const size_t channels = size_t(sound.channels);
     aframe->nb_samples = samples;
     if (int rc = av_frame_make_writable(aframe.get()); rc < 0) {
         *error = Failed("cannot encode the sound: " + AvError(rc));
@@ -122,22 +143,37 @@ bool MovieWriter::Impl::EncodeAudio(int samples, std::string* error) {
     if (aenc->sample_fmt == AV_SAMPLE_FMT_FLT) {
         auto* all = reinterpret_cast<float*>(aframe->data[0]);
         for (size_t i = 0; i < size_t(samples) * channels; ++i)
-            all[i] = std::clamp(pending[i], -1.0f, 1.0f);
+            all[i] = std::clamp(data[i], -1.0f, 1.0f);
     } else {
         for (size_t c = 0; c < channels; ++c) {
             auto* plane = reinterpret_cast<float*>(aframe->extended_data[c]);
             for (size_t i = 0; i < size_t(samples); ++i)
-                plane[i] = std::clamp(pending[i * channels + c], -1.0f, 1.0f);
+                plane[i] = std::clamp(data[i * channels + c], -1.0f, 1.0f);
         }
     }
-    pending.erase(pending.begin(), pending.begin() + ptrdiff_t(size_t(samples) * channels));
-    aframe->pts = audioPts;
-    audioPts += samples;
+    aframe->pts = pts;
     if (int rc = avcodec_send_frame(aenc.get(), aframe.get()); rc < 0) {
         *error = Failed("audio encoding failed: " + AvError(rc));
         return false;
     }
-    return Drain(aenc.get(), astream, error);
+    return true;
+}
+
+bool MovieWriter::Impl::OpenSoundEncoder(const AVCodec* codec, std::string* error) {
+    aenc.reset(Allocated(avcodec_alloc_context3(codec)));
+    AVCodecContext* a = aenc.get();
+    a->sample_fmt = codec->id == AV_CODEC_ID_AAC ? AV_SAMPLE_FMT_FLTP : AV_SAMPLE_FMT_FLT;
+    a->sample_rate = sound.rate;
+    av_channel_layout_default(&a->ch_layout, sound.channels);
+    // 96 kb/s a channel for AAC (192 for stereo), 64 for Opus.
+    a->bit_rate = int64_t(sound.channels) * (webm ? 64000 : 96000);
+    a->time_base = {1, sound.rate};
+    if (oc->oformat->flags & AVFMT_GLOBALHEADER) a->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
+    if (int rc = avcodec_open2(a, codec, nullptr); rc < 0) {
+        *error = Failed("cannot open the audio encoder: " + AvError(rc));
+        return false;
+    }
+    return true;
 }
 
 MovieWriter::MovieWriter(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {}
@@ -179,20 +215,9 @@ std::unique_ptr<MovieWriter> MovieWriter::Open(const std::string& path, const Op
                                    : "this FFmpeg has no AAC encoder");
         return nullptr;
     }
-    impl->aenc.reset(Allocated(avcodec_alloc_context3(acodec)));
-    AVCodecContext* a = impl->aenc.get();
     impl->sound = SoundFormatFor(webm ? "webm" : "", options.format.sound);
-    a->sample_fmt = webm || options.exactSound ? AV_SAMPLE_FMT_FLT : AV_SAMPLE_FMT_FLTP;
-    a->sample_rate = impl->sound.rate;
-    av_channel_layout_default(&a->ch_layout, impl->sound.channels);
-    // 96 kb/s a channel for AAC (192 for stereo), 64 for Opus.
-    a->bit_rate = int64_t(impl->sound.channels) * (webm ? 64000 : 96000);
-    a->time_base = {1, impl->sound.rate};
-    if (oc->oformat->flags & AVFMT_GLOBALHEADER) a->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
-    if (int rc = avcodec_open2(a, acodec, nullptr); rc < 0) {
-        *error = impl->Failed("cannot open the audio encoder: " + AvError(rc));
-        return nullptr;
-    }
+    if (!impl->OpenSoundEncoder(acodec, error)) return nullptr;
+    AVCodecContext* a = impl->aenc.get();
     impl->astream = Allocated(avformat_new_stream(oc, nullptr));
     if (int rc = avcodec_parameters_from_context(impl->astream->codecpar, a); rc < 0) {
         *error = impl->Failed("cannot describe the sound: " + AvError(rc));
@@ -203,6 +228,9 @@ std::unique_ptr<MovieWriter> MovieWriter::Open(const std::string& path, const Op
     // PCM takes any number of samples; it is given them as AAC would be.
     impl->chunk = a->frame_size > 0 ? a->frame_size : 1024;
     impl->skipsSilence = acodec->id == AV_CODEC_ID_AAC;
+    impl->splicing = acodec->id == AV_CODEC_ID_AAC && options.clipSound &&
+                     options.clipSound->Accept(*impl->astream->codecpar);
+    if (options.exactSound && options.clipSound && !impl->OpenClipStreams(error)) return nullptr;
     AVFrame* af = impl->aframe.get();
     af->format = a->sample_fmt;
     af->sample_rate = impl->sound.rate;
@@ -293,8 +321,11 @@ bool MovieWriter::WritePacket(const uint8_t* data, size_t size, int64_t pts, int
     return m.WriteVideoPacket(data, size, pts, dts, key, error);
 }
 
-bool MovieWriter::WriteAudio(const float* interleaved, int samples, std::string* error) {
+bool MovieWriter::WriteAudio(const float* interleaved, int samples, std::string* error,
+                             const SoundOrigin* origin) {
     Impl& m = *impl_;
+    if (m.splicing) return m.TakeSound(interleaved, samples, origin, error);
+    if (m.recording && !m.RecordSound(samples, origin, error)) return false;
     const size_t channels = size_t(m.sound.channels);
     m.pending.insert(m.pending.end(), interleaved, interleaved + size_t(samples) * channels);
     while (m.pending.size() >= size_t(m.chunk) * channels)
@@ -302,14 +333,44 @@ bool MovieWriter::WriteAudio(const float* interleaved, int samples, std::string*
     return true;
 }
 
+bool MovieWriter::NoteSoundAfter(int samples, const SoundOrigin* origin, std::string* error) {
+    Impl& m = *impl_;
+    return !m.recording || m.RecordSound(samples, origin, error);
+}
+
+bool MovieWriter::Impl::OpenClipStreams(std::string* error) {
+    // The AAC stream the join will write, as this movie's encoder would open it.
+    CodecPtr exact = std::move(aenc);
+    AVCodecParameters* aac = Allocated(avcodec_parameters_alloc());
+    bool ok = OpenSoundEncoder(avcodec_find_encoder(AV_CODEC_ID_AAC), error) &&
+              avcodec_parameters_from_context(aac, aenc.get()) >= 0;
+    aenc = std::move(exact);
+    recording = ok && options.clipSound->Accept(*aac);
+    for (int k = 0; k < 2 && recording; ++k) {
+        clipStreams[k] = Allocated(avformat_new_stream(oc, nullptr));
+        clipStreams[k]->time_base = {1, sound.rate};
+        if (avcodec_parameters_copy(clipStreams[k]->codecpar, aac) < 0) ok = false;
+    }
+    avcodec_parameters_free(&aac);
+    if (!ok && error->empty()) *error = Failed("cannot describe the clips' sound");
+    return ok;
+}
+
+int64_t MovieWriter::CopiedSoundPackets() const {
+    return impl_->copiedSound;
+}
+
 bool MovieWriter::Finish(std::string* error) {
     Impl& m = *impl_;
+    if (m.splicing && !m.FinishSplicing(error)) return false;
     if (!m.pending.empty() &&
         !m.EncodeAudio(int(m.pending.size() / size_t(m.sound.channels)), error))
         return false;
     if (!m.EndSpan(error)) return false;
-    avcodec_send_frame(m.aenc.get(), nullptr);
-    if (!m.Drain(m.aenc.get(), m.astream, error)) return false;
+    if (m.aenc) {
+        avcodec_send_frame(m.aenc.get(), nullptr);
+        if (!m.Drain(m.aenc.get(), m.astream, error)) return false;
+    }
     if (int rc = av_write_trailer(m.oc); rc < 0) {
         *error = m.Failed(AvError(rc));
         return false;

@@ -12,6 +12,7 @@
 
 #include "h264_units.h"
 #include "media_types.h"
+#include "sound_packets.h"
 
 struct AVFrame;
 struct AVCodecParameters;
@@ -61,6 +62,11 @@ struct MovieOptions {
     // Pictures encoded already (a join of parts): the stream as the parts
     // carry it, its packets given whole to WritePacket; no video encoder.
     std::shared_ptr<const AVCodecParameters> givenVideo;
+    // The clips' sound packets: AAC sound given with its origin (WriteAudio)
+    // is copied from them where it went into the movie unchanged.
+    std::shared_ptr<SoundSource> clipSound;
+    // Samples of the render before this movie's first (a part's place).
+    int64_t soundStart = 0;
 };
 
 // Encodes a movie: H.264 video and AAC sound in an MP4, MOV or MKV file.
@@ -83,7 +89,16 @@ class MovieWriter {
     // stream carries it; pts and dts in frames.
     bool WritePacket(const uint8_t* data, size_t size, int64_t pts, int64_t dts, bool key,
                      std::string* error);
-    bool WriteAudio(const float* interleaved, int samples, std::string* error);
+    // Sound is appended as it comes; with `origin`, it is a clip's decoded
+    // sound unchanged, and may be copied as that clip's packets.
+    bool WriteAudio(const float* interleaved, int samples, std::string* error,
+                    const SoundOrigin* origin = nullptr);
+    // Where the sound just past a part's end comes from (its samples are
+    // the next part's): it decides which of the part's last clip packets
+    // the join may copy.
+    bool NoteSoundAfter(int samples, const SoundOrigin* origin, std::string* error);
+    // Sound packets copied from the clips so far.
+    int64_t CopiedSoundPackets() const;
     bool Finish(std::string* error);
 
   private:

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <deque>
 #include <string>
 #include <vector>
 
@@ -42,6 +43,42 @@ struct MovieWriter::Impl {
     std::vector<uint8_t> lastSound;           // the last sound packet the encoder wrote
     int64_t soundPacketPts = AV_NOPTS_VALUE;  // the next sound packet's, in samples
     std::string path;                         // named in every error
+
+    // Copying the clips' AAC sound (Options::clipSound). The sound goes out
+    // in blocks of one packet. A block that is a clip packet's own decoded
+    // output, unchanged, is that packet; the others are encoded in stretches,
+    // each by an encoder of its own that is given the block before the
+    // stretch first and the block after it last, so that the packets on
+    // either side of a splice overlap as the encoder's own would.
+    bool splicing = false;
+    int64_t received = 0;  // samples given so far
+    struct CleanRun {      // given samples [start, end) that are clip `clip`'s, unchanged
+        int64_t start, end;
+        int clip;
+    };
+    std::deque<CleanRun> runs;
+    struct PacketStart {  // where clip `clip`'s packet `pts` begins in the given sound
+        int64_t at;
+        int clip;
+        int64_t pts;
+    };
+    std::deque<PacketStart> starts;
+    std::deque<PacketStart> anchored;  // those whose block is the clip's sound unchanged
+    std::deque<std::pair<int64_t, int64_t>> undecoded;  // given silent: must be copied
+    int64_t block = 0;                                  // the next block to go out
+    // The blocks before it, that a new encoder is given first.
+    std::deque<std::vector<float>> before;
+    int64_t stretchFirst = 0;  // the first block of the stretch being encoded
+    int64_t stretchWritten = 0;
+    int dropping = 0;         // packets out of the encoder that stand for its first input
+    int64_t keeping = -1;     // when not negative: how many more of its packets are written
+    int64_t copiedSound = 0;  // packets copied from the clips
+    bool ending = false;      // the last blocks of the movie are being decided
+    bool lastCopied = false;  // the block before the next one was
+    AacWindow lastOwn;        // the window of the encoder's last packet written
+    int ownLongShape = -1;    // the shape of the encoder's long windows, once seen
+    AacWindow clipWindow;     // that of the clip packet in `clipPacket`
+    PacketPtr clipPacket{Allocated(av_packet_alloc())};
     SoundFormat sound;
 
     // Copying: every video packet's dts is its place in decode order less
@@ -86,7 +123,41 @@ struct MovieWriter::Impl {
     bool SendVideo(AVFrame* frame, std::string* error);
     bool Drain(AVCodecContext* enc, AVStream* stream, std::string* error);
     bool Write(AVRational from, AVStream* stream, std::string* error);
-    bool EncodeAudio(int samples, std::string* error);
+    bool EncodeAudio(int samples, std::string* error, bool mayCopySilence = true);
+    // Gives the sound encoder `samples` samples from `data`, the first at `pts`.
+    bool SendSound(const float* data, int samples, int64_t pts, std::string* error);
+    // A sound encoder as the movie's stream describes it.
+    bool OpenSoundEncoder(const AVCodec* codec, std::string* error);
+
+    // Copying the clips' sound (sound_splice.cpp).
+    // Notes where given sound comes from, unchanged, and which of its blocks are a clip packet's.
+    void NoteOrigin(int samples, const SoundOrigin* origin);
+    // A part of a render: the clip packets it could copy kept beside its exact sound.
+    bool RecordSound(int samples, const SoundOrigin* origin, std::string* error);
+    bool recording = false;
+    // A part's streams of clip packets, made when a clip's sound can be copied.
+    bool OpenClipStreams(std::string* error);
+    AVStream* clipStreams[2] = {nullptr, nullptr};
+    bool TakeSound(const float* data, int samples, const SoundOrigin* origin, std::string* error);
+    bool SpliceBlock(std::string* error);
+    // Whether the next block is a clip's packet, then left in `clipPacket`;
+    // with `must`, whatever its window.
+    bool CopyableBlock(bool must);
+    bool PacketAt(int64_t at, PacketStart* start) const;
+    // Clip packet `start` into `clipPacket`, and its window.
+    bool ClipPacket(const PacketStart& start, AacWindow* window);
+    struct CachedPacket {
+        int clip = -1;
+        int64_t pts = 0;
+        std::vector<uint8_t> data;
+    } cached;
+    // A new stretch's encoder, given the block before the stretch.
+    bool OpenSoundStretch(std::string* error);
+    // Keeps the next block among those a new encoder is given first.
+    void Remember();
+    // Ends the stretch under way after the block past it: its own packets out.
+    bool EndSoundStretch(std::string* error);
+    bool FinishSplicing(std::string* error);
     // Sound packets go out one after another, each at the end of the one before.
     bool WriteSound(std::string* error);
 };

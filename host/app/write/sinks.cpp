@@ -64,8 +64,19 @@ class MovieSink : public Sink {
     bool Audio(const float* interleaved, int samples, std::string* error) override {
         return Named(writer_->WriteAudio(interleaved, samples, error), error);
     }
+    bool ClipAudio(const float* interleaved, int samples, const media::SoundOrigin& origin,
+                   std::string* error) override {
+        return Named(writer_->WriteAudio(interleaved, samples, error, &origin), error);
+    }
+    bool SoundAfter(int samples, const media::SoundOrigin* origin, std::string* error) override {
+        return Named(writer_->NoteSoundAfter(samples, origin, error), error);
+    }
+    int64_t CopiedSoundPackets() const override {
+        return writer_ ? writer_->CopiedSoundPackets() : copiedSound_;
+    }
     bool Finish(std::string* error) override {
         const bool ok = writer_->Finish(error);
+        copiedSound_ = writer_->CopiedSoundPackets();
         writer_.reset();
         return Named(ok, error);
     }
@@ -83,6 +94,7 @@ class MovieSink : public Sink {
     }
     StagedOutput staged_;
     std::unique_ptr<media::MovieWriter> writer_;
+    int64_t copiedSound_ = 0;
     bool stream_ = false;
 };
 

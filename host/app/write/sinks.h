@@ -39,6 +39,16 @@ class Sink {
         return false;
     }
     virtual bool Audio(const float* interleaved, int samples, std::string* error) = 0;
+    // Sound that is a clip's decoded sound unchanged: a movie that copies
+    // the clips' sound (SinkOptions::clipSound) may copy its packets.
+    virtual bool ClipAudio(const float* interleaved, int samples, const media::SoundOrigin&,
+                           std::string* error) {
+        return Audio(interleaved, samples, error);
+    }
+    // Where the sound just past a part's end comes from (MovieWriter::NoteSoundAfter).
+    virtual bool SoundAfter(int, const media::SoundOrigin*, std::string*) { return true; }
+    // Sound packets copied from the clips.
+    virtual int64_t CopiedSoundPackets() const { return 0; }
     // Completes the staged output; Commit() then moves it into place.
     virtual bool Finish(std::string* error) = 0;
     virtual bool Commit(std::string* error) = 0;

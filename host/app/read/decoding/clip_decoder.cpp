@@ -94,13 +94,76 @@ void ClipDecoder::TakeAudio(AVFrame* frame) {
                 ? (as->start_time == AV_NOPTS_VALUE ? 0.0 : Seconds(as->start_time, as->time_base))
                 : Seconds(frame->pts, as->time_base);
         audioNext = int64_t(std::llround((t - videoStart) * options->output.sound.rate));
+        audioNext += GridShift(audioNext, frame->nb_samples);
     }
     const int capacity = swr_get_out_samples(swr.get(), frame->nb_samples);
     std::vector<float> out(size_t(std::max(capacity, 0)) * size_t(Channels()));
     uint8_t* outPlanes[1] = {reinterpret_cast<uint8_t*>(out.data())};
     const int n = swr_convert(swr.get(), outPlanes, capacity,
                               const_cast<const uint8_t**>(frame->extended_data), frame->nb_samples);
-    if (n > 0) Append(out.data(), n);
+    if (n <= 0) return;
+    // A whole packet's samples, all kept, mark where that packet begins.
+    if (options->soundGrid >= 0 && n == kPacketSamples && frame->nb_samples == n &&
+        frame->pts != AV_NOPTS_VALUE && audioNext >= audioBase)
+        anchors.push_back({audioNext, frame->pts});
+    Append(out.data(), n);
+}
+
+int64_t ClipDecoder::GridShift(int64_t at, int samples) const {
+    if (options->soundGrid < 0) return 0;
+    // A first frame shorter than a packet is the end of one whose start was
+    // skipped (the encoder's priming): the next packet begins after it.
+    const int64_t packetStart = samples < kPacketSamples ? at + samples : at;
+    const int64_t phase =
+        ((packetStart + options->soundGrid) % kPacketSamples + kPacketSamples) % kPacketSamples;
+    int64_t shift = -phase;
+    if (shift < -kPacketSamples / 2) shift += kPacketSamples;
+    if (shift >= kPacketSamples / 2) shift -= kPacketSamples;
+    return shift;
+}
+
+bool ClipDecoder::Skippable(const AVPacket* p) const {
+    // Only once the sound's place is known, and far enough inside one run of
+    // copied pictures that the movie's encoder never needs this sound, even
+    // for the packets it is given before a stretch of its own.
+    if (!options->skipCopiedSound || options->soundGrid < 0 || !swr || audioNext < audioBase ||
+        p->pts == AV_NOPTS_VALUE || adec->frame_size != kPacketSamples)
+        return false;
+    const OutputFormat& out = options->output;
+    const int64_t margin = int64_t(2 * kLeadInPackets + 4) * kPacketSamples;
+    const auto frameOf = [&](int64_t sample) {
+        return sample * out.fps.num / (int64_t(out.sound.rate) * out.fps.den);
+    };
+    return options->copied.Frames(frameOf(audioNext - margin),
+                                  frameOf(audioNext + kPacketSamples + margin) + 1);
+}
+
+void ClipDecoder::SendAudio(const AVPacket* p) {
+    if (Skippable(p)) {
+        anchors.push_back({audioNext, p->pts});
+        if (!undecoded.empty() && undecoded.back().second == audioNext)
+            undecoded.back().second += kPacketSamples;
+        else
+            undecoded.push_back({audioNext, audioNext + kPacketSamples});
+        static const std::vector<float> silence(size_t(kPacketSamples) * 8, 0.0f);
+        for (int left = kPacketSamples; left > 0;) {
+            const int n = std::min(left, int(silence.size() / size_t(Channels())));
+            Append(silence.data(), n);
+            left -= n;
+        }
+        av_packet_unref(lastSkipped.get());
+        if (av_packet_ref(lastSkipped.get(), p) < 0) throw std::bad_alloc();
+        return;
+    }
+    if (lastSkipped->data) {
+        // The packet before this one overlaps it: decoded first, its own
+        // sound thrown away, it makes this one decode as it would have.
+        if (avcodec_send_packet(adec.get(), lastSkipped.get()) >= 0)
+            while (avcodec_receive_frame(adec.get(), discarded.get()) >= 0)
+                av_frame_unref(discarded.get());
+        av_packet_unref(lastSkipped.get());
+    }
+    Send(adec.get(), p, false);
 }
 
 void ClipDecoder::Append(const float* data, int n) {
@@ -142,6 +205,9 @@ void ClipDecoder::SeekEarlier() {
     if (adec) avcodec_flush_buffers(adec.get());
     swr.reset();
     sound.clear();
+    anchors.clear();
+    undecoded.clear();
+    av_packet_unref(lastSkipped.get());
     audioBase = 0;
     audioNext = -1;
     eof = false;
@@ -245,7 +311,7 @@ bool ClipDecoder::More() {
                 if (pkt->pts != AV_NOPTS_VALUE) readPts = pkt->pts;
                 SendVideo(pkt.get());
             } else if (pkt->stream_index == audio && adec)
-                Send(adec.get(), pkt.get(), false);
+                SendAudio(pkt.get());
             av_packet_unref(pkt.get());
             return true;
         }

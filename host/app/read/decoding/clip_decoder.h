@@ -72,6 +72,15 @@ struct ClipDecoder {
     std::deque<float> sound;
     int64_t audioBase = 0;
     int64_t audioNext = -1;
+    // With Options::soundGrid: where each whole decoded packet begins on the
+    // sound timeline, and its timestamp.
+    std::deque<SoundAnchor> anchors;
+    // Sound deep inside copied pictures is not decoded: the movie copies
+    // its packets. These are the stretches of the sound timeline it left
+    // silent, and the last packet skipped, which primes the decoder again.
+    std::deque<std::pair<int64_t, int64_t>> undecoded;
+    PacketPtr lastSkipped{Allocated(av_packet_alloc())};
+    AvFramePtr discarded{Allocated(av_frame_alloc())};
 
     const ClipReader::Options* options = nullptr;
     const ClipInfo* info = nullptr;
@@ -132,6 +141,14 @@ struct ClipDecoder {
     // Places `n` samples at audioNext on the sound timeline (before the
     // picture's start they are dropped; a gap is filled with silence).
     void Append(const float* data, int n);
+
+    // A sound packet: decoded, or skipped when the movie copies it (see `undecoded`).
+    void SendAudio(const AVPacket* p);
+    bool Skippable(const AVPacket* p) const;
+
+    // The shift that puts the packets of a clip whose first decoded frame
+    // has `samples` samples and goes at `at` onto the grid (Options::soundGrid).
+    int64_t GridShift(int64_t at, int samples) const;
 
     void NoteDamage(AVRational tb, int64_t pts);
 
