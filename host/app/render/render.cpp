@@ -23,7 +23,7 @@
 #include "part_identity.h"
 #include "progress.h"
 #include "sinks.h"
-#include "sound_packets.h"
+#include "sound_copy.h"
 #include "timeline_frames.h"
 #include "variants.h"
 
@@ -103,10 +103,7 @@ class SequenceRender {
         // goes in unchanged; a part keeps its sound exact, and beside it the
         // packets the join copies.
         if (copy.Copies()) {
-            std::vector<std::string> paths;
-            for (const PlannedClip& c : plan_.clips)
-                paths.push_back(c.info.hasAudio && !c.info.still ? c.path : "");
-            clipSound_ = std::make_shared<SoundPackets>(std::move(paths));
+            clipSound_ = ClipSoundOf(plan_);
             options.clipSound = clipSound_;
             options.soundStart = media::FrameSampleStart(plan_.piece.first, f.fps, f.sound.rate);
         }
@@ -132,7 +129,7 @@ class SequenceRender {
             sink_ = OpenSink(plan_.output, options, error);
         }
         if (!sink_) return false;
-        PlaceSoundOnPacketGrid();
+        if (clipSound_) PlaceSoundOnPacketGrid(plan_, *clipSound_);
         if (!plan_.contactSheet.empty()) {
             std::vector<SheetSection> sections;
             const bool alone = plan_.transitions.size() == 1;
@@ -147,25 +144,6 @@ class SequenceRender {
                                                sections);
         }
         return true;
-    }
-
-    // Each clip whose sound the movie copies is read with its packets on the
-    // movie's grid of 1024-sample packets. That needs a whole number of
-    // samples a frame, so that a clip's sound lies at one offset throughout.
-    void PlaceSoundOnPacketGrid() {
-        const OutputFormat& f = plan_.format;
-        const int64_t perFrame = int64_t(f.sound.rate) * f.fps.den;
-        if (!clipSound_ || perFrame % f.fps.num != 0) return;
-
-        for (size_t c = 0; c < plan_.clips.size(); ++c) {
-            if (!clipSound_->Copies(int(c))) continue;
-            const int64_t start =
-                media::FrameSampleStart(plan_.timeline.clipStart[c], f.fps, f.sound.rate);
-            plan_.clips[c].options.soundGrid = int(
-                ((start % media::kPacketSamples) + media::kPacketSamples) % media::kPacketSamples);
-            // A part decodes all its sound: its join decides what to copy.
-            plan_.clips[c].options.skipCopiedSound = plan_.piece.count == 0;
-        }
     }
 
     // Every frame of the piece, after the frames before it that set the
@@ -188,37 +166,7 @@ class SequenceRender {
             progress.Update(t + 1 - piece.warmUp);
         }
         progress.Done();
-        return NoteSoundAfter(error);
-    }
-
-    // A part: where the sound of the frames after it comes from, as far as
-    // its last clip packets reach (two packets' worth).
-    bool NoteSoundAfter(std::string* error) {
-        const OutputFormat& f = plan_.format;
-        const Timeline& tl = plan_.timeline;
-        if (plan_.piece.count == 0 || !clipSound_) return true;
-        const int64_t until = media::FrameSampleStart(plan_.piece.end, f.fps, f.sound.rate) +
-                              2 * media::kPacketSamples;
-        for (int64_t t = plan_.piece.end;
-             t < tl.total && media::FrameSampleStart(t, f.fps, f.sound.rate) < until; ++t) {
-            const int samples = int(media::FrameSampleStart(t + 1, f.fps, f.sound.rate) -
-                                    media::FrameSampleStart(t, f.fps, f.sound.rate));
-            const bool inTransition = std::any_of(
-                tl.transitions.begin(), tl.transitions.end(),
-                [t](const Placement& p) { return t >= p.start && t < p.start + p.frames; });
-            const SourceRef ref = tl.HardCut(t);
-            std::string readError;
-            const media::Frame* cut =
-                inTransition ? nullptr : pool_->Frame(ref.clip, ref.index, &readError);
-            const bool unchanged =
-                cut && cut->audio.size() == size_t(samples) * size_t(f.sound.channels) &&
-                plan_.clips[size_t(ref.clip)].options.soundGrid >= 0 &&
-                !fades_[size_t(ref.clip)].Touches(ref.index, f.fps, f.sound.rate, samples);
-            media::SoundOrigin origin{
-                ref.clip, unchanged ? cut->anchors : std::vector<media::SoundAnchor>{}, true};
-            if (!sink_->SoundAfter(samples, unchanged ? &origin : nullptr, error)) return false;
-        }
-        return true;
+        return !clipSound_ || NoteSoundAfter(plan_, *pool_, fades_, *sink_, error);
     }
 
     bool StartTransition(std::string* error) {
@@ -263,8 +211,7 @@ class SequenceRender {
                                      media::FrameSampleStart(t, f.fps, f.sound.rate)) *
                               size_t(f.sound.channels);
         SoundChunk chunk{cutRef.clip, cutRef.index, cut->audio, written};
-        if (!active_ && clipSound_ && cut->audio.size() == floats &&
-            plan_.clips[size_t(cutRef.clip)].options.soundGrid >= 0) {
+        if (!active_ && CopyableSound(plan_.clips[size_t(cutRef.clip)], *cut, floats)) {
             chunk.unchanged = true;
             chunk.anchors = cut->anchors;
         }

@@ -134,6 +134,16 @@ bool ClipDecoder::Skippable(const AVPacket* p) const {
     const auto frameOf = [&](int64_t sample) {
         return sample * out.fps.num / (int64_t(out.sound.rate) * out.fps.den);
     };
+    // Nor near the end of the clip's sound, where its packets stop.
+    const AVStream* as = fmt->streams[audio];
+    const double end =
+        as->duration != AV_NOPTS_VALUE
+            ? Seconds((as->start_time == AV_NOPTS_VALUE ? 0 : as->start_time) + as->duration,
+                      as->time_base)
+        : fmt->duration != AV_NOPTS_VALUE ? double(fmt->duration) / AV_TIME_BASE
+                                          : -1.0;
+    const double soundEnd = (end - videoStart) * out.sound.rate;
+    if (end < 0 || double(audioNext + kPacketSamples + margin) >= soundEnd) return false;
     return options->copied.Frames(frameOf(audioNext - margin),
                                   frameOf(audioNext + kPacketSamples + margin) + 1);
 }
