@@ -4,7 +4,7 @@
 # veryfast crf 20 with a keyframe every 2 s, AAC 192k). Prints a table of median
 # wall times (and peak memory), relative to FFmpeg's xfade dissolve.
 # A second table: copy renders with sound as the clips grow (two 320x240
-# clips of 10 s and 60 s), and a 40-clip sequence rendered whole and in two
+# clips of 10 s, 60 s and 180 s), and a 40-clip sequence rendered whole and in two
 # parts at once (GNU parallel) joined, on this machine.
 #   bench/vs_xfade.sh [BUILD_DIR] [RUNS] [SIZE] [SECONDS]
 set -euo pipefail
@@ -59,9 +59,9 @@ ours() {
     -o "$work/out.mp4"
 }
 
-# The second table's clips: 320x240 with sound, 10 s and 60 s; 40 clips of
-# 3 s at 854x480 for the sequence.
-for s in 10 60; do
+# The second table's clips: 320x240 with sound, 10 s, 60 s and 180 s; 40
+# clips of 3 s at 854x480 for the sequence.
+for s in 10 60 180; do
   for c in a b; do
     src=$([ $c = a ] && echo testsrc2 || echo mandelbrot)
     ffmpeg -v error -y -f lavfi -i "$src=size=320x240:rate=$fps" -f lavfi -i "sine=frequency=550" \
@@ -99,6 +99,7 @@ jobs=("ffmpeg hard cut (no transition)|cut"
   "tavhost boxscatter box 2 --copy-unchanged|ours --variant 1 --copy-unchanged")
 more=("tavhost --copy-unchanged, two 10 s 320x240 clips with sound|copied 10"
   "tavhost --copy-unchanged, two 60 s 320x240 clips with sound|copied 60"
+  "tavhost --copy-unchanged, two 180 s 320x240 clips with sound|copied 180"
   "tavhost 40 clips of 3 s at 854x480, whole|whole"
   "tavhost 40 clips of 3 s at 854x480, 2 parts at once + join|parts")
 declare -A times mems
@@ -127,7 +128,7 @@ for job in "${jobs[@]}"; do
 done
 
 first=$(echo "${times[${more[0]%%|*}]}" | median)
-whole=$(echo "${times[${more[2]%%|*}]}" | median)
+whole=$(echo "${times[${more[3]%%|*}]}" | median)
 echo
 echo "copy renders with sound, and a long sequence whole and in parts; median of $runs runs"
 echo
@@ -137,7 +138,7 @@ for k in "${!more[@]}"; do
   name=${more[$k]%%|*}
   t=$(echo "${times[$name]}" | median)
   m=$(echo "${mems[$name]}" | median)
-  b=$([ "$k" -lt 2 ] && echo "$first" || echo "$whole")
+  b=$([ "$k" -lt 3 ] && echo "$first" || echo "$whole")
   awk -v n="$name" -v t="$t" -v b="$b" -v m="$m" \
     'BEGIN { printf "| %s | %.2f s | %.2f | %d MiB |\n", n, t, t / b, m / 1024 }'
 done
