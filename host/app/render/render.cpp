@@ -362,7 +362,7 @@ class SequenceRender {
         summary_->seed = plan_.seed;
         summary_->copiedFrames = plan_.copy.CopiedFrames();
         summary_->copiedSoundSeconds =
-            double(sink_->CopiedSoundPackets()) * 1024.0 / plan_.format.sound.rate;
+            double(sink_->CopiedSoundPackets()) * media::kPacketSamples / plan_.format.sound.rate;
         return true;
     }
 

@@ -144,8 +144,9 @@ struct MovieWriter::Impl {
     // with `must`, whatever its window.
     bool CopyableBlock(bool must);
     bool PacketAt(int64_t at, PacketStart* start) const;
-    // Clip packet `start` into `clipPacket`, and its window.
-    bool ClipPacket(const PacketStart& start, AacWindow* window);
+    // Clip packet `start` into `into`, and its window.
+    bool ClipPacket(const PacketStart& start, AVPacket* into, AacWindow* window);
+    PacketPtr peeked{Allocated(av_packet_alloc())};  // the clip's packet after one copied
     struct CachedPacket {
         int clip = -1;
         int64_t pts = 0;

@@ -98,18 +98,18 @@ bool MovieWriter::Impl::PacketAt(int64_t at, PacketStart* start) const {
     return true;
 }
 
-bool MovieWriter::Impl::ClipPacket(const PacketStart& start, AacWindow* window) {
-    // The packet after a block is asked for with the block, and again as
-    // the next: the clip is read forwards only.
+bool MovieWriter::Impl::ClipPacket(const PacketStart& start, AVPacket* into, AacWindow* window) {
+    // A block's packet is asked for again as the next block's: the clip is
+    // read forwards only.
     if (!cached.data.empty() && cached.clip == start.clip && cached.pts == start.pts) {
-        av_packet_unref(clipPacket.get());
-        if (av_new_packet(clipPacket.get(), int(cached.data.size())) < 0) return false;
-        std::copy(cached.data.begin(), cached.data.end(), clipPacket->data);
+        av_packet_unref(into);
+        if (av_new_packet(into, int(cached.data.size())) < 0) return false;
+        std::copy(cached.data.begin(), cached.data.end(), into->data);
     } else {
-        if (!options.clipSound->Packet(start.clip, start.pts, clipPacket.get())) return false;
-        cached = {start.clip, start.pts, {clipPacket->data, clipPacket->data + clipPacket->size}};
+        if (!options.clipSound->Packet(start.clip, start.pts, into)) return false;
+        cached = {start.clip, start.pts, {into->data, into->data + into->size}};
     }
-    *window = WindowOf(clipPacket->data, size_t(clipPacket->size));
+    *window = WindowOf(into->data, size_t(into->size));
     return true;
 }
 
@@ -121,16 +121,16 @@ bool MovieWriter::Impl::CopyableBlock(bool must) {
     // comes before them.
     PacketStart start{}, next{};
     if (block < 2 || (ending && !must) || !PacketAt(at, &start)) return false;
+    if (!ClipPacket(start, clipPacket.get(), &clipWindow)) return false;
+    if (must) return true;
     // Where the encoder's packets follow, the clip's next one tells whether
     // its sound begins with an onset there, which the encoder too would
     // window short, against this packet's long end.
     AacWindow after;
     const bool spliceAfter = !PacketAt(at + chunk, &next);
-    const bool onsetAfter = !must && spliceAfter && anchored.size() > 1 &&
-                            anchored[1].at == at + chunk && anchored[1].clip == start.clip &&
-                            ClipPacket(anchored[1], &after) && !after.LongFirstHalf();
-    if (!ClipPacket(start, &clipWindow)) return false;
-    if (must) return true;
+    const bool onsetAfter = spliceAfter && anchored.size() > 1 && anchored[1].at == at + chunk &&
+                            anchored[1].clip == start.clip &&
+                            ClipPacket(anchored[1], peeked.get(), &after) && !after.LongFirstHalf();
     // Where it meets the encoder's packets, its window must be a long half
     // of the encoder's shape; between two of the clip's packets anything goes.
     const bool fits = clipWindow.shape == ownLongShape;
