@@ -126,7 +126,9 @@ bool SoundPackets::Packet(int clip, int64_t pts, AVPacket* out) {
     // before the one wanted.
     if (open_ != clip || pts < last_) {
         if (!Open(clip)) return false;
-        av_seek_frame(input_.get(), stream_, pts, AVSEEK_FLAG_BACKWARD);
+        // A clip that cannot seek is read from its start.
+        if (av_seek_frame(input_.get(), stream_, pts, AVSEEK_FLAG_BACKWARD) < 0 && !Open(clip))
+            return false;
     }
     for (;;) {
         // A packet read past the one wanted last time is looked at first.

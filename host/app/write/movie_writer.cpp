@@ -368,7 +368,10 @@ bool MovieWriter::Finish(std::string* error) {
         return false;
     if (!m.EndSpan(error)) return false;
     if (m.aenc) {
-        avcodec_send_frame(m.aenc.get(), nullptr);
+        if (int rc = avcodec_send_frame(m.aenc.get(), nullptr); rc < 0) {
+            *error = m.Failed("audio encoding failed: " + AvError(rc));
+            return false;
+        }
         if (!m.Drain(m.aenc.get(), m.astream, error)) return false;
     }
     if (int rc = av_write_trailer(m.oc); rc < 0) {

@@ -209,7 +209,10 @@ bool MovieWriter::Impl::EndSoundStretch(std::string* error) {
     // the movie's first.
     const int64_t own = block - stretchFirst + (stretchFirst == 0 ? 1 : 0);
     keeping = std::max<int64_t>(0, own - stretchWritten);
-    avcodec_send_frame(aenc.get(), nullptr);
+    if (int rc = avcodec_send_frame(aenc.get(), nullptr); rc < 0) {
+        *error = Failed("audio encoding failed: " + AvError(rc));
+        return false;
+    }
     if (!Drain(aenc.get(), astream, error)) return false;
     aenc.reset();
     keeping = -1;
