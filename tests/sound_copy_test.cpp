@@ -93,6 +93,7 @@ TEST_P(SoundCopy, IsTheClipsOwnAndEverySpliceAsAFullEncode) {
     };
     int splices = 0;
     double mine = 0, full = 0;  // over every splice's six blocks
+    long runLag = 0;            // of the copied run under way
     for (size_t i = 2; i < copied.size(); ++i) {
         const size_t at = (i - 1) * size_t(kPacket);
         if (at >= frames) break;
@@ -124,22 +125,23 @@ TEST_P(SoundCopy, IsTheClipsOwnAndEverySpliceAsAFullEncode) {
             full += ErrorEnergyAt(theirs, want, ch, 0, a, b);
         }
         if (copied[i] && copied[i - 1]) {
-            // Between two copied packets the sound is the clip's, exactly.
+            // Between two copied packets the sound is the clip's, exactly,
+            // at one lag for the whole run (found at its first such packet).
             const auto [a, b] = window(at, 0, kPacket);
-            const long lag = BestLag(got, want, ch, kPacket / 2, a, b);
-            EXPECT_LE(ErrorEnergyAt(got, want, ch, lag, a, b), 1e-9)
-                << c.name << ": copied packet " << i << " at " << at;
+            if (!copied[i - 2] || i == 2) runLag = BestLag(got, want, ch, kPacket / 2, a, b);
+            EXPECT_LE(ErrorEnergyAt(got, want, ch, runLag, a, b), 1e-9)
+                << c.name << ": copied packet " << i << " at " << at << " (lag " << runLag << ")";
         }
     }
     EXPECT_GT(splices, 0) << c.name;
     EXPECT_LE(mine, 2 * full) << c.name << ": all splices";
 
-    // Rendered in three parts and joined, the movie copies the same packets
+    // Rendered in two parts and joined, the movie copies the same packets
     // and encodes the rest alike: its sound is the same, byte for byte.
     std::string parts;
-    for (int k = 1; k <= 3; ++k) {
+    for (int k = 1; k <= 2; ++k) {
         const std::string part = P(std::string(c.name) + "_part" + std::to_string(k) + ".mkv");
-        ASSERT_EQ(Render(render + " --part " + std::to_string(k) + "/3 -o " + part).status, 0);
+        ASSERT_EQ(Render(render + " --part " + std::to_string(k) + "/2 -o " + part).status, 0);
         parts += " '" + part + "'";
     }
     const std::string joined = P(std::string(c.name) + "_joined.mp4");
