@@ -9,6 +9,7 @@
 #include "copy_choice.h"
 #include "h264_units.h"
 #include "movie_writer.h"
+#include "picture_convert.h"
 
 namespace tavtest {
 namespace {
@@ -55,10 +56,28 @@ class BitWriter {
     int used_ = 0;
 };
 
+// The HRD parameters of `cpbs` coded picture buffers, each with its own rate
+// and size, as broadcast encoders write them.
+void PutHrd(BitWriter& b, int cpbs) {
+    b.Ue(uint32_t(cpbs - 1));
+    b.Put(0x42, 8);  // bit_rate_scale, cpb_size_scale
+    for (int k = 0; k < cpbs; ++k) {
+        b.Ue(uint32_t(1000 * (k + 1) + 37));  // bit_rate_value_minus1
+        b.Ue(uint32_t(3000 * (k + 1) + 5));   // cpb_size_value_minus1
+        b.Put(uint32_t(k & 1), 1);            // cbr_flag
+    }
+    b.Put(23, 5);  // initial_cpb_removal_delay_length_minus1
+    b.Put(23, 5);  // cpb_removal_delay_length_minus1
+    b.Put(23, 5);  // dpb_output_delay_length_minus1
+    b.Put(24, 5);  // time_offset_length
+}
+
 // An SPS of a 160x96 stream (level 3.1, 4:2:0 8-bit): its id, the reference
 // frames and pictures buffered it keeps (`buffering` -1: no bitstream
-// restriction, the level's buffer), and its profile.
-h264::Bytes Sps(uint32_t id, int refs = 4, int buffering = 4, int profile = 100) {
+// restriction, the level's buffer), its profile, and the coded picture
+// buffers of its NAL and VCL HRD parameters (0: none).
+h264::Bytes Sps(uint32_t id, int refs = 4, int buffering = 4, int profile = 100, int nalCpbs = 0,
+                int vclCpbs = 0) {
     BitWriter b;
     b.Put(0x67, 8);
     b.Put(uint32_t(profile), 8);
@@ -79,7 +98,17 @@ h264::Bytes Sps(uint32_t id, int refs = 4, int buffering = 4, int profile = 100)
     b.Ue(5);          // 96 / 16 - 1
     b.Put(0b110, 3);  // frames only, direct 8x8, no cropping
     b.Put(1, 1);      // VUI
-    b.Put(0, 8);      // no aspect, overscan, signal, chroma site, timing, HRDs, pic_struct
+    b.Put(0, 4);      // no aspect, overscan, signal, chroma site
+    b.Put(1, 1);      // timing
+    b.Put(1001, 32);
+    b.Put(60000, 32);
+    b.Put(1, 1);  // fixed frame rate
+    b.Put(nalCpbs > 0, 1);
+    if (nalCpbs > 0) PutHrd(b, nalCpbs);
+    b.Put(vclCpbs > 0, 1);
+    if (vclCpbs > 0) PutHrd(b, vclCpbs);
+    if (nalCpbs > 0 || vclCpbs > 0) b.Put(0, 1);  // low_delay_hrd_flag
+    b.Put(0, 1);                                  // no pic_struct
     b.Put(buffering >= 0, 1);
     if (buffering >= 0) {
         b.Put(1, 1);
@@ -139,13 +168,19 @@ TEST(H264Units, ReadsParameterSetIds) {
 
 struct DpbCase {
     int refs, buffering, profile;
+    int nalCpbs = 0, vclCpbs = 0;
 };
+
+void PrintTo(const DpbCase& c, std::ostream* os) {
+    *os << "refs " << c.refs << ", buffering " << c.buffering << ", profile " << c.profile
+        << ", CPBs " << c.nalCpbs << " NAL " << c.vclCpbs << " VCL";
+}
 
 class DpbNeeds : public ::testing::TestWithParam<DpbCase> {};
 
 TEST_P(DpbNeeds, ReadFromTheSps) {
     const DpbCase& c = GetParam();
-    const h264::Bytes sps = Sps(3, c.refs, c.buffering, c.profile);
+    const h264::Bytes sps = Sps(3, c.refs, c.buffering, c.profile, c.nalCpbs, c.vclCpbs);
     h264::DpbNeeds needs;
     ASSERT_TRUE(h264::ReadDpbNeeds(U(sps), &needs));
     EXPECT_EQ(needs.refFrames, c.refs);
@@ -161,6 +196,12 @@ INSTANTIATE_TEST_SUITE_P(Sets, DpbNeeds,
                          ::testing::Values(DpbCase{1, 1, 66}, DpbCase{4, 4, 100},
                                            DpbCase{3, 4, 100}, DpbCase{16, 16, 77},
                                            DpbCase{2, -1, 66}));
+// HRD parameters, as broadcast cameras and x264's nal-hrd write them: one or
+// more buffers, NAL, VCL or both; what follows them is read all the same.
+INSTANTIATE_TEST_SUITE_P(Hrd, DpbNeeds,
+                         ::testing::Values(DpbCase{4, 4, 100, 1, 0}, DpbCase{3, 3, 100, 0, 1},
+                                           DpbCase{2, 2, 77, 2, 2}, DpbCase{1, 1, 66, 3, 1},
+                                           DpbCase{5, 5, 100, 32, 0}));
 
 TEST(H264Units, ReadsTheBufferOfARealEncodersSps) {
     // x264's SPS for 160x96 at 30 fps, one reference frame, no B pictures.
@@ -172,6 +213,20 @@ TEST(H264Units, ReadsTheBufferOfARealEncodersSps) {
     EXPECT_EQ(needs.profile, 100);
     EXPECT_EQ(needs.level, 11);
     EXPECT_GE(needs.refFrames, 1);
+}
+
+TEST(H264Units, ReadsTheBufferOfAnSpsWithHrdParameters) {
+    // x264's SPS for 160x96 at 30 fps with nal-hrd=vbr (300 kb/s, a 600 kb
+    // buffer): four reference frames, four pictures buffered.
+    const h264::Bytes x264 = {0x67, 0x64, 0x00, 0x0c, 0xac, 0xd9, 0x42, 0x8d, 0xb0,
+                              0x11, 0x00, 0x00, 0x03, 0x00, 0x01, 0x00, 0x00, 0x03,
+                              0x00, 0x3c, 0x60, 0x40, 0x01, 0x24, 0xf0, 0x00, 0x49,
+                              0x3e, 0x9b, 0x0c, 0x01, 0xe2, 0x85, 0x32, 0xc0};
+    h264::DpbNeeds needs;
+    ASSERT_TRUE(h264::ReadDpbNeeds(U(x264), &needs));
+    EXPECT_EQ(needs.level, 12);
+    EXPECT_EQ(needs.refFrames, 4);
+    EXPECT_EQ(needs.decodeBuffering, 4);
 }
 
 TEST(H264Units, AvcConfigListsEverySetAndReadsBack) {
@@ -264,14 +319,16 @@ class CopyPlanning : public ::testing::Test {
             i.tags = tavhost::media::OutputColourTags(96);
         }
     }
-    CopyPlan Plan(const Timeline& timeline) {
+    CopyPlan Plan(const Timeline& timeline, int width = 160, int height = 96) {
         std::vector<CopyCandidate> clips;
         for (size_t j = 0; j < 2; ++j)
             clips.push_back(
                 {j == 0 ? "clip 'a'" : "clip 'b'", &infos_[j], &options_[j], &indexes_[j]});
         notes_.clear();
         return tavhost::PlanCopies(
-            clips, timeline, CopyTarget{{.width = 160, .height = 96, .fps = {30, 1}}, "bt601"},
+            clips, timeline,
+            CopyTarget{{.width = width, .height = height, .fps = {30, 1}},
+                       tavhost::media::MatrixName(tavhost::media::OutputMatrix(height))},
             &notes_);
     }
     // Every copied packet lands on its segment's frames, each frame once.
@@ -447,6 +504,38 @@ INSTANTIATE_TEST_SUITE_P(
                       RoomCase{"pps255", 1, 255, "1 SPS and 255 PPS"},
                       RoomCase{"everyId", 16, 16, "every parameter-set id"}),
     [](const auto& info) { return std::string(info.param.name); });
+
+// A clip encoded as the output is, at any size, is copied: the colour
+// description it must carry follows the output's height (SD below 720 lines),
+// whatever its width.
+struct Size {
+    int width, height;
+};
+
+void PrintTo(const Size& s, std::ostream* os) {
+    *os << s.width << "x" << s.height;
+}
+
+class OutputSizes : public CopyPlanning, public ::testing::WithParamInterface<Size> {};
+
+TEST_P(OutputSizes, ClipsTaggedAsTheOutputAreCopied) {
+    const auto [width, height] = GetParam();
+    for (size_t j = 0; j < 2; ++j) {
+        indexes_[j].width = width;
+        indexes_[j].height = height;
+        infos_[j].matrix = tavhost::media::MatrixName(tavhost::media::OutputMatrix(height));
+        infos_[j].tags = tavhost::media::OutputColourTags(height);
+    }
+    const CopyPlan plan = Plan(Join(90, 90, 20), width, height);
+    EXPECT_TRUE(notes_.empty()) << notes_[0];
+    EXPECT_EQ(plan.segments.size(), 2u);
+}
+
+INSTANTIATE_TEST_SUITE_P(Sd, OutputSizes,
+                         ::testing::Values(Size{854, 480}, Size{720, 576}, Size{1024, 576},
+                                           Size{160, 96}));
+INSTANTIATE_TEST_SUITE_P(Hd, OutputSizes,
+                         ::testing::Values(Size{1280, 720}, Size{960, 720}, Size{1920, 1080}));
 
 struct MismatchCase {
     const char* name;

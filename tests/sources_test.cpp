@@ -309,7 +309,11 @@ TEST_P(HdrClips, AreToneMappedAsFFmpegDoes) {
     EXPECT_NEAR(ours.saturation, ffmpeg.saturation, 1.0);
     EXPECT_NEAR(ours.mean, source.mean, 6.0);
     EXPECT_GT(ours.white, source.white - 6);
-    EXPECT_GT(ours.saturation, 0.8 * source.saturation);  // 4:2:0 HDR, 38 % before
+    // Tone mapping, BT.2020 to BT.709 and 4:2:0 chroma keep about 80 % of the
+    // source's saturation (79 to 82 % measured with FFmpeg's own chain on two
+    // processors); a grey or washed-out picture falls far below this bound,
+    // which leaves the version-dependent exact figure to FFmpeg's own result.
+    EXPECT_GT(ours.saturation, 0.6 * source.saturation);
 }
 
 INSTANTIATE_TEST_SUITE_P(Transfers, HdrClips, ::testing::Values("smpte2084", "arib-std-b67"),
