@@ -336,6 +336,50 @@ TEST_F(EditFile, TheCommandLineWinsOverTheFile) {
     EXPECT_EQ(output, "mine.mkv");
 }
 
+struct PlaceCase {
+    const char* name;
+    const char* json;
+    const char* says;
+};
+
+void PrintTo(const PlaceCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class Places : public EditFile, public ::testing::WithParamInterface<PlaceCase> {};
+
+// A mistake is placed where it is, whatever lists and objects come before it
+// in the same list.
+TEST_P(Places, NameTheValueAtFault) {
+    EXPECT_FALSE(Load(GetParam().json));
+    EXPECT_NE(error.find(GetParam().says), std::string::npos) << error;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, Places,
+    ::testing::Values(
+        PlaceCase{"afterAnObject", R"({"clips": [{"path": "a.mp4"}, {"path": "b.mp4", "in": 1,
+            "in": 2}]})",
+                  "clips[1].in: is given twice"},
+        PlaceCase{"afterTwoObjects", R"({"clips": [{"path": "a.mp4"}, {"path": "b.mp4"},
+            {"path": "c.mp4", "out": 1, "out": 2}]})",
+                  "clips[2].out: is given twice"},
+        PlaceCase{"afterAStringAndAnObject", R"({"clips": ["a.mp4", {"path": "b.mp4"},
+            {"path": "c.mp4", "path": "d.mp4"}]})",
+                  "clips[2].path: is given twice"},
+        PlaceCase{"afterANullAndAnObject", R"({"clips": ["a.mp4", "b.mp4", "c.mp4", "d.mp4"],
+            "joins": [{"bundle": "boxscatter"}, null, {"bundle": "boxscatter", "seed": 1,
+            "seed": 2}]})",
+                  "joins[2].seed: is given twice"},
+        PlaceCase{"afterANestedList", R"({"clips": ["a.mp4", "b.mp4"], "open": {"bundle":
+            "boxrevealblack"}, "joins": [{"bundle": "boxscatter", "x": [[1], {"y": [2]}],
+            "seed": 1, "seed": 2}]})",
+                  "joins[0].seed: is given twice"},
+        PlaceCase{"valueAfterAnObject", R"({"clips": [{"path": "a.mp4"}, {"path": "b.mp4",
+            "in": "soon"}]})",
+                  "clips[1].in"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
 struct KeyCase {
     const char* name;
     const char* output;  // the "output" object

@@ -6,6 +6,7 @@
 # sound, packet for packet.
 #   tests/scripts/parts_parallel.sh TAVHOST [PARTS]
 set -euo pipefail
+exec </dev/null  # ffmpeg would read it for keyboard commands
 tavhost=$(realpath "$1")
 here=$(cd "$(dirname "$0")" && pwd)
 parts=${2:-8}

@@ -1,5 +1,6 @@
 #include "support/clip_fixtures.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -23,6 +24,17 @@ using tavhost::media::MovieWriter;
 namespace tavtest {
 
 namespace {
+
+// The test programs read nothing from their standard input, and neither may
+// the programs they start: ffmpeg would take what it finds there for its
+// keyboard commands. Every child inherits /dev/null instead.
+const bool kNoInput = [] {
+    const int fd = open("/dev/null", O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return false;
+    const bool ok = dup2(fd, STDIN_FILENO) == STDIN_FILENO;
+    close(fd);
+    return ok;
+}();
 
 // Where the clips made once per build of the test program are kept: a folder
 // named by the program's build time, so a rebuilt writer makes them again.

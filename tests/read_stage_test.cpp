@@ -1,0 +1,252 @@
+// The read stage on its own: the clip reader's retiming, trims and seeking
+// back, its damage accounting, and the spooling of clips read once, on clips
+// of a few frames whose every picture shows its own number.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cmath>
+#include <csignal>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <thread>
+
+#include "clip_reader.h"
+#include "clip_spool.h"
+
+namespace fs = std::filesystem;
+using tavhost::media::ClipInfo;
+using tavhost::media::ClipReader;
+using tavhost::media::Frame;
+
+namespace tavtest {
+namespace {
+
+constexpr int kClipFrames = 60;  // 2 s at 30 fps
+
+class ReadStage : public ::testing::Test {
+  protected:
+    static void SetUpTestSuite() {
+        // A FIFO's feeder whose reader gave up gets an error, not the end of the tests.
+        std::signal(SIGPIPE, SIG_IGN);
+        dir_ = fs::temp_directory_path() / ("tav-read-" + std::to_string(getpid()));
+        fs::create_directories(dir_);
+        // Picture N is grey at luma 16 + 3N (exact: lossless), with a tone;
+        // and the same pictures alone, whose timeline is the pictures' own.
+        for (const char* ext : {"mp4", "mkv"}) {
+            const std::string pictures =
+                "-f lavfi -i nullsrc=s=64x32:r=30:d=2,geq=lum=16+3*N:cb=128:cr=128,"
+                "format=yuv420p";
+            const std::string lossless = " -c:v libx264 -qp 0 -preset ultrafast";
+            Ffmpeg(pictures + " -f lavfi -i sine=f=440:d=2" + lossless + " -c:a aac",
+                   P(std::string("clip.") + ext));
+            Ffmpeg(pictures + lossless, P(std::string("pictures.") + ext));
+        }
+        Ffmpeg("-f lavfi -i color=c=gray:s=64x32 -frames:v 1", P("still.png"));
+    }
+    static void TearDownTestSuite() { fs::remove_all(dir_); }
+    static std::string P(const std::string& name) { return dir_ + "/" + name; }
+
+    static void Ffmpeg(const std::string& args, const std::string& out) {
+        const std::string cmd = "ffmpeg -nostdin -v error -y " + args + " '" + out + "' </dev/null";
+        const int rc = std::system(cmd.c_str());
+        ASSERT_TRUE(WIFEXITED(rc) && WEXITSTATUS(rc) == 0) << cmd;
+    }
+
+    static ClipReader::Options Options(tavhost::media::Rational fps) {
+        ClipReader::Options o;
+        o.output.width = 64;
+        o.output.height = 32;
+        o.output.fps = fps;
+        o.lookahead = 3;
+        return o;
+    }
+
+    // The number a frame's picture shows.
+    static int Shown(const Frame& f) {
+        const uint32_t grey = (f.Pixels()[size_t(16) * 64 + 32] >> 8) & 0xFF;
+        return int(std::lround(grey * 219.0 / 255.0 / 3.0));
+    }
+
+    static inline std::string dir_;
+};
+
+// --- Retiming and trims ---
+
+// The pictures FFmpeg's own fps filter gives of `path` at `fps`, from `in`
+// to `out` seconds (out < 0: the end), by the numbers they show.
+std::vector<int> FfmpegPictures(const std::string& path, const std::string& fps, double in,
+                                double out) {
+    std::string cmd = "ffmpeg -nostdin -v error";
+    if (in > 0) cmd += " -ss " + std::to_string(in);
+    if (out >= 0) cmd += " -to " + std::to_string(out);
+    cmd += " -i '" + path + "' -vf fps=" + fps +
+           ",scale=out_range=full -f rawvideo -pix_fmt gray - </dev/null";
+    std::vector<int> shown;
+    FILE* p = popen(cmd.c_str(), "r");
+    if (!p) return shown;
+    std::vector<uint8_t> picture(64 * 32);
+    while (fread(picture.data(), 1, picture.size(), p) == picture.size())
+        shown.push_back(int(std::lround(picture[16 * 64 + 32] * 219.0 / 255.0 / 3.0)));
+    pclose(p);
+    return shown;
+}
+
+struct TimingCase {
+    const char* name;
+    int fpsNum, fpsDen;
+    double in, out;  // seconds of the clip (out < 0: its end)
+};
+
+void PrintTo(const TimingCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class Timing : public ReadStage, public ::testing::WithParamInterface<TimingCase> {};
+
+// Frame k is the clip's picture at time in + k / fps, as FFmpeg's fps filter
+// picks it, with that frame's sound; the frames end where the part ends.
+TEST_P(Timing, FrameKIsThePictureAtItsTime) {
+    const TimingCase& c = GetParam();
+    for (const char* ext : {"mp4", "mkv"}) {
+        const std::string clip = P(std::string("pictures.") + ext);
+        const std::vector<int> want = FfmpegPictures(
+            clip, std::to_string(c.fpsNum) + "/" + std::to_string(c.fpsDen), c.in, c.out);
+        ASSERT_GT(want.size(), 5u) << ext;
+        ClipReader::Options o = Options({c.fpsNum, c.fpsDen});
+        o.inSeconds = c.in;
+        o.outSeconds = c.out;
+        std::string error;
+        auto reader = ClipReader::Open(clip, o, &error);
+        ASSERT_TRUE(reader) << error;
+        EXPECT_NEAR(double(reader->FrameCount()), double(want.size()), 1.0) << ext;
+        std::vector<int> got;
+        for (int64_t k = 0; k < reader->FrameCount(); ++k) {
+            const Frame* f = reader->Get(k, &error);
+            ASSERT_TRUE(f) << ext << " frame " << k << ": " << error;
+            got.push_back(Shown(*f));
+            const size_t samples = f->audio.size() / size_t(o.output.sound.channels);
+            ASSERT_EQ(int64_t(samples), tavhost::media::FrameSampleStart(k + 1, o.output.fps) -
+                                            tavhost::media::FrameSampleStart(k, o.output.fps))
+                << ext << " frame " << k;
+        }
+        got.resize(std::min(got.size(), want.size()));
+        EXPECT_EQ(got, std::vector<int>(want.begin(), want.begin() + ptrdiff_t(got.size()))) << ext;
+        EXPECT_FALSE(reader->Get(reader->FrameCount(), &error)) << ext << ": past the end";
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Reads, Timing,
+    ::testing::Values(TimingCase{"same", 30, 1, 0, -1}, TimingCase{"fewer", 15, 1, 0, -1},
+                      TimingCase{"more", 60, 1, 0, -1}, TimingCase{"pal", 25, 1, 0, -1},
+                      TimingCase{"ntsc", 30000, 1001, 0, -1}, TimingCase{"inPoint", 30, 1, 0.5, -1},
+                      TimingCase{"outPoint", 30, 1, 0, 1.0}, TimingCase{"both", 10, 1, 0.4, 1.4}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// Asking for an earlier frame than the last one served starts again from the
+// clip's start and serves the right picture.
+TEST_F(ReadStage, SeeksBackByReadingAgain) {
+    std::string error;
+    auto reader = ClipReader::Open(P("clip.mp4"), Options({30, 1}), &error);
+    ASSERT_TRUE(reader) << error;
+    for (const int64_t k : {40, 5, 50, 0, 59, 58}) {
+        const Frame* f = reader->Get(k, &error);
+        ASSERT_TRUE(f) << k << ": " << error;
+        EXPECT_EQ(Shown(*f), k);
+    }
+}
+
+// A still is one picture held for the still duration.
+TEST_F(ReadStage, AStillIsHeldForItsDuration) {
+    ClipReader::Options o = Options({25, 1});
+    o.stillSeconds = 1.2;
+    std::string error;
+    auto reader = ClipReader::Open(P("still.png"), o, &error);
+    ASSERT_TRUE(reader) << error;
+    EXPECT_TRUE(reader->Info().still);
+    EXPECT_EQ(reader->FrameCount(), 30);
+    for (int64_t k = 0; k < 30; k += 7) ASSERT_TRUE(reader->Get(k, &error)) << error;
+}
+
+// --- Damage ---
+
+class CutShort : public ReadStage, public ::testing::WithParamInterface<double> {};
+
+// A file cut short is read to where its pictures end; the damage says so,
+// and every picture before it is served as it is.
+TEST_P(CutShort, EndsWhereItsPicturesEnd) {
+    const std::string whole = P("clip.mkv");
+    const std::string cut = P("cut" + std::to_string(int(GetParam() * 100)) + ".mkv");
+    {
+        std::ifstream in(whole, std::ios::binary);
+        std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        std::ofstream(cut, std::ios::binary) << bytes.substr(0, size_t(bytes.size() * GetParam()));
+    }
+    std::string error;
+    ClipInfo info;
+    ASSERT_TRUE(tavhost::media::Probe(cut, &info, &error)) << error;
+    auto reader = ClipReader::Open(cut, info, Options({30, 1}), &error);
+    ASSERT_TRUE(reader) << error;
+    int64_t served = 0;
+    for (int64_t k = 0; k < reader->FrameCount(); ++k) {
+        const Frame* f = reader->Get(k, &error);
+        if (!f) break;
+        EXPECT_EQ(Shown(*f), k);
+        ++served;
+    }
+    EXPECT_GT(served, 0);
+    EXPECT_LT(served, kClipFrames);
+    const tavhost::media::Damage damage = reader->DamageFound();
+    EXPECT_TRUE(damage.Any());
+    if (damage.cutShort) {
+        EXPECT_GT(damage.missingAtEnd, 0);
+        EXPECT_NEAR(damage.endsAt, double(served) / 30, 2.0 / 30);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Parts, CutShort, ::testing::Values(0.3, 0.45, 0.6));
+
+// --- Clips read once ---
+
+class Spooled : public ReadStage, public ::testing::WithParamInterface<const char*> {};
+
+// A clip given as a FIFO is read to its end into a temporary copy that keeps
+// the name's extension (by which FFmpeg knows some formats), and is then the
+// same clip as the file it was fed from.
+TEST_P(Spooled, FifosAreTheClipTheyCarry) {
+    const std::string source = P(GetParam());
+    const std::string ext = fs::path(source).extension().string();
+    for (const std::string& name : {"fed" + ext, std::string("fed")}) {
+        const std::string fifo = P(name);
+        fs::remove(fifo);
+        ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+        std::thread feeder([&] {
+            std::ifstream in(source, std::ios::binary);
+            std::ofstream out(fifo, std::ios::binary);
+            out << in.rdbuf();
+        });
+        tavhost::SpooledClip spool;
+        std::string error;
+        const bool ok = spool.Spool(fifo, &error);
+        feeder.join();
+        ASSERT_TRUE(ok) << error;
+        EXPECT_EQ(fs::path(spool.Path()).extension().string(), fs::path(name).extension().string());
+        EXPECT_EQ(fs::file_size(spool.Path()), fs::file_size(source));
+        ClipInfo spooled, original;
+        ASSERT_TRUE(tavhost::media::Probe(spool.Path(), &spooled, &error)) << name << ": " << error;
+        ASSERT_TRUE(tavhost::media::Probe(source, &original, &error)) << error;
+        EXPECT_EQ(spooled.frames, original.frames) << name;
+        EXPECT_EQ(spooled.still, original.still) << name;
+        fs::remove(fifo);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Clips, Spooled, ::testing::Values("clip.mp4", "clip.mkv", "still.png"));
+
+}  // namespace
+}  // namespace tavtest
