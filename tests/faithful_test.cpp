@@ -85,7 +85,8 @@ TEST_P(Timing, EveryFrameAndTheSoundToTheEnd) {
              "-f lavfi -i testsrc2=s=160x96:r=" + std::string(c.rate) +
                  ":d=1.5 -f lavfi -i sine=d=1.5 -c:v libx264 -preset ultrafast -c:a aac -shortest");
     const std::string out = P(std::string("t_") + c.name + "_out." + c.ext);
-    const Result run = Render("boxconcealblack --speed 0 " + src + " -o " + out);
+    // The encoder is not what this tests: its fastest preset.
+    const Result run = Render("boxconcealblack --speed 0 --preset ultrafast " + src + " -o " + out);
     ASSERT_EQ(run.status, 0) << run.err;
     EXPECT_EQ(run.err, "");
     EXPECT_EQ(Frames(out), Frames(src));
@@ -131,7 +132,8 @@ TEST_F(Faithful, VariableRateKeepsItsLengthAndSync) {
              "\"select='not(eq(mod(n\\,6)\\,5))'\" -fps_mode vfr -c:v libx264 -preset ultrafast "
              "-c:a aac -shortest");
     const std::string out = P("vfr_out.mp4");
-    const Result run = Render("boxconcealblack --speed 0 " + src + " -o " + out);
+    // The encoder is not what this tests: its fastest preset.
+    const Result run = Render("boxconcealblack --speed 0 --preset ultrafast " + src + " -o " + out);
     ASSERT_EQ(run.status, 0) << run.err;
     EXPECT_NEAR(StreamSpan(out, "v").Length(), StreamSpan(src, "v").Length(), 1.0 / 30 + 0.002);
     EXPECT_NEAR(StreamSpan(out, "a").end, StreamSpan(out, "v").end, 1024.0 / 48000 + 0.002);
@@ -201,8 +203,11 @@ TEST_P(Colour, FramesOutsideTheTransitionMatchTheirSource) {
         Make(std::string("c_") + c.name + "." + c.ext,
              "-f lavfi -i smptebars=s=" + std::string(c.size) + ":r=25:d=1 " + c.make);
     const std::string out = P(std::string("c_") + c.name + "_out.mp4");
-    const Result run = Render("boxconcealblack --speed 0 " + src + " -o " + out);
+    // The encoder is not what this tests: its fastest preset.
+    const Result run = Render("boxconcealblack --speed 0 --preset ultrafast " + src + " -o " + out);
     ASSERT_EQ(run.status, 0) << run.err;
+    // Measured 56 to 79 dB at the fastest preset (smptebars encode nearly
+    // losslessly); a wrong matrix or range costs far more than the margin.
     EXPECT_GE(Psnr(out, src), 40.0);
     EXPECT_EQ(Probe(out, "v", "color_range,color_space,color_transfer,color_primaries"), c.tags);
     // The same frames as PNG pictures.
