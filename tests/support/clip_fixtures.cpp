@@ -36,13 +36,32 @@ const bool kNoInput = [] {
     return ok;
 }();
 
-// Where the clips made once per build of the test program are kept: a folder
-// named by the program's build time, so a rebuilt writer makes them again.
-std::string CacheDir() {
+// The modification time of a file, as a folder name; "0" when it has none.
+std::string Stamp(const fs::path& file) {
     std::error_code ec;
-    const auto built = fs::last_write_time("/proc/self/exe", ec);
-    const std::string dir =
-        std::string(TAV_TEST_CLIP_CACHE) + "/" + std::to_string(built.time_since_epoch().count());
+    const auto time = fs::last_write_time(file, ec);
+    return ec ? "0" : std::to_string(time.time_since_epoch().count());
+}
+
+// Where made clips are kept: clips our own writer made under the time the
+// writer's library was built (a changed writer makes them again; a changed
+// test does not), clips the ffmpeg program made under the time of the ffmpeg
+// found on the PATH (a new FFmpeg makes them again).
+std::string CacheDir(bool ours) {
+    std::string stamp = "0";
+    if (ours) {
+        stamp = "writer-" + Stamp(TAV_WRITE_LIBRARY);
+    } else {
+        const char* path = std::getenv("PATH");
+        std::istringstream dirs(path ? path : "/usr/bin");
+        for (std::string dir; std::getline(dirs, dir, ':');)
+            if (!dir.empty() && fs::exists(fs::path(dir) / "ffmpeg")) {
+                stamp = "ffmpeg-" + Stamp(fs::path(dir) / "ffmpeg");
+                break;
+            }
+    }
+    const std::string dir = std::string(TAV_TEST_CLIP_CACHE) + "/" + stamp;
+    std::error_code ec;
     fs::create_directories(dir, ec);
     return dir;
 }
@@ -80,7 +99,7 @@ void EncodeClip(const std::string& path, int frames, int hue, double tone, int w
 
 bool Cached(const std::string& key, const std::string& path,
             const std::function<void(const std::string&)>& make) {
-    const std::string cached = CacheDir() + "/" + key;
+    const std::string cached = CacheDir(key.rfind("ffmpeg-", 0) != 0) + "/" + key;
     std::error_code ec;
     if (!fs::exists(cached, ec)) {
         // Made under a name of this process's own, then moved into place whole.

@@ -14,14 +14,15 @@ namespace tavtest {
 constexpr int kW = 160, kH = 96;
 constexpr tavhost::media::Rational kFps{30, 1};
 
-// Gives `path` a copy of the file `key` names, made once per build of the
-// test program by `make` (called with the name to write, which has the key's
-// extension). False when it could not be made.
+// Gives `path` a copy of the file `key` names, made once by `make` (called
+// with the name to write, which has the key's extension): again when the
+// writer is rebuilt, or for keys starting "ffmpeg-", when FFmpeg changes.
+// False when it could not be made.
 bool Cached(const std::string& key, const std::string& path,
             const std::function<void(const std::string&)>& make);
 
 // Gives `path` what `ffmpeg -v error -y ARGS OUTPUT` makes (the output's
-// kind told by `path`'s extension), made once per build.
+// kind told by `path`'s extension), made once per FFmpeg.
 bool FfmpegClip(const std::string& path, const std::string& args);
 
 // A clip whose pictures change with the frame and whose sound is a steady tone
