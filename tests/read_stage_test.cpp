@@ -15,6 +15,10 @@
 #include <sstream>
 #include <thread>
 
+extern "C" {
+#include <libavutil/log.h>
+}
+
 #include "clip_reader.h"
 #include "clip_spool.h"
 
@@ -33,6 +37,7 @@ class ReadStage : public ::testing::Test {
     static void SetUpTestSuite() {
         // A FIFO's feeder whose reader gave up gets an error, not the end of the tests.
         std::signal(SIGPIPE, SIG_IGN);
+        av_log_set_level(AV_LOG_ERROR);  // FFmpeg's own notes are not the tests'
         dir_ = fs::temp_directory_path() / ("tav-read-" + std::to_string(getpid()));
         fs::create_directories(dir_);
         // Picture N is grey at luma 16 + 3N (exact: lossless), with a tone;

@@ -5,6 +5,7 @@
 
 extern "C" {
 #include <libavformat/avformat.h>
+#include <libavutil/log.h>
 }
 
 #include <algorithm>
@@ -26,6 +27,7 @@ constexpr int kW = 32, kH = 16;
 class WriteStage : public ::testing::Test {
   protected:
     static void SetUpTestSuite() {
+        av_log_set_level(AV_LOG_ERROR);  // FFmpeg's own notes are not the tests'
         dir_ = fs::temp_directory_path() / ("tav-write-" + std::to_string(getpid()));
         fs::create_directories(dir_);
     }
