@@ -13,6 +13,7 @@
 #include "cli_usage.h"
 #include "edit_file.h"
 #include "options.h"
+#include "render_defaults.h"
 
 namespace fs = std::filesystem;
 using tavhost::Command;
@@ -219,6 +220,45 @@ TEST_F(CommandLine, HelpAndVersionComeFromWhatTheProgramHas) {
         EXPECT_EQ(v.help.rfind("tavhost ", 0), 0u) << v.help;
         EXPECT_NE(v.help.find("libavformat "), std::string::npos) << v.help;
     }
+}
+
+// What a render takes when not told is shown where it is used: --help, the
+// manual page and the values a bare command line leaves, all from one place.
+TEST_F(CommandLine, DefaultsAreShownAsTheyAreTaken) {
+    namespace d = tavhost::defaults;
+    const Command help = Parse("render --help");
+    const Command man = Parse("--man");
+    const struct {
+        const char* option;
+        std::string value;
+    } shown[] = {{"--variant", tavhost::NumberText(d::kVariant)},
+                 {"--speed", tavhost::NumberText(d::kSpeed)},
+                 {"--crf", tavhost::NumberText(d::kCrf)},
+                 {"--preset", d::kPreset},
+                 {"--still-duration", tavhost::NumberText(d::kStillSeconds)}};
+    for (const auto& [option, value] : shown) {
+        const size_t line = help.help.find("\n  " + std::string(option) + " ");
+        ASSERT_NE(line, std::string::npos) << option;
+        size_t end = help.help.find("\n  -", line + 1);
+        const std::string text = help.help.substr(line, end - line);
+        EXPECT_NE(text.find("(default " + value + ")"), std::string::npos) << text;
+        EXPECT_EQ(text.find("default", text.find("(default ") + 9), std::string::npos) << text;
+        EXPECT_NE(man.help.find("(default " + value + ")"), std::string::npos) << option;
+    }
+    const Command bare = Parse("render boxscatter a.mp4 b.mp4 -o out.mp4");
+    ASSERT_EQ(bare.kind, Command::Kind::kRender) << bare.usageError;
+    EXPECT_EQ(bare.render.transition.variant, d::kVariant);
+    EXPECT_EQ(bare.render.transition.speed, d::kSpeed);
+    EXPECT_FALSE(bare.render.settings.crf || bare.render.settings.preset ||
+                 bare.render.settings.stillSeconds);
+    // Ranges are the same constants in the messages.
+    const Command variant = Parse("render boxscatter --variant 40000 a.mp4 -o out.mp4");
+    EXPECT_NE(variant.usageError.find("1 to " + tavhost::NumberText(d::kVariantMax)),
+              std::string::npos)
+        << variant.usageError;
+    const Command size = Parse("render boxscatter --size 1x1 a.mp4 -o out.mp4");
+    EXPECT_NE(size.usageError.find(tavhost::NumberText(d::kSizeMax)), std::string::npos)
+        << size.usageError;
 }
 
 // The manual page holds every option of every command, as roff names it,

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "render_defaults.h"
 #include "render_job.h"
 #include "user_text.h"
 
@@ -13,12 +14,12 @@ namespace tavhost {
 struct Command {
     enum class Kind { kHelp, kUsageError, kList, kRender, kPlaceholder, kDemo, kJoin };
     Kind kind = Kind::kHelp;
-    std::string help;         // kHelp: the text to print on stdout
-    std::string usageError;   // kUsageError: one line, no newline
-    std::string helpCommand;  // kUsageError: the command whose --help tells more
-    float listSpeed = 0.5f;   // kList
-    bool verbose = false;     // FFmpeg's own messages too
-    RenderJob render;         // kRender
+    std::string help;                    // kHelp: the text to print on stdout
+    std::string usageError;              // kUsageError: one line, no newline
+    std::string helpCommand;             // kUsageError: the command whose --help tells more
+    float listSpeed = defaults::kSpeed;  // kList
+    bool verbose = false;                // FFmpeg's own messages too
+    RenderJob render;                    // kRender
     struct {
         std::string bundle, caption, output;
         int width = 640, height = 360;

@@ -6,6 +6,7 @@
 
 #include "cli.h"
 #include "options.h"
+#include "render_defaults.h"
 
 namespace tavhost {
 
@@ -52,7 +53,7 @@ using CommandOption = OptionOf<Command*>;
 inline const std::vector<CommandOption>& ListOptions() {
     static const std::vector<CommandOption> kOptions = {
         {{"--speed", nullptr, "S", ValueKind::kNumber, 0, 1, OptionScope::kCommandLine, nullptr,
-          "the speed the lengths are given for (default 0.5)"},
+          "the speed the lengths are given for", NumberText(defaults::kSpeed)},
          [](const OptionValue& v, Command* const& c) { c->listSpeed = float(v.number); }}};
     return kOptions;
 }

@@ -12,6 +12,7 @@
 #include "host.h"
 #include "movie_writer.h"
 #include "placeholder_png.h"
+#include "render_defaults.h"
 #include "scoped_port.h"
 #include "sequence_plan.h"
 #include "staged_output.h"
@@ -200,7 +201,7 @@ bool RunDemo(const std::string& dir, bool quiet, std::vector<std::string>* writt
         RenderJob render;
         render.transition.bundle = job.bundle;
         render.transition.variant = job.variant;
-        render.transition.speed = 0.5f;
+        render.transition.speed = defaults::kSpeed;
         render.transition.seed = 1;
         render.clips.assign(job.clips.begin(), job.clips.end());
         render.output = (fs::path(dir) / (std::string(job.bundle) + ".mp4")).string();

@@ -32,7 +32,7 @@ std::string Item(const OptionDef& o) {
     std::string tag = std::string("\\fB") + Roff(o.name) + "\\fR";
     if (o.alias) tag = std::string("\\fB") + Roff(o.alias) + "\\fR, " + tag;
     if (o.shown) tag += std::string(" \\fI") + Roff(o.shown) + "\\fR";
-    std::string help = o.help;
+    std::string help = WithDefault(o);
     for (char& c : help)
         if (c == '\n') c = ' ';
     return ".TP\n" + tag + "\n" + Roff(help) + "\n";

@@ -7,6 +7,8 @@
 #include <cstdlib>
 #include <numeric>
 
+#include "render_defaults.h"
+
 namespace tavhost {
 
 bool ParseWholeNumber(const std::string& text, long long lo, long long hi, long long* out) {
@@ -67,7 +69,8 @@ bool ParseTransitionWord(const std::string& text, TransitionEntry* out) {
     std::string bundle = text;
     if (colon != std::string::npos) {
         long long variant;
-        if (!ParseWholeNumber(text.substr(colon + 1), 1, 32767, &variant)) return false;
+        if (!ParseWholeNumber(text.substr(colon + 1), 1, defaults::kVariantMax, &variant))
+            return false;
         out->variant = int16_t(variant);
         bundle = text.substr(0, colon);
     }
@@ -79,8 +82,9 @@ bool ParseTransitionWord(const std::string& text, TransitionEntry* out) {
 bool ParseSize(const std::string& text, int* width, int* height) {
     const size_t x = text.find('x');
     long long w, h;
-    if (x == std::string::npos || !ParseWholeNumber(text.substr(0, x), 2, 16384, &w) ||
-        !ParseWholeNumber(text.substr(x + 1), 2, 16384, &h))
+    using defaults::kSizeMax, defaults::kSizeMin;
+    if (x == std::string::npos || !ParseWholeNumber(text.substr(0, x), kSizeMin, kSizeMax, &w) ||
+        !ParseWholeNumber(text.substr(x + 1), kSizeMin, kSizeMax, &h))
         return false;
     *width = int(w);
     *height = int(h);
@@ -104,13 +108,14 @@ bool ParseRate(const std::string& text, media::Rational* rate) {
     if (slash != std::string::npos) {
         long long num, den;
         if (!ParseWholeNumber(text.substr(0, slash), 1, 1000000, &num) ||
-            !ParseWholeNumber(text.substr(slash + 1), 1, 1000000, &den) || num > 240 * den)
+            !ParseWholeNumber(text.substr(slash + 1), 1, 1000000, &den) ||
+            num > defaults::kRateMax * den)
             return false;
         *rate = {int(num), int(den)};
         return true;
     }
     double v;
-    if (!Decimal(text, &v) || !(v >= 1.0 && v <= 240.0)) return false;
+    if (!Decimal(text, &v) || !(v >= 1.0 && v <= defaults::kRateMax)) return false;
     // 23.976, 29.97 and 59.94 are the NTSC rates; other values to 1/1000.
     for (const int base : {24, 30, 60})
         if (std::abs(v - base * 1000.0 / 1001.0) < 0.005) {

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "media_types.h"
+#include "render_defaults.h"
 
 namespace tavhost {
 
@@ -26,7 +27,7 @@ bool ParseTime(const std::string& text, TimeValue* out);
 
 // Values the command line and edit files share.
 bool ParseWholeNumber(const std::string& text, long long lo, long long hi, long long* out);
-bool ParseSize(const std::string& text, int* width, int* height);  // "WxH", 2 to 16384 each
+bool ParseSize(const std::string& text, int* width, int* height);  // "WxH", sides in range
 bool ParseFit(const std::string& text, media::Fit* fit);           // pad, crop, stretch
 bool ParseRate(const std::string& text, media::Rational* rate);    // "25", "29.97", "30000/1001"
 // The x264 presets, fastest first.
@@ -36,8 +37,8 @@ const std::vector<std::string>& H264Presets();
 // length that wins over it), and the random sequence's seed.
 struct TransitionEntry {
     std::string bundle;
-    int16_t variant = 3;
-    float speed = 0.5f;
+    int16_t variant = defaults::kVariant;
+    float speed = defaults::kSpeed;
     std::optional<TimeValue> length;
     std::optional<uint32_t> seed;
     std::string where;  // where it was given, for messages ("joins[1]", "--open")

@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <sstream>
 
+#include "render_defaults.h"
 #include "sinks.h"
 
 namespace tavhost {
@@ -17,20 +18,18 @@ using V = OptionValue;
 using T = OptionTarget;
 
 std::string Number(double v) {
-    if (v == std::floor(v)) return std::to_string((long long)v);
-    std::ostringstream text;
-    text << v;
-    return text.str();
+    return NumberText(v);
 }
 
 std::vector<Option> MakeOptions() {
+    namespace d = defaults;
     const double kMaxSeed = 4294967295.0;
     return {
-        {{"--variant", nullptr, "N", K::kWhole, 1, 32767, S::kTransition, "variant",
-          "the bundle's variant (default 3)"},
+        {{"--variant", nullptr, "N", K::kWhole, 1, d::kVariantMax, S::kTransition, "variant",
+          "the bundle's variant", Number(d::kVariant)},
          [](const V& v, const T& t) { t.transition->variant = int16_t(v.whole); }},
         {{"--speed", nullptr, "S", K::kNumber, 0, 1, S::kTransition, "speed",
-          "transition speed, 0 (10 frames) to 1 (120 frames); default 0.5"},
+          "transition speed, 0 (10 frames) to 1 (120 frames)", Number(d::kSpeed)},
          [](const V& v, const T& t) { t.transition->speed = float(v.number); }},
         {{"--length", nullptr, "T", K::kTime, 1, 0, S::kTransition, "length",
           "transition length instead: seconds (1.5) or frames (40f)"},
@@ -40,7 +39,7 @@ std::vector<Option> MakeOptions() {
           "(the k-th transition of a sequence gets N + k)"},
          [](const V& v, const T& t) { t.transition->seed = uint32_t(v.whole); }},
         {{"--open", nullptr, "BUNDLE[:N]", K::kTransition, 0, 0, S::kCommandLine, nullptr,
-          "also open the first clip with this bundle (variant N, default 3)"},
+          "also open the first clip with this bundle, at its variant N", Number(d::kVariant)},
          [](const V& v, const T& t) { t.job->open = v.transition; }},
         {{"--close", nullptr, "BUNDLE[:N]", K::kTransition, 0, 0, S::kCommandLine, nullptr,
           "also close the last clip with this bundle"},
@@ -51,7 +50,7 @@ std::vector<Option> MakeOptions() {
         {{"--out", nullptr, "T", K::kTime, 0, 0, S::kCommandLine, nullptr,
           "use the next clip up to T"},
          [](const V& v, const T& t) { *t.out = v.time; }},
-        {{"--part", nullptr, "K/N", K::kPart, 1, 1000, S::kCommandLine, nullptr,
+        {{"--part", nullptr, "K/N", K::kPart, 1, d::kPartsMax, S::kCommandLine, nullptr,
           "render only the K-th of N pieces of the output, cut where no\n"
           "transition runs; tavhost join puts the pieces together"},
          [](const V& v, const T& t) {
@@ -81,14 +80,14 @@ std::vector<Option> MakeOptions() {
         {{"--fit", nullptr, "pad|crop|stretch", K::kFit, 0, 0, S::kOutput, "fit",
           "clips of another shape: black bars (default), cut, or stretched"},
          [](const V& v, const T& t) { t.settings->fit = v.fit; }},
-        {{"--still-duration", nullptr, "S", K::kSeconds, 0.04, 3600, S::kOutput, "still_duration",
-          "seconds a still image is shown (default 5)"},
+        {{"--still-duration", nullptr, "S", K::kSeconds, d::kStillSecondsMin, d::kStillSecondsMax,
+          S::kOutput, "still_duration", "seconds a still image is shown", Number(d::kStillSeconds)},
          [](const V& v, const T& t) { t.settings->stillSeconds = v.number; }},
-        {{"--crf", nullptr, "N", K::kWhole, 0, 51, S::kOutput, "crf",
-          "H.264 quality, 0 (lossless) to 51 (worst); default 20"},
+        {{"--crf", nullptr, "N", K::kWhole, 0, d::kCrfMax, S::kOutput, "crf",
+          "H.264 quality, 0 (lossless) to " + Number(d::kCrfMax) + " (worst)", Number(d::kCrf)},
          [](const V& v, const T& t) { t.settings->crf = int(v.whole); }},
         {{"--preset", nullptr, "NAME", K::kPreset, 0, 0, S::kOutput, "preset",
-          "H.264 encoder preset, ultrafast to placebo; default veryfast"},
+          "H.264 encoder preset, ultrafast to placebo", d::kPreset},
          [](const V& v, const T& t) { t.settings->preset = v.text; }},
         {{"--copy-unchanged", nullptr, nullptr, K::kFlag, 0, 0, S::kOutput, "copy_unchanged",
           "copy the clips' H.264 pictures outside the transitions as they\n"
@@ -137,6 +136,13 @@ std::string Presets() {
 
 }  // namespace
 
+std::string NumberText(double v) {
+    if (v == std::floor(v)) return std::to_string((long long)v);
+    std::ostringstream text;
+    text << v;
+    return text.str();
+}
+
 const std::vector<Option>& RenderOptions() {
     static const std::vector<Option> kOptions = MakeOptions();
     return kOptions;
@@ -174,9 +180,11 @@ std::string Expected(const OptionDef& o) {
             return std::string(o.lo > 0 ? "a time more than 0" : "a time") +
                    ": seconds (2.5 or 1:02.5) or frames (75f)";
         case K::kSize:
-            return "WIDTHxHEIGHT, each from 2 to 16384";
+            return "WIDTHxHEIGHT, each from " + Number(defaults::kSizeMin) + " to " +
+                   Number(defaults::kSizeMax);
         case K::kRate:
-            return "frames a second from 1 to 240 (25, 29.97, 30000/1001)";
+            return "frames a second from 1 to " + Number(defaults::kRateMax) +
+                   " (25, 29.97, 30000/1001)";
         case K::kFit:
             return "pad, crop or stretch";
         case K::kPreset:
@@ -184,7 +192,7 @@ std::string Expected(const OptionDef& o) {
         case K::kContainer:
             return "mkv, webm, mp4 or mov";
         case K::kTransition:
-            return "BUNDLE or BUNDLE:VARIANT (1 to 32767)";
+            return "BUNDLE or BUNDLE:VARIANT (1 to " + Number(defaults::kVariantMax) + ")";
         case K::kText:
             return "a text";
         case K::kPart:
@@ -252,6 +260,11 @@ bool ReadValue(const OptionDef& o, const std::string& text, OptionValue* v) {
     return false;
 }
 
+std::string WithDefault(const OptionDef& o) {
+    return o.byDefault.empty() ? std::string(o.help)
+                               : std::string(o.help) + " (default " + o.byDefault + ")";
+}
+
 std::string OptionHelp() {
     return HelpOf(RenderOptions());
 }
@@ -265,7 +278,7 @@ std::string HelpLines(const std::vector<const OptionDef*>& options) {
             std::string("  ") + (o.alias ? std::string(o.alias) + ", " : "") + o.name;
         if (o.shown) left += std::string(" ") + o.shown;
         left += left.size() + 2 <= kColumn ? std::string(kColumn - left.size(), ' ') : "  ";
-        std::string text = o.help;
+        std::string text = WithDefault(o);
         for (size_t at; (at = text.find('\n')) != std::string::npos;)
             text.replace(at, 1, "\r" + std::string(kColumn, ' '));
         std::replace(text.begin(), text.end(), '\r', '\n');

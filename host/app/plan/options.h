@@ -68,7 +68,10 @@ struct OptionDef {
     double lo, hi;  // the range of a number
     OptionScope scope;
     const char* key;   // the edit file's key in its scope; null when it has none
-    const char* help;  // --help's text; lines after the first start with '\n'
+    std::string help;  // --help's text; lines after the first start with '\n'
+    // The value taken when the option is not given, as --help shows it
+    // (empty: none to show); made from the defaults, never written out.
+    std::string byDefault = {};
 };
 
 // An option of a command whose values go into a `Target`.
@@ -107,6 +110,10 @@ std::vector<std::string> Keys(OptionScope scope);
 
 // What the option takes, for messages: "a whole number from 0 to 51".
 std::string Expected(const OptionDef& option);
+// An option's help text with its default, as --help and the manual show it.
+std::string WithDefault(const OptionDef& option);
+// A number as help texts show it: 3, 0.5.
+std::string NumberText(double value);
 
 // Reads `text` as the option's value; false when it is not one.
 bool ReadValue(const OptionDef& option, const std::string& text, OptionValue* value);

@@ -13,6 +13,7 @@
 #include "output_safety.h"
 #include "part_identity.h"
 #include "picture_convert.h"
+#include "render_defaults.h"
 #include "sinks.h"
 #include "tav/mac_roman.h"
 #include "user_text.h"
@@ -80,8 +81,9 @@ bool SequencePlan::Make(const RenderJob& job, std::vector<std::string>* warnings
     piece = {0, timeline.total, 0};
     if (job.part.count > 0) ChoosePiece(job.part);
     // A preview trades picture quality for time: x264's fastest preset.
-    encoding.preset = settings.preset.value_or(job.preview ? "ultrafast" : "veryfast");
-    encoding.crf = settings.crf.value_or(20);
+    encoding.preset =
+        settings.preset.value_or(job.preview ? defaults::kPreviewPreset : defaults::kPreset);
+    encoding.crf = settings.crf.value_or(defaults::kCrf);
     encoding.container = settings.container.value_or("");
     copyAsked = settings.copyUnchanged.value_or(false);
     preview = job.preview;

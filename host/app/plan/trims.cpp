@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "movie_writer.h"
+#include "render_defaults.h"
 #include "sequence_plan.h"
 #include "sinks.h"
 #include "user_text.h"
@@ -30,7 +31,7 @@ bool SequencePlan::Trim(PlannedClip& clip, const ClipEntry& entry, Error* error)
     auto point = [&](const std::string& name) {
         return entry.where.empty() ? bare(name) : Where(bare(name));
     };
-    clip.options.stillSeconds = settings.stillSeconds.value_or(5.0);
+    clip.options.stillSeconds = settings.stillSeconds.value_or(defaults::kStillSeconds);
     if (info.still) {
         if (entry.in || entry.out) {
             error->text = point(entry.in ? "in" : "out") +
@@ -83,8 +84,8 @@ void SequencePlan::ChooseFormat() {
     format.sound = media::SoundFormatFor(webm ? "webm" : "", first.sound);
     int w = settings.width > 0 ? settings.width : first.width;
     int h = settings.height > 0 ? settings.height : first.height;
-    format.width = std::min(w + (w & 1), 16384);
-    format.height = std::min(h + (h & 1), 16384);
+    format.width = std::min(w + (w & 1), defaults::kSizeMax);
+    format.height = std::min(h + (h & 1), defaults::kSizeMax);
 }
 
 }  // namespace tavhost

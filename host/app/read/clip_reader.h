@@ -17,6 +17,7 @@
 
 #include "copy_plan.h"
 #include "media_types.h"
+#include "render_defaults.h"
 
 struct AVFrame;
 
@@ -98,7 +99,7 @@ class ClipReader {
     struct Options {
         OutputFormat output;  // what the clip is fitted, retimed and resampled to
         Fit fit = Fit::kPad;
-        double stillSeconds = 5.0;
+        double stillSeconds = defaults::kStillSeconds;
         // The part of the clip used: from `inSeconds` to `outSeconds` (to its
         // end when negative), in seconds of the clip's own timeline.
         double inSeconds = 0.0;

@@ -17,14 +17,15 @@
 #include "pieces.h"
 #include "placement.h"
 #include "planned_clip.h"
+#include "render_defaults.h"
 
 namespace tavhost {
 
 struct PlannedTransition {
     std::string name;   // how messages name it: "boxscatter", "joins[1] (boxscatter)"
     std::string where;  // where it was given ("joins[1]", "--open"); empty for the command line's
-    int16_t variant = 3;
-    float speed = 0.5f;
+    int16_t variant = defaults::kVariant;
+    float speed = defaults::kSpeed;
     const Bundle* bundle = nullptr;
     std::unique_ptr<TransitionInstance> instance;  // described; Initialize comes at its start
     TransitionTiming timing;                       // its GetInfo answer

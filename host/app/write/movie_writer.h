@@ -12,6 +12,7 @@
 
 #include "h264_units.h"
 #include "media_types.h"
+#include "render_defaults.h"
 #include "sound_packets.h"
 
 struct AVFrame;
@@ -34,8 +35,8 @@ bool EncoderTakesSize(int width, int height);
 
 // How a movie's pictures are encoded.
 struct Encoding {
-    std::string preset = "veryfast";  // H.264 encoder preset
-    int crf = 20;
+    std::string preset = defaults::kPreset;  // H.264 encoder preset
+    int crf = defaults::kCrf;
     // The container's short name; empty: from the file name (and Matroska
     // for standard output).
     std::string container;
