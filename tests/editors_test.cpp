@@ -61,7 +61,7 @@ bool EditorClip(const std::string& source, const std::string& path) {
 std::vector<Frame> MeltRender(const std::string& project, const std::string& range) {
     const std::string out = project + ".mkv";
     if (!Shell("melt -quiet " + project + range + " -consumer avformat:" + out +
-               " vcodec=ffv1 an=1"))
+               " vcodec=ffv1 an=1 real_time=-1"))
         return {};
     return ReadAll(out, 640, 360);
 }
@@ -93,7 +93,7 @@ TEST_F(Editors, MeltMixesTwoClipsWithBoxscatter) {
     ASSERT_TRUE(
         Shell("melt -quiet " + A() + " out=49 " + B() +
               " -mix 25 -mixer frei0r.boxscatter progress=\"0=0;-1=1\" -consumer avformat:" + out +
-              " vcodec=ffv1 an=1"));
+              " vcodec=ffv1 an=1 real_time=-1"));
     const std::vector<Frame> mix = ReadAll(out, kW2, kH2), a = ReadAll(A(), kW2, kH2),
                              b = ReadAll(B(), kW2, kH2);
     ASSERT_EQ(mix.size(), 75u);  // 50 + 50 frames overlapping by 25
@@ -109,9 +109,9 @@ TEST_F(Editors, MeltMixesTwoClipsWithBoxscatter) {
 
 TEST_F(Editors, MeltOpensAClipWithARevealFromBlack) {
     const std::string out = dir_ + "/reveal.mkv";
-    ASSERT_TRUE(Shell("melt -quiet " + A() +
-                      " out=49 -attach-cut frei0r.boxrevealblack in=0 out=24 " +
-                      "progress=\"0=0;-1=1\" -consumer avformat:" + out + " vcodec=ffv1 an=1"));
+    ASSERT_TRUE(Shell(
+        "melt -quiet " + A() + " out=49 -attach-cut frei0r.boxrevealblack in=0 out=24 " +
+        "progress=\"0=0;-1=1\" -consumer avformat:" + out + " vcodec=ffv1 an=1 real_time=-1"));
     const std::vector<Frame> rev = ReadAll(out, kW2, kH2), a = ReadAll(A(), kW2, kH2);
     ASSERT_EQ(rev.size(), 50u);
     EXPECT_GT(Share(rev[0], 0x000000), 0.99);  // progress 0: all black
@@ -136,7 +136,7 @@ TEST_F(Editors, UnreadablePluginFoldersNeverCrashTheEditor) {
     const std::string out = dir_ + "/loop-reveal.mkv";
     ASSERT_TRUE(Shell(env + "melt -quiet " + A() +
                       " out=24 -attach-cut frei0r.boxrevealblack progress=0.5 -consumer avformat:" +
-                      out + " vcodec=ffv1 an=1"));
+                      out + " vcodec=ffv1 an=1 real_time=-1"));
     const std::vector<Frame> rev = ReadAll(out, kW2, kH2);
     ASSERT_EQ(rev.size(), 25u);
     const double black = Share(rev[12], 0x000000);
@@ -220,7 +220,7 @@ TEST_F(Editors, PluginsReachedThroughLinksFindTheirBundles) {
         ASSERT_TRUE(Shell("env -u TAV_PLUGIN_PATH FREI0R_PATH=" + folder + " melt -quiet " + A() +
                           " out=24 -attach-cut frei0r.boxrevealblack progress=0.5 "
                           "-consumer avformat:" +
-                          out + " vcodec=ffv1 an=1"));
+                          out + " vcodec=ffv1 an=1 real_time=-1"));
         ExpectHalfRevealed(out, 25);
     }
 }
@@ -235,7 +235,7 @@ TEST_F(Editors, APluginWithoutItsBundleSaysSoOnce) {
     std::system(("env -u TAV_PLUGIN_PATH FREI0R_PATH=" + lone + " melt -quiet " + A() +
                  " out=24 -attach-cut frei0r.boxrevealblack progress=0.5 -attach-cut "
                  "frei0r.boxrevealblack progress=0.2 -consumer avformat:" +
-                 out + " vcodec=ffv1 an=1 >/dev/null 2>" + log)
+                 out + " vcodec=ffv1 an=1 real_time=-1 >/dev/null 2>" + log)
                     .c_str());
     std::ifstream in(log);
     std::string line;

@@ -106,7 +106,7 @@ echo "kdenlive: saved progress values: $(grep -o '<property name="progress">[^<]
 
 # Kdenlive composites its tracks with qtblend where it has a display: melt needs one too.
 FREI0R_PATH="$work/prefix/lib/frei0r-1" xvfb-run -a melt -silent "$work/saved.kdenlive" out=179 \
-    -consumer avformat:"$work/saved.mkv" vcodec=ffv1 an=1 >/dev/null 2>&1 || fail "melt could not render the saved project"
+    -consumer avformat:"$work/saved.mkv" vcodec=ffv1 an=1 real_time=-1 >/dev/null 2>&1 || fail "melt could not render the saved project"
 # Clip A from frame 10 with the reveal over its first 76 frames; clip B
 # covers it from frame 76, and Box Scatter joins them from frame 98.
 black=$(brightness "$work/saved.mkv" 10) half=$(brightness "$work/saved.mkv" 48) open=$(brightness "$work/saved.mkv" 72)
