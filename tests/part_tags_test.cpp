@@ -8,6 +8,8 @@
 #include <map>
 #include <string>
 
+#include "media_types.h"
+
 namespace {
 
 using tavhost::media::PartTags;
@@ -44,6 +46,20 @@ TEST(PartTags, AreReadBackAsWritten) {
     EXPECT_EQ(back.plan, t.plan);
 }
 
+// The largest numbers a part may carry still give its sound's length
+// without overflow (UBSan would say so).
+TEST(PartTags, TheLargestAcceptedNumbersStayInRange) {
+    PartTags t;
+    ASSERT_TRUE(ReadFrom({{"TAV_PART", "1/1"},
+                          {"TAV_FRAMES", "0-10000000/10000000"},
+                          {"TAV_RATE", "1/1000000"},
+                          {"TAV_PLAN", "p"}},
+                         &t));
+    const int64_t samples =
+        tavhost::media::FrameSampleStart(t.total, t.rate, tavhost::media::kMostSampleRate);
+    EXPECT_GT(samples, t.total);
+}
+
 struct Bad {
     const char* name;
     const char* key;
@@ -67,16 +83,19 @@ TEST_P(PartTagsRefused, AreNotAPart) {
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, PartTagsRefused,
-    ::testing::Values(Bad{"noPart", "TAV_PART", nullptr}, Bad{"noPlan", "TAV_PLAN", nullptr},
-                      Bad{"emptyPlan", "TAV_PLAN", ""}, Bad{"noRate", "TAV_RATE", nullptr},
-                      Bad{"indexZero", "TAV_PART", "0/4"}, Bad{"indexPastCount", "TAV_PART", "5/4"},
-                      Bad{"tooManyParts", "TAV_PART", "2/1001"},
-                      Bad{"trailing", "TAV_PART", "2/4x"}, Bad{"negative", "TAV_PART", "-2/4"},
-                      Bad{"endBeforeFirst", "TAV_FRAMES", "20-10/40"},
-                      Bad{"pastTheTotal", "TAV_FRAMES", "10-41/40"},
-                      Bad{"noTotal", "TAV_FRAMES", "10-20"},
-                      Bad{"hugeNumber", "TAV_FRAMES", "10-20/99999999999999999999999"},
-                      Bad{"rateZero", "TAV_RATE", "0/1"}, Bad{"rateNoDen", "TAV_RATE", "25"}),
+    ::testing::Values(
+        Bad{"noPart", "TAV_PART", nullptr}, Bad{"noPlan", "TAV_PLAN", nullptr},
+        Bad{"emptyPlan", "TAV_PLAN", ""}, Bad{"noRate", "TAV_RATE", nullptr},
+        Bad{"indexZero", "TAV_PART", "0/4"}, Bad{"indexPastCount", "TAV_PART", "5/4"},
+        Bad{"tooManyParts", "TAV_PART", "2/1001"}, Bad{"trailing", "TAV_PART", "2/4x"},
+        Bad{"negative", "TAV_PART", "-2/4"}, Bad{"endBeforeFirst", "TAV_FRAMES", "20-10/40"},
+        Bad{"pastTheTotal", "TAV_FRAMES", "10-41/40"}, Bad{"noTotal", "TAV_FRAMES", "10-20"},
+        Bad{"hugeNumber", "TAV_FRAMES", "10-20/99999999999999999999999"},
+        Bad{"rateZero", "TAV_RATE", "0/1"}, Bad{"rateNoDen", "TAV_RATE", "25"},
+        // Numbers whose sound arithmetic would overflow.
+        Bad{"hugeFrames", "TAV_FRAMES", "160-9223372036854775807/9223372036854775807"},
+        Bad{"pastTheLongestRender", "TAV_FRAMES", "0-10/10000001"},
+        Bad{"rateTooHigh", "TAV_RATE", "1000000/1"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace

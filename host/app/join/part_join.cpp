@@ -96,7 +96,8 @@ bool Examine(const std::string& path, Part* part, std::string* error) {
         throw std::bad_alloc();
     }
     part->video.reset(copy, [](AVCodecParameters* p) { avcodec_parameters_free(&p); });
-    if (part->format.sound.channels < 1 || part->format.sound.rate < 1) {
+    if (part->format.sound.channels < 1 || part->format.sound.rate < 1 ||
+        part->format.sound.rate > media::kMostSampleRate) {
         *error = Quoted(path) + " has a part's tags but no sound format";
         return false;
     }

@@ -3,6 +3,8 @@
 #include <charconv>
 #include <cstring>
 
+#include "render_defaults.h"
+
 namespace tavhost::media {
 
 namespace {
@@ -11,6 +13,12 @@ constexpr const char* kPart = "TAV_PART";      // "K/N"
 constexpr const char* kFrames = "TAV_FRAMES";  // "FIRST-END/TOTAL"
 constexpr const char* kRate = "TAV_RATE";      // "NUM/DEN"
 constexpr const char* kPlan = "TAV_PLAN";
+
+// A render of at most ten million frames (46 hours at 60 fps) at no more
+// than the highest output rate: a frame's first sound sample (frames x
+// sample rate x the rate's denominator) then stays well inside 64 bits for
+// any sample rate a part may have (kMostSampleRate).
+constexpr int64_t kMostFrames = 10'000'000;
 
 // A whole number from `text` at `at`, moving `at` past it.
 bool Number(const std::string& text, size_t* at, int64_t* out) {
@@ -60,11 +68,12 @@ bool PartTags::Read(const std::function<const char*(const char*)>& get, PartTags
     text = rate;
     at = 0;
     if (!Number(text, &at, &num) || !Expect(text, &at, '/') || !Number(text, &at, &den) ||
-        at != text.size() || num < 1 || den < 1 || num > 1000000 || den > 1000000)
+        at != text.size() || num < 1 || den < 1 || num > 1000000 || den > 1000000 ||
+        num > defaults::kRateMax * den)
         return false;
     t.rate = {int(num), int(den)};
-    if (count < 1 || count > 1000 || index < 1 || index > count || t.first < 0 || t.end < t.first ||
-        t.total < t.end)
+    if (count < 1 || count > defaults::kPartsMax || index < 1 || index > count || t.first < 0 ||
+        t.end < t.first || t.total < t.end || t.total > kMostFrames)
         return false;
     t.index = int(index);
     t.count = int(count);

@@ -13,6 +13,9 @@
 
 namespace tavhost::media {
 
+// The highest sample rate a part's sound may have.
+constexpr int kMostSampleRate = 768000;
+
 struct PartTags {
     int index = 0;  // 1-based
     int count = 0;
