@@ -415,6 +415,39 @@ INSTANTIATE_TEST_SUITE_P(Levels, ScatterLevels,
                                            LevelCase{0, 10, -40, 0},     // negative volume
                                            LevelCase{0, 10, 1000, 256}));
 
+class ScatterFade : public ::testing::TestWithParam<int32_t> {};
+
+// Frame after frame, the first clip's sound falls without a step: within a
+// frame its level moves from the previous frame's to the frame's own, which
+// it reaches on the frame's last sample; the second clip's stays full.
+TEST_P(ScatterFade, FallsSmoothlyAcrossEveryFrame) {
+    const int32_t frames = GetParam();
+    Rig rig("boxscatter", 2, 16, 8);
+    rig.Start();
+    const size_t floats = tavhost::OutputFormat{}.FloatsPerFrame();
+    const int channels = tavhost::OutputFormat{}.sound.channels;
+    float last = -1.0f;
+    for (int32_t i = 0; i < frames; ++i) {
+        rig.host.ClearOutputAudio(floats);
+        ASSERT_EQ(rig.Frame(i, frames, 10), kPluginOK);
+        const std::vector<float>& out = rig.host.OutputAudio();
+        ASSERT_EQ(out.size(), floats);
+        const float a = PatternClips::Sample(10 + i), b = PatternClips::Sample(10 + frames + i);
+        const float level = float(int32_t((1.0 - double(i + 1) / frames) * 256)) / 256.0f;
+        const float step = last < 0 ? 0.0f : std::abs(level - last) / float(floats / channels);
+        float previous = last < 0 ? level : last;
+        for (size_t k = 0; k < out.size(); k += size_t(channels)) {
+            const float gain = (out[k] - b) / a;
+            ASSERT_LE(std::abs(gain - previous), step + 1e-3f) << "frame " << i << " sample " << k;
+            previous = gain;
+        }
+        EXPECT_NEAR(previous, level, 1e-3f) << "frame " << i;
+        last = level;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Lengths, ScatterFade, ::testing::Values(2, 10, 37));
+
 TEST(Audio, SingleClipAlwaysMixesAtFullLevel) {
     for (const std::string& b : kSingleClipBundles) {
         Rig rig(b, 2, 16, 8);

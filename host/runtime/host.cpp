@@ -85,6 +85,13 @@ int32_t Host::Call(TavPluginMainProc main, int32_t which, TavPluginParams& param
     const SInt8 handleBefore = outputMap ? HGetState(reinterpret_cast<Handle>(outputMap)) : 0;
     const GWorldFlags pixelsBefore = outputMap ? GetPixelsState(outputMap) : 0;
 
+    if (uint8_t(params.selector) == kPlugInitialize) {
+        gains_.clear();
+        previousGains_.clear();
+    } else if (uint8_t(params.selector) == kPlugDoFrame) {
+        previousGains_ = std::move(gains_);
+        gains_.clear();
+    }
     int32_t result;
     {
         CurrentHostScope current(this);
@@ -231,15 +238,26 @@ TavPluginResult Host::MixAudio(TavFrameCookie cookie, int32_t level) {
     }
     ++mixCount_;
     const float gain = float(std::clamp(level, 0, 256)) / 256.0f;
+    // The level moves smoothly: from the one the source's previous frame was
+    // mixed at in the previous DoFrame (when it was) to this one, reached at
+    // the frame's last sample, so a fade has no step at each frame's start.
+    const auto previous = previousGains_.find(frame->number - 1);
+    const float from = previous != previousGains_.end() ? previous->second : gain;
+    gains_[frame->number] = gain;
     const std::vector<float>& in = frame->audio;
-    if (in.empty()) return kPluginOK;
+    if (in.empty() || outputAudio_.empty()) return kPluginOK;
     // A source frame a sample shorter than the output frame repeats its last
     // sample rather than leaving a gap.
-    const size_t channels = size_t(format_.sound.channels);
-    const size_t n = std::min(outputAudio_.size(), in.size());
-    for (size_t i = 0; i < n; ++i) outputAudio_[i] += in[i] * gain;
-    for (size_t i = n; i < outputAudio_.size() && in.size() >= channels; ++i)
-        outputAudio_[i] += in[in.size() - channels + i % channels] * gain;
+    const size_t channels = size_t(std::max(1, format_.sound.channels));
+    const size_t samples = outputAudio_.size() / channels;
+    for (size_t i = 0; i < outputAudio_.size(); ++i) {
+        const size_t s = i / channels;
+        const float g = from + (gain - from) * float(s + 1) / float(samples);
+        const float v = i < in.size()           ? in[i]
+                        : in.size() >= channels ? in[in.size() - channels + i % channels]
+                                                : 0.0f;
+        outputAudio_[i] += v * g;
+    }
     return kPluginOK;
 }
 

@@ -127,6 +127,10 @@ class Host {
     std::map<std::pair<int16_t, int16_t>, std::string> strings_;
     GWorldPtr output_ = nullptr;
     std::vector<float> outputAudio_;
+    // The levels source frames' sound was mixed at in this DoFrame and the
+    // one before, by frame number: a frame's mix ramps on from its source's
+    // previous frame. Cleared when a transition starts.
+    std::map<int32_t, float> gains_, previousGains_;
     std::vector<std::unique_ptr<LentFrame>> frames_;
     std::unordered_set<Ptr> blocks_;
     int heldTransitions_ = 0;
