@@ -124,20 +124,66 @@ TEST_F(Faithful, OneAndTwoFrameClipsAndStills) {
     EXPECT_EQ(Frames(out), 50);  // 2 s at the image's 25 frames a second
 }
 
-TEST_F(Faithful, VariableRateKeepsItsLengthAndSync) {
-    // Every sixth frame dropped: 100 pictures over 4 s.
-    const std::string src =
-        Make("vfr.mp4",
-             "-f lavfi -i testsrc2=s=160x96:r=30:d=4 -f lavfi -i sine=d=4 -vf "
-             "\"select='not(eq(mod(n\\,6)\\,5))'\" -fps_mode vfr -c:v libx264 -preset ultrafast "
-             "-c:a aac -shortest");
-    const std::string out = P("vfr_out.mp4");
-    // The encoder is not what this tests: its fastest preset.
-    const Result run = Render("boxconcealblack --speed 0 --preset ultrafast " + src + " -o " + out);
-    ASSERT_EQ(run.status, 0) << run.err;
-    EXPECT_NEAR(StreamSpan(out, "v").Length(), StreamSpan(src, "v").Length(), 1.0 / 30 + 0.002);
-    EXPECT_NEAR(StreamSpan(out, "a").end, StreamSpan(out, "v").end, 1024.0 / 48000 + 0.002);
+// Clips whose pictures come at irregular times: dropped frames, a screen
+// recording that sends a picture only when the screen changes, a GIF with
+// frame delays of its own.
+struct VfrCase {
+    const char* name;
+    const char* make;  // the ffmpeg arguments
+    const char* ext;
+    bool sound;
+};
+
+void PrintTo(const VfrCase& c, std::ostream* os) {
+    *os << c.name;
 }
+
+class VariableRate : public Faithful, public ::testing::WithParamInterface<VfrCase> {};
+
+// A gap between pictures is a still moment, not damage: the render is
+// whole, says nothing, --strict takes it, and it keeps its length and sync.
+TEST_P(VariableRate, KeepsItsLengthAndSyncAndIsNotDamage) {
+    const VfrCase& c = GetParam();
+    const std::string src = Make(std::string("vfr_") + c.name + "." + c.ext, c.make);
+    const std::string out = P(std::string("vfr_") + c.name + "_out.mp4");
+    // The encoder is not what this tests: its fastest preset.
+    const Result run =
+        Render("boxconcealblack --speed 0 --strict --preset ultrafast " + src + " -o " + out);
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(run.err, "");
+    const double frame = 1.0 / std::atof(Probe(out, "v", "avg_frame_rate").c_str());
+    EXPECT_NEAR(StreamSpan(out, "v").Length(), StreamSpan(src, "v").Length(), frame + 0.002);
+    if (c.sound) {
+        EXPECT_NEAR(StreamSpan(out, "a").end, StreamSpan(out, "v").end, 1024.0 / 48000 + 0.002);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Clips, VariableRate,
+    ::testing::Values(
+        // Every sixth frame dropped: 100 pictures over 4 s.
+        VfrCase{"dropped",
+                "-f lavfi -i testsrc2=s=160x96:r=30:d=4 -f lavfi -i sine=d=4 -vf "
+                "\"select='not(eq(mod(n\\,6)\\,5))'\" -fps_mode vfr -c:v libx264 -preset "
+                "ultrafast -c:a aac -shortest",
+                "mp4", true},
+        // Half a second of pictures at 60 fps, then one picture held 333 ms.
+        VfrCase{"screen",
+                "-f lavfi -i testsrc2=s=160x96:r=60:d=4 -f lavfi -i sine=d=4 -vf "
+                "\"select='lt(mod(n\\,60)\\,30)+eq(mod(n\\,60)\\,40)'\" -fps_mode vfr "
+                "-c:v libx264 -preset ultrafast -c:a aac -shortest",
+                "mkv", true},
+        VfrCase{"screenSilent",
+                "-f lavfi -i testsrc2=s=160x96:r=60:d=3 -vf "
+                "\"select='lt(mod(n\\,30)\\,10)'\" -fps_mode vfr -c:v libx264 -preset "
+                "ultrafast",
+                "mkv", false},
+        // Frames of 50 ms and of 550 ms.
+        VfrCase{"gif",
+                "-f lavfi -i testsrc2=s=160x96:r=20:d=4 -vf "
+                "\"select='not(between(mod(n\\,20)\\,5\\,14))'\" -fps_mode vfr",
+                "gif", false}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(Faithful, InterlacedClipsAreDeinterlaced) {
     const std::string src = Make("inter.mpg",

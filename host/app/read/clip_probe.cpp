@@ -160,7 +160,7 @@ Timeline ScanPackets(AVFormatContext* fmt, int video, PacketIndex* index) {
         rate.num > 0 && rate.den > 0
             ? std::max<int64_t>(1, av_rescale_q(1, av_inv_q(rate), vs->time_base))
             : 1;
-    std::vector<int64_t> times;
+    std::vector<int64_t> corrupt;  // times of pictures the demuxer marked corrupt
     PacketPtr pkt(Allocated(av_packet_alloc()));
     for (;;) {
         const int rc = av_read_frame(fmt, pkt.get());
@@ -181,7 +181,7 @@ Timeline ScanPackets(AVFormatContext* fmt, int video, PacketIndex* index) {
                 if (line.start == AV_NOPTS_VALUE || pts < line.start) line.start = pts;
                 if (line.end == AV_NOPTS_VALUE || pts + duration > line.end)
                     line.end = pts + duration;
-                times.push_back(pts);
+                if (pkt->flags & AV_PKT_FLAG_CORRUPT) corrupt.push_back(pts);
             }
         } else if (pts != AV_NOPTS_VALUE) {
             line.otherEnd = std::max(
@@ -189,20 +189,15 @@ Timeline ScanPackets(AVFormatContext* fmt, int video, PacketIndex* index) {
         }
         av_packet_unref(pkt.get());
     }
-    std::sort(times.begin(), times.end());
-    if (times.size() >= 3) {
-        std::vector<int64_t> steps;
-        for (size_t i = 1; i < times.size(); ++i) steps.push_back(times[i] - times[i - 1]);
-        std::vector<int64_t> sorted = steps;
-        std::nth_element(sorted.begin(), sorted.begin() + ptrdiff_t(sorted.size() / 2),
-                         sorted.end());
-        const int64_t typical = std::max<int64_t>(1, sorted[sorted.size() / 2]);
-        for (size_t i = 0; i < steps.size(); ++i) {
-            if (steps[i] <= 3 * typical) continue;
-            line.damage.lostFrames += (steps[i] + typical / 2) / typical - 1;
-            if (line.damage.firstAt < 0)
-                line.damage.firstAt = Seconds(times[i] - line.start, vs->time_base);
-        }
+    // A gap between pictures' times is not damage: a variable-rate stream
+    // (a screen recording, an animated GIF) shows a still moment that way,
+    // and the retiming holds the picture. Damage is what the demuxer and the
+    // decoder report: read errors, corrupt packets, a file cut short.
+    for (const int64_t at : corrupt) {
+        ++line.damage.errors;
+        const double seconds = Seconds(at - line.start, vs->time_base);
+        if (line.damage.firstAt < 0 || seconds < line.damage.firstAt)
+            line.damage.firstAt = std::max(0.0, seconds);
     }
     // A file cut short: its header promises more than its packets hold.
     const double declared = vs->duration != AV_NOPTS_VALUE && vs->duration > 0
