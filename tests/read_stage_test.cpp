@@ -21,6 +21,7 @@ extern "C" {
 
 #include "clip_reader.h"
 #include "clip_spool.h"
+#include "exif_orientation.h"
 
 namespace fs = std::filesystem;
 using tavhost::media::ClipInfo;
@@ -215,6 +216,180 @@ TEST_P(CutShort, EndsWhereItsPicturesEnd) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Parts, CutShort, ::testing::Values(0.3, 0.45, 0.6));
+
+// --- Still pictures' orientation ---
+
+// The EXIF block of one entry, the orientation, in TIFF form (little-endian).
+std::string OrientationBlock(int orientation) {
+    const unsigned char tiff[] = {
+        'I', 'I', 42, 0, 8, 0, 0, 0, 1, 0, 0x12, 0x01, 3, 0, 1, 0, 0, 0, uint8_t(orientation),
+        0,   0,   0,  0, 0, 0, 0};
+    return std::string(reinterpret_cast<const char*>(tiff), sizeof tiff);
+}
+
+std::string ReadFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+void Put32(std::string& s, uint32_t v, bool little) {
+    for (int i = 0; i < 4; ++i) s += char(little ? v >> (8 * i) : v >> (8 * (3 - i)));
+}
+
+// A 32x16 RGB TIFF, uncompressed, whose first IFD carries `orientation`.
+std::string Tiff(int orientation) {
+    std::string t = "II*";
+    t += '\0';
+    Put32(t, 8, true);
+    const struct {
+        uint16_t tag, type;
+        uint32_t count, value;
+    } entries[] = {{256, 3, 1, 32},
+                   {257, 3, 1, 16},
+                   {258, 3, 3, 158},
+                   {259, 3, 1, 1},
+                   {262, 3, 1, 2},
+                   {273, 4, 1, 164},
+                   {274, 3, 1, uint32_t(orientation)},
+                   {277, 3, 1, 3},
+                   {278, 3, 1, 16},
+                   {279, 4, 1, 32 * 16 * 3},
+                   {284, 3, 1, 1}};
+    t += char(11);
+    t += '\0';
+    for (const auto& e : entries) {
+        t += char(e.tag & 0xFF);
+        t += char(e.tag >> 8);
+        t += char(e.type);
+        t += '\0';
+        Put32(t, e.count, true);
+        Put32(t, e.value, true);
+    }
+    Put32(t, 0, true);           // no next IFD; now at 8 + 2 + 11 * 12 + 4 = 146
+    t += std::string(12, '\0');  // to 158: the bits per sample
+    for (int i = 0; i < 3; ++i) t += std::string("\x08\0", 2);  // to 164: the pixels
+    for (int y = 0; y < 16; ++y)
+        for (int x = 0; x < 32; ++x) {
+            t += char(x < 16 ? 255 : 0);
+            t += char(y < 8 ? 255 : 0);
+            t += char(x < 8 ? 255 : 0);
+        }
+    return t;
+}
+
+uint32_t Crc32(const std::string& data) {
+    uint32_t crc = 0xFFFFFFFFu;
+    for (const char c : data) {
+        crc ^= uint8_t(c);
+        for (int k = 0; k < 8; ++k) crc = crc & 1 ? (crc >> 1) ^ 0xEDB88320u : crc >> 1;
+    }
+    return ~crc;
+}
+
+class StillOrientations : public ReadStage, public ::testing::WithParamInterface<int> {};
+
+// A TIFF's own tag, a PNG's eXIf chunk and a WebP's EXIF chunk turn and
+// mirror the picture exactly as FFmpeg's JPEG decoder turns a JPEG with the
+// same EXIF orientation.
+TEST_P(StillOrientations, AreReadAsFFmpegReadsAJpegs) {
+    const int k = GetParam();
+    const std::string n = std::to_string(k);
+    std::string error;
+    // The reference: a JPEG with an APP1 EXIF block.
+    const std::string plain = P("plain.jpg"), plainPng = P("plain.png"),
+                      plainWebp = P("plain.webp");
+    if (!fs::exists(plain)) {
+        Ffmpeg("-f lavfi -i testsrc2=s=32x16 -frames:v 1", plain);
+        Ffmpeg("-f lavfi -i testsrc2=s=32x16 -frames:v 1", plainPng);
+        Ffmpeg("-f lavfi -i testsrc2=s=32x16 -frames:v 1 -c:v libwebp", plainWebp);
+    }
+    std::string app1 = std::string("Exif\0\0", 6) + OrientationBlock(k);
+    const size_t length = app1.size() + 2;
+    app1 = std::string("\xff\xe1", 2) + char(length >> 8) + char(length & 0xFF) + app1;
+    const std::string jpegBytes = ReadFile(plain);
+    std::ofstream(P("o" + n + ".jpg"), std::ios::binary)
+        << jpegBytes.substr(0, 2) + app1 + jpegBytes.substr(2);
+    std::ofstream(P("o" + n + ".tif"), std::ios::binary) << Tiff(k);
+    // PNG: an eXIf chunk after IHDR (8 + 25 bytes in).
+    const std::string png = ReadFile(plainPng);
+    std::string chunk = "eXIf" + OrientationBlock(k);
+    std::string withLength;
+    Put32(withLength, uint32_t(chunk.size() - 4), false);
+    withLength += chunk;
+    Put32(withLength, Crc32(chunk), false);
+    std::ofstream(P("o" + n + ".png"), std::ios::binary)
+        << png.substr(0, 33) + withLength + png.substr(33);
+    // WebP: an EXIF chunk after the picture, the RIFF length grown to match.
+    std::string webp = ReadFile(plainWebp);
+    std::string exif = "EXIF";
+    Put32(exif, uint32_t(OrientationBlock(k).size()), true);
+    exif += OrientationBlock(k);
+    webp += exif;
+    std::string riff;
+    Put32(riff, uint32_t(webp.size() - 8), true);
+    webp.replace(4, 4, riff);
+    std::ofstream(P("o" + n + ".webp"), std::ios::binary) << webp;
+
+    ClipInfo want;
+    ASSERT_TRUE(tavhost::media::Probe(P("o" + n + ".jpg"), &want, &error)) << error;
+    EXPECT_EQ(want.width, k >= 5 ? 16 : 32);
+    for (const char* ext : {".tif", ".png", ".webp"}) {
+        ClipInfo got;
+        ASSERT_TRUE(tavhost::media::Probe(P("o" + n + ext), &got, &error)) << ext << ": " << error;
+        EXPECT_TRUE(got.still) << ext;
+        EXPECT_EQ(tavhost::media::ExifOrientation(P("o" + n + ext)), k) << ext;
+        EXPECT_EQ(got.rotation, want.rotation) << ext;
+        EXPECT_EQ(got.upright, want.upright) << ext;
+        EXPECT_EQ(got.width, want.width) << ext;
+        EXPECT_EQ(got.height, want.height) << ext;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Exif, StillOrientations, ::testing::Range(1, 9));
+
+struct TiffCase {
+    const char* name;
+    std::vector<uint8_t> bytes;
+    int orientation;
+};
+
+void PrintTo(const TiffCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class TiffBlocks : public ::testing::TestWithParam<TiffCase> {};
+
+// Either byte order and value type; anything cut short or pointing outside
+// the block has no orientation.
+TEST_P(TiffBlocks, GiveTheirOrientationOrNone) {
+    const TiffCase& c = GetParam();
+    EXPECT_EQ(tavhost::media::OrientationOfTiff(c.bytes.data(), c.bytes.size()), c.orientation);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Blocks, TiffBlocks,
+    ::testing::Values(
+        TiffCase{
+            "little",
+            {'I', 'I', 42, 0, 8, 0, 0, 0, 1, 0, 0x12, 1, 3, 0, 1, 0, 0, 0, 6, 0, 0, 0, 0, 0, 0, 0},
+            6},
+        TiffCase{
+            "big",
+            {'M', 'M', 0, 42, 0, 0, 0, 8, 0, 1, 1, 0x12, 0, 3, 0, 0, 0, 1, 0, 8, 0, 0, 0, 0, 0, 0},
+            8},
+        TiffCase{
+            "bigLong",
+            {'M', 'M', 0, 42, 0, 0, 0, 8, 0, 1, 1, 0x12, 0, 4, 0, 0, 0, 1, 0, 0, 0, 3, 0, 0, 0, 0},
+            3},
+        TiffCase{
+            "outOfRange",
+            {'I', 'I', 42, 0, 8, 0, 0, 0, 1, 0, 0x12, 1, 3, 0, 1, 0, 0, 0, 9, 0, 0, 0, 0, 0, 0, 0},
+            0},
+        TiffCase{"cutShort", {'I', 'I', 42, 0, 8, 0, 0, 0, 1, 0, 0x12, 1, 3, 0}, 0},
+        TiffCase{"manyEntries", {'I', 'I', 42, 0, 8, 0, 0, 0, 0xFF, 0xFF, 0, 0}, 0},
+        TiffCase{"offsetPastTheEnd", {'I', 'I', 42, 0, 0xF0, 0xFF, 0xFF, 0xFF, 1, 0}, 0},
+        TiffCase{"notTiff", {'I', 'I', 43, 0, 8, 0, 0, 0}, 0}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 // --- Clips read once ---
 

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "clip_reader.h"
+#include "exif_orientation.h"
 #include "media_input.h"
 #include "packet_index.h"
 #include "user_text.h"
@@ -296,7 +297,10 @@ bool Probe(const std::string& path, ClipInfo* info, std::string* error, PacketIn
     info->still = line.packets == 1 && IsStillFormat(fmt.get());
     if (info->still && info->upright.empty()) {
         bool found = false;
-        const std::array<int32_t, 9> matrix = StillOrientation(path, &found);
+        std::array<int32_t, 9> matrix = StillOrientation(path, &found);
+        // FFmpeg's decoders give a JPEG's orientation only; a TIFF, PNG or
+        // WebP carries its own tag, read from the file.
+        if (!found) found = OrientationMatrix(ExifOrientation(path), &matrix);
         if (found) {
             Upright(matrix.data(), info);
             if (info->rotation == 90 || info->rotation == 270) std::swap(info->width, info->height);
