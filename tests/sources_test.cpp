@@ -259,6 +259,78 @@ TEST_P(StillOrientation, IsAppliedAsFFmpegAppliesIt) {
 
 INSTANTIATE_TEST_SUITE_P(Exif, StillOrientation, ::testing::Range(1, 9));
 
+// The sound's mean volume in dB, as FFmpeg's volumedetect measures it.
+double MeanVolume(const std::string& path, const std::string& options = "") {
+    const std::string out = Sh("ffmpeg -hide_banner " + options + " -i '" + path +
+                               "' -map 0:a -af volumedetect -f null - 2>&1");
+    const size_t at = out.find("mean_volume:");
+    return at == std::string::npos ? 1.0 : std::atof(out.c_str() + at + 12);
+}
+
+struct CoverCase {
+    const char* name;
+    const char* make;  // ffmpeg arguments after the sound and the cover inputs
+    const char* ext;
+    double in;
+};
+
+void PrintTo(const CoverCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class CoverArt : public Faithful, public ::testing::WithParamInterface<CoverCase> {};
+
+// A sound file with a cover picture is that picture held for as long as the
+// sound lasts, with the sound; trimmed, the sound is trimmed.
+TEST_P(CoverArt, IsTheCoverHeldForTheSound) {
+    const CoverCase& c = GetParam();
+    const std::string cover = Make("cover.png", "-f lavfi -i testsrc2=s=160x96 -frames:v 1");
+    const std::string song = Make(std::string("song_") + c.name + "." + c.ext,
+                                  "-f lavfi -i sine=f=440:d=3 -i '" + cover + "' -map 0 -map 1 " +
+                                      c.make + " -disposition:v attached_pic");
+    const std::string out = P(std::string("song_") + c.name + "_out.mp4");
+    const std::string in = c.in > 0 ? " --in " + std::to_string(c.in) + " " : " ";
+    const Result run = Render("boxrevealblack --length 10f --crf 0" + in + song + " -o " + out);
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(run.err, "");
+    const double sound = std::atof(Probe(song, "a", "duration").c_str());
+    EXPECT_NEAR(std::atof(Probe(out, "v", "duration").c_str()), sound - c.in, 0.05);
+    EXPECT_NEAR(std::atof(Probe(out, "a", "duration").c_str()), sound - c.in, 0.05);
+    // After the reveal every picture is the cover.
+    const std::vector<tavhost::media::Frame> frames = ReadAll(out);
+    const std::vector<tavhost::media::Frame> picture = ReadAll(cover);
+    ASSERT_GT(frames.size(), 20u);
+    ASSERT_EQ(picture.size(), 1u);
+    for (size_t k : {size_t(12), frames.size() / 2, frames.size() - 1}) {
+        double diff = 0;
+        for (size_t p = 0; p < picture[0].pixels.size(); ++p)
+            diff += std::abs(int(frames[k].pixels[p] & 0xFF) - int(picture[0].pixels[p] & 0xFF));
+        EXPECT_LT(diff / double(picture[0].pixels.size()), 2.0) << "frame " << k;
+    }
+    // The sound is the song's, at its level.
+    EXPECT_NEAR(MeanVolume(out, "-ss 0.5"), MeanVolume(song, "-ss " + std::to_string(c.in + 0.5)),
+                0.5);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Songs, CoverArt,
+    ::testing::Values(CoverCase{"m4a", "-c:a aac -c:v png", "m4a", 0},
+                      CoverCase{"m4aTrimmed", "-c:a aac -c:v png", "m4a", 1.0},
+                      CoverCase{"mp3", "-c:a libmp3lame -c:v mjpeg -id3v2_version 3", "mp3", 0},
+                      CoverCase{"mp3Trimmed", "-c:a libmp3lame -c:v mjpeg -id3v2_version 3", "mp3",
+                                0.6}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// A sound file without a picture is refused in one line, before any work.
+TEST_F(Faithful, ASoundFileWithoutAPictureIsRefused) {
+    const std::string song = Make("nocover.mp3", "-f lavfi -i sine=d=2");
+    const Result run = Render("boxrevealblack " + song + " -o " + P("nocover.mp4"));
+    EXPECT_NE(run.status, 0);
+    EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << run.err;
+    EXPECT_NE(run.err.find("is sound only"), std::string::npos) << run.err;
+    EXPECT_FALSE(std::filesystem::exists(P("nocover.mp4")));
+}
+
 // A picture's mean and brightest luma and mean saturation, as FFmpeg's
 // signalstats measures them (8-bit levels).
 struct Levels {

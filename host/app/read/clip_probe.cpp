@@ -246,7 +246,10 @@ bool Probe(const std::string& path, ClipInfo* info, std::string* error, PacketIn
     if (!OpenInput(path, &fmt, error)) return false;
     const int video = av_find_best_stream(fmt.get(), AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);
     if (video < 0) {
-        *error = "clip " + Quoted(path) + " has no video";
+        *error = av_find_best_stream(fmt.get(), AVMEDIA_TYPE_AUDIO, -1, -1, nullptr, 0) >= 0
+                     ? "clip " + Quoted(path) +
+                           " is sound only: a clip needs a picture (a cover picture will do)"
+                     : "clip " + Quoted(path) + " has no video";
         return false;
     }
     AVStream* vs = fmt->streams[video];
@@ -295,6 +298,9 @@ bool Probe(const std::string& path, ClipInfo* info, std::string* error, PacketIn
         return false;
     }
     info->still = line.packets == 1 && IsStillFormat(fmt.get());
+    // A sound file's cover picture is the clip's picture for as long as the
+    // sound lasts.
+    info->cover = (vs->disposition & AV_DISPOSITION_ATTACHED_PIC) && info->hasAudio;
     if (info->still && info->upright.empty()) {
         bool found = false;
         std::array<int32_t, 9> matrix = StillOrientation(path, &found);
@@ -308,6 +314,11 @@ bool Probe(const std::string& path, ClipInfo* info, std::string* error, PacketIn
     }
     info->seconds = line.start != AV_NOPTS_VALUE ? Seconds(line.end - line.start, vs->time_base)
                                                  : double(line.packets) / av_q2d(rate);
+    if (info->cover)
+        info->seconds =
+            std::max(info->seconds,
+                     line.otherEnd -
+                         (line.start != AV_NOPTS_VALUE ? Seconds(line.start, vs->time_base) : 0));
     info->frames = std::max<int64_t>(1, std::llround(info->seconds * av_q2d(rate)));
     return true;
 }

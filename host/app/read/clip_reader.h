@@ -68,6 +68,7 @@ struct ClipInfo {
     bool hasAudio = false;
     SoundFormat sound;    // the clip's own sample rate and channels (48 kHz stereo if none)
     bool still = false;   // a single picture: shown for the still duration
+    bool cover = false;   // a sound file's cover picture: held for the length of its sound
     int rotation = 0;     // degrees clockwise the picture is turned for display
     std::string upright;  // the filters that turn (and mirror) it upright, each after a comma
     bool interlaced = false;

@@ -64,6 +64,7 @@ void ClipDecoder::PushPicture(AVFrame* frame) {
         pts = lastPts == kNoPts ? 0 : lastPts + 1;
     else
         pts -= startPts;
+    if (info->cover) pts = std::max<int64_t>(pts, 0);            // held from the part's start
     if (lastPts != kNoPts && pts <= lastPts) pts = lastPts + 1;  // timestamps must rise
     lastPts = pts;
     frame->pts = pts;

@@ -108,7 +108,10 @@ struct ClipDecoder {
         endPts = std::max<int64_t>(1, std::llround(TrimmedSeconds(i, o) / av_q2d(vs->time_base)));
         // From the keyframe at or before the in point; pictures before it
         // only lead up to it (the rate filter drops them).
-        if (in > 0 && av_seek_frame(fmt.get(), video, startPts, AVSEEK_FLAG_BACKWARD) >= 0)
+        // A cover picture comes once, before the sound: its clip is read from
+        // the start, the sound before the in point dropped.
+        if (in > 0 && !i.cover &&
+            av_seek_frame(fmt.get(), video, startPts, AVSEEK_FLAG_BACKWARD) >= 0)
             seeked = checkingSeek = true;
         audio = av_find_best_stream(fmt.get(), AVMEDIA_TYPE_AUDIO, -1, -1, nullptr, 0);
         // The probe found whether the sound decodes; a clip it found mute is read mute.
