@@ -226,6 +226,60 @@ TEST_F(Faithful, SoundKeepsTheFirstClipsLayoutAndRate) {
     }
 }
 
+// Share of a movie's pictures FFmpeg's idet filter finds interlaced.
+double InterlacedShare(const std::string& path) {
+    const std::string out =
+        Sh("ffmpeg -hide_banner -nostats -i '" + path + "' -vf idet -f null - 2>&1");
+    const size_t at = out.find("Multi frame detection:");
+    if (at == std::string::npos) return -1;
+    int tff = 0, bff = 0, progressive = 0;
+    std::sscanf(out.c_str() + at, "Multi frame detection: TFF: %d BFF: %d Progressive: %d", &tff,
+                &bff, &progressive);
+    const int all = tff + bff + progressive;
+    return all > 0 ? double(tff + bff) / all : -1;
+}
+
+struct InterlaceCase {
+    const char* name;
+    const char* make;
+    const char* ext;
+};
+
+void PrintTo(const InterlaceCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class InterlacedClips : public Faithful, public ::testing::WithParamInterface<InterlaceCase> {};
+
+// Interlaced pictures in a container that does not say so (DV's; a MOV
+// without a fiel atom) are deinterlaced by the decoder's own flags.
+TEST_P(InterlacedClips, AreDeinterlacedWhenTheStreamDoesNotSay) {
+    const InterlaceCase& c = GetParam();
+    const std::string src = Make(std::string("il_") + c.name + "." + c.ext, c.make);
+    ASSERT_EQ(Probe(src, "v", "field_order"), "unknown");
+    ASSERT_GT(InterlacedShare(src), 0.8);
+    const std::string out = P(std::string("il_") + c.name + "_out.mp4");
+    // The encoder is not what this tests: its fastest preset.
+    const Result run =
+        Render("boxrevealblack --length 2f --preset ultrafast " + src + " -o " + out);
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_LT(InterlacedShare(out), 0.2);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Codecs, InterlacedClips,
+    ::testing::Values(InterlaceCase{"dv",
+                                    "-f lavfi -i testsrc2=s=720x576:r=50:d=2 -vf "
+                                    "tinterlace=mode=interleave_bottom,setfield=bff "
+                                    "-target pal-dv -an",
+                                    "dv"},
+                      InterlaceCase{"dnxhd",
+                                    "-f lavfi -i testsrc2=s=1920x1080:r=50:d=1 -vf "
+                                    "tinterlace=mode=interleave_top,setfield=tff,format=yuv422p "
+                                    "-c:v dnxhd -b:v 120M -flags +ildct -an",
+                                    "mov"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
 // --- Colour: each clip read with its own matrix and range, the output tagged. ---
 
 struct ColourCase {

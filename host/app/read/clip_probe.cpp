@@ -279,6 +279,9 @@ bool Probe(const std::string& path, ClipInfo* info, std::string* error, PacketIn
             info);
     info->interlaced =
         Raw(par->field_order) != AV_FIELD_UNKNOWN && Raw(par->field_order) != AV_FIELD_PROGRESSIVE;
+    // Some containers never say (DV's, a MOV without a fiel atom): the
+    // decoder's own flag on each picture decides.
+    info->fieldsUnknown = Raw(par->field_order) == AV_FIELD_UNKNOWN;
     ColourOf(par, info);
     // Display size: square pixels, then turned upright.
     const AVRational sar = av_guess_sample_aspect_ratio(fmt.get(), vs, nullptr);

@@ -66,18 +66,19 @@ struct ClipInfo {
     int64_t frames = 0;    // at the clip's own rate, from its timeline
     double seconds = 0.0;  // length of the video timeline
     bool hasAudio = false;
-    SoundFormat sound;    // the clip's own sample rate and channels (48 kHz stereo if none)
-    bool still = false;   // a single picture: shown for the still duration
-    bool cover = false;   // a sound file's cover picture: held for the length of its sound
-    int rotation = 0;     // degrees clockwise the picture is turned for display
-    std::string upright;  // the filters that turn (and mirror) it upright, each after a comma
-    bool interlaced = false;
-    bool hdr = false;           // PQ or HLG transfer
-    std::string matrix, range;  // colour matrix and range the clip is read with
-    int64_t packets = 0;        // video packets in the file
-    Damage damage;              // what the probe pass found missing
-    std::string soundProblem;   // why the clip's sound cannot be decoded, if it cannot
-    ColourTags tags;            // the colour description the stream carries
+    SoundFormat sound;        // the clip's own sample rate and channels (48 kHz stereo if none)
+    bool still = false;       // a single picture: shown for the still duration
+    bool cover = false;       // a sound file's cover picture: held for the length of its sound
+    int rotation = 0;         // degrees clockwise the picture is turned for display
+    std::string upright;      // the filters that turn (and mirror) it upright, each after a comma
+    bool interlaced = false;  // the stream says its pictures are interlaced
+    bool fieldsUnknown = false;  // the stream does not say: the decoder tells, frame by frame
+    bool hdr = false;            // PQ or HLG transfer
+    std::string matrix, range;   // colour matrix and range the clip is read with
+    int64_t packets = 0;         // video packets in the file
+    Damage damage;               // what the probe pass found missing
+    std::string soundProblem;    // why the clip's sound cannot be decoded, if it cannot
+    ColourTags tags;             // the colour description the stream carries
 };
 
 struct PacketIndex;

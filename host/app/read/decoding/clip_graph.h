@@ -66,7 +66,11 @@ inline std::string GraphDescription(const ClipReader::Options& o, const ClipInfo
                   "buffer=video_size=%dx%d:pix_fmt=%d:time_base=%d/%d:pixel_aspect=%d/%d", f->width,
                   f->height, f->format, tb.num, tb.den, sar.num, sar.den);
     std::string d = buffer;
-    if (info.interlaced) d += ",bwdif=mode=send_frame:deint=interlaced";
+    // Interlaced pictures are deinterlaced: all of a stream that says it is
+    // interlaced, and in one that does not say, each picture its decoder
+    // flags interlaced (deint=interlaced leaves progressive ones as they are).
+    if (info.interlaced || (info.fieldsUnknown && !info.still))
+        d += ",bwdif=mode=send_frame:deint=interlaced";
     d += info.upright;
     // A picture with transparency is laid over black, the output's background,
     // as an editor shows it: its colours weighed by their opacity.
