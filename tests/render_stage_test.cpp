@@ -13,6 +13,7 @@ extern "C" {
 #include <functional>
 #include <vector>
 
+#include "part_identity.h"
 #include "render.h"
 
 namespace fs = std::filesystem;
@@ -78,6 +79,14 @@ class RenderStage : public ::testing::Test {
     using Make = std::function<std::unique_ptr<tavhost::TransitionInstance>(tavhost::Host&)>;
     std::unique_ptr<tavhost::Sequence> Lay(const std::string& name, int clips,
                                            const std::vector<Make>& joins) {
+        std::vector<std::string> paths;
+        for (int k = 0; k < clips; ++k) paths.push_back(Clip(k));
+        return Lay(name, paths, joins);
+    }
+    std::unique_ptr<tavhost::Sequence> Lay(const std::string& name,
+                                           const std::vector<std::string>& paths,
+                                           const std::vector<Make>& joins) {
+        const int clips = int(paths.size());
         auto s = std::make_unique<tavhost::Sequence>();
         s->output = P(name) + "/";
         fs::create_directories(P(name));
@@ -88,7 +97,7 @@ class RenderStage : public ::testing::Test {
         std::vector<int64_t> frames;
         for (int k = 0; k < clips; ++k) {
             tavhost::PlannedClip c;
-            c.path = Clip(k);
+            c.path = paths[size_t(k)];
             c.label = "clip " + std::to_string(k);
             EXPECT_TRUE(tavhost::media::Probe(c.path, &c.info, &error)) << error;
             c.options.output = s->format;
@@ -234,6 +243,31 @@ TEST_F(RenderStage, ATransitionsFramesAreMadeOfItsTwoClips) {
     }
     EXPECT_LT(firstB, 0.2);
     EXPECT_GT(lastB, 0.8);
+}
+
+// A render in parts knows its clips by name and content: clips of the same
+// names in two folders are two renders unless they hold the same packets.
+TEST_F(RenderStage, APartsIdentityFollowsItsClipsContent) {
+    const Make scatter = [](tavhost::Host& host) {
+        return std::make_unique<tavhost::TransitionInstance>(*box_, host, int16_t(2));
+    };
+    for (const char* folder : {"same", "other", "copy"}) fs::create_directories(P(folder));
+    for (int k = 0; k < 2; ++k) {
+        const std::string name = "/clip" + std::to_string(k) + ".mp4";
+        fs::copy_file(Clip(k), P("same") + name, fs::copy_options::overwrite_existing);
+        fs::copy_file(Clip(k), P("copy") + name, fs::copy_options::overwrite_existing);
+        // The same names, sizes and lengths; the pictures of the other clip.
+        fs::copy_file(Clip(1 - k), P("other") + name, fs::copy_options::overwrite_existing);
+    }
+    auto plan = [&](const char* folder) {
+        const std::vector<std::string> paths = {P(folder) + "/clip0.mp4", P(folder) + "/clip1.mp4"};
+        auto s = Lay(std::string("id-") + folder, paths, {scatter});
+        s->seed = 7;
+        return tavhost::PartTagsOf(*s).plan;
+    };
+    const std::string same = plan("same");
+    EXPECT_EQ(plan("copy"), same);
+    EXPECT_NE(plan("other"), same);
 }
 
 }  // namespace

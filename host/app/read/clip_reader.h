@@ -79,6 +79,7 @@ struct ClipInfo {
     Damage damage;               // what the probe pass found missing
     std::string soundProblem;    // why the clip's sound cannot be decoded, if it cannot
     ColourTags tags;             // the colour description the stream carries
+    uint64_t content = 0;        // a hash of every packet the file holds
 };
 
 struct PacketIndex;

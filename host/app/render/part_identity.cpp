@@ -16,8 +16,9 @@ uint64_t Fnv1a(const std::string& text) {
 }
 
 media::PartTags PartTagsOf(const Sequence& s) {
-    // Clips by file name, not path: the parts of one render may run on
-    // machines that mount the clips in different places.
+    // Clips by file name and content, not path: the parts of one render may
+    // run on machines that mount the clips in different places, and two
+    // folders of photos may share their file names.
     std::ostringstream plan;
     plan.precision(17);
     const media::OutputFormat& f = s.format;
@@ -28,7 +29,7 @@ media::PartTags PartTagsOf(const Sequence& s) {
         plan << std::filesystem::path(c.path).filename().string() << ' ' << c.frames << ' '
              << c.options.inSeconds << ' ' << c.options.outSeconds << ' ' << c.options.stillSeconds
              << ' ' << int(c.options.fit) << ' ' << c.info.width << 'x' << c.info.height << ' '
-             << c.info.packets << '\n';
+             << c.info.packets << ' ' << c.info.content << '\n';
     for (size_t k = 0; k < s.transitions.size(); ++k) {
         const PlannedTransition& t = s.transitions[k];
         const Placement& p = s.timeline.transitions[k];
