@@ -29,7 +29,7 @@ constexpr int kW = 64, kH = 32, kRate = 48000;
 constexpr tavhost::media::Rational kFps{25, 1};
 
 // A part to write: its place and what it holds.
-struct PartSpec {
+struct PartLayout {
     int index = 1, count = 1;
     int64_t first = 0, end = 0, total = 0;
     const char* plan = "plan-a";
@@ -54,10 +54,10 @@ class JoinStage : public ::testing::Test {
         return float(0.25 * std::sin(2 * std::numbers::pi * f * double(s) / kRate));
     }
 
-    // Writes part `spec` as NAME.mkv; each picture shows its frame's number
+    // Writes part `layout` as NAME.mkv; each picture shows its frame's number
     // (moving content: the encoder's B pictures reorder them); an empty part holds
     // one black picture and no sound.
-    static std::string Write(const std::string& name, const PartSpec& spec) {
+    static std::string Write(const std::string& name, const PartLayout& layout) {
         const std::string path = P(name + ".mkv");
         tavhost::media::MovieOptions options;
         options.format.width = kW;
@@ -65,25 +65,25 @@ class JoinStage : public ::testing::Test {
         options.format.fps = kFps;
         options.exactSound = true;
         PartTags tags;
-        tags.index = spec.index;
-        tags.count = spec.count;
-        tags.first = spec.first;
-        tags.end = spec.end;
-        tags.total = spec.total;
+        tags.index = layout.index;
+        tags.count = layout.count;
+        tags.first = layout.first;
+        tags.end = layout.end;
+        tags.total = layout.total;
         tags.rate = kFps;
-        tags.plan = spec.plan;
-        if (!spec.noTags) options.tags = tags.Tags();
-        options.soundStart = tavhost::media::FrameSampleStart(spec.first, kFps, kRate);
+        tags.plan = layout.plan;
+        if (!layout.noTags) options.tags = tags.Tags();
+        options.soundStart = tavhost::media::FrameSampleStart(layout.first, kFps, kRate);
         std::string error;
         auto writer = tavhost::media::MovieWriter::Open(path, options, &error);
         EXPECT_TRUE(writer) << error;
         if (!writer) return path;
         std::vector<uint32_t> pixels(size_t(kW) * kH);
-        if (spec.end == spec.first) {
+        if (layout.end == layout.first) {
             std::fill(pixels.begin(), pixels.end(), 0xFF000000u);
             EXPECT_TRUE(writer->WriteVideo(pixels.data(), kW, &error)) << error;
         }
-        for (int64_t f = spec.first; f < spec.end; ++f) {
+        for (int64_t f = layout.first; f < layout.end; ++f) {
             for (int y = 0; y < kH; ++y)
                 for (int x = 0; x < kW; ++x)
                     pixels[size_t(y) * kW + size_t(x)] =
@@ -92,7 +92,7 @@ class JoinStage : public ::testing::Test {
             EXPECT_TRUE(writer->WriteVideo(pixels.data(), kW, &error)) << error;
             const int64_t s0 = tavhost::media::FrameSampleStart(f, kFps, kRate);
             int64_t s1 = tavhost::media::FrameSampleStart(f + 1, kFps, kRate);
-            if (f + 1 == spec.end) s1 -= spec.dropSamples;
+            if (f + 1 == layout.end) s1 -= layout.dropSamples;
             std::vector<float> sound;
             for (int64_t s = s0; s < s1; ++s) sound.insert(sound.end(), 2, Sound(s));
             EXPECT_TRUE(writer->WriteAudio(sound.data(), int(s1 - s0), &error)) << error;
@@ -233,7 +233,7 @@ INSTANTIATE_TEST_SUITE_P(Parts, Cuts,
 
 struct RefusalCase {
     const char* name;
-    std::vector<PartSpec> parts;
+    std::vector<PartLayout> parts;
     const char* says;
 };
 
