@@ -17,19 +17,15 @@ using S = OptionScope;
 using V = OptionValue;
 using T = OptionTarget;
 
-std::string Number(double v) {
-    return NumberText(v);
-}
-
 std::vector<Option> MakeOptions() {
     namespace d = defaults;
     const double kMaxSeed = 4294967295.0;
     return {
         {{"--variant", nullptr, "N", K::kWhole, 1, d::kVariantMax, S::kTransition, "variant",
-          "the bundle's variant", Number(d::kVariant)},
+          "the bundle's variant", NumberText(d::kVariant)},
          [](const V& v, const T& t) { t.transition->variant = int16_t(v.whole); }},
         {{"--speed", nullptr, "S", K::kNumber, 0, 1, S::kTransition, "speed",
-          "transition speed, 0 (10 frames) to 1 (120 frames)", Number(d::kSpeed)},
+          "transition speed, 0 (10 frames) to 1 (120 frames)", NumberText(d::kSpeed)},
          [](const V& v, const T& t) { t.transition->speed = float(v.number); }},
         {{"--length", nullptr, "T", K::kTime, 1, 0, S::kTransition, "length",
           "transition length instead: seconds (1.5) or frames (40f)"},
@@ -39,7 +35,7 @@ std::vector<Option> MakeOptions() {
           "(the k-th transition of a sequence gets N + k)"},
          [](const V& v, const T& t) { t.transition->seed = uint32_t(v.whole); }},
         {{"--open", nullptr, "BUNDLE[:N]", K::kTransition, 0, 0, S::kCommandLine, nullptr,
-          "also open the first clip with this bundle, at its variant N", Number(d::kVariant)},
+          "also open the first clip with this bundle, at its variant N", NumberText(d::kVariant)},
          [](const V& v, const T& t) { t.job->open = v.transition; }},
         {{"--close", nullptr, "BUNDLE[:N]", K::kTransition, 0, 0, S::kCommandLine, nullptr,
           "also close the last clip with this bundle"},
@@ -81,10 +77,12 @@ std::vector<Option> MakeOptions() {
           "clips of another shape: black bars (default), cut, or stretched"},
          [](const V& v, const T& t) { t.settings->fit = v.fit; }},
         {{"--still-duration", nullptr, "S", K::kSeconds, d::kStillSecondsMin, d::kStillSecondsMax,
-          S::kOutput, "still_duration", "seconds a still image is shown", Number(d::kStillSeconds)},
+          S::kOutput, "still_duration", "seconds a still image is shown",
+          NumberText(d::kStillSeconds)},
          [](const V& v, const T& t) { t.settings->stillSeconds = v.number; }},
         {{"--crf", nullptr, "N", K::kWhole, 0, d::kCrfMax, S::kOutput, "crf",
-          "H.264 quality, 0 (lossless) to " + Number(d::kCrfMax) + " (worst)", Number(d::kCrf)},
+          "H.264 quality, 0 (lossless) to " + NumberText(d::kCrfMax) + " (worst)",
+          NumberText(d::kCrf)},
          [](const V& v, const T& t) { t.settings->crf = int(v.whole); }},
         {{"--preset", nullptr, "NAME", K::kPreset, 0, 0, S::kOutput, "preset",
           "H.264 encoder preset, ultrafast to placebo", d::kPreset},
@@ -166,7 +164,7 @@ std::vector<std::string> Keys(OptionScope scope) {
 }
 
 std::string Expected(const OptionDef& o) {
-    const std::string range = " from " + Number(o.lo) + " to " + Number(o.hi);
+    const std::string range = " from " + NumberText(o.lo) + " to " + NumberText(o.hi);
     switch (o.kind) {
         case K::kFlag:
             return "true or false";
@@ -180,10 +178,10 @@ std::string Expected(const OptionDef& o) {
             return std::string(o.lo > 0 ? "a time more than 0" : "a time") +
                    ": seconds (2.5 or 1:02.5) or frames (75f)";
         case K::kSize:
-            return "WIDTHxHEIGHT, each from " + Number(defaults::kSizeMin) + " to " +
-                   Number(defaults::kSizeMax);
+            return "WIDTHxHEIGHT, each from " + NumberText(defaults::kSizeMin) + " to " +
+                   NumberText(defaults::kSizeMax);
         case K::kRate:
-            return "frames a second from 1 to " + Number(defaults::kRateMax) +
+            return "frames a second from 1 to " + NumberText(defaults::kRateMax) +
                    " (25, 29.97, 30000/1001)";
         case K::kFit:
             return "pad, crop or stretch";
@@ -192,11 +190,11 @@ std::string Expected(const OptionDef& o) {
         case K::kContainer:
             return "mkv, webm, mp4 or mov";
         case K::kTransition:
-            return "BUNDLE or BUNDLE:VARIANT (1 to " + Number(defaults::kVariantMax) + ")";
+            return "BUNDLE or BUNDLE:VARIANT (1 to " + NumberText(defaults::kVariantMax) + ")";
         case K::kText:
             return "a text";
         case K::kPart:
-            return "K/N, piece K of N pieces, 1 <= K <= N <= " + Number(o.hi);
+            return "K/N, piece K of N pieces, 1 <= K <= N <= " + NumberText(o.hi);
         case K::kName: {
             const std::string shown = o.shown ? o.shown : "";
             return shown == "DIR"   ? "a folder name"
@@ -261,8 +259,7 @@ bool ReadValue(const OptionDef& o, const std::string& text, OptionValue* v) {
 }
 
 std::string WithDefault(const OptionDef& o) {
-    return o.byDefault.empty() ? std::string(o.help)
-                               : std::string(o.help) + " (default " + o.byDefault + ")";
+    return o.byDefault.empty() ? o.help : o.help + " (default " + o.byDefault + ")";
 }
 
 std::string OptionHelp() {
