@@ -259,6 +259,76 @@ TEST_P(StillOrientation, IsAppliedAsFFmpegAppliesIt) {
 
 INSTANTIATE_TEST_SUITE_P(Exif, StillOrientation, ::testing::Range(1, 9));
 
+// Where a beep starts in a movie's sound, in seconds (-1: none).
+double BeepOnset(const std::string& movie, int rate, const std::string& filter = "anull") {
+    bool ok = false;
+    const std::string pcm = Sh("ffmpeg -v error -i '" + movie + "' -map 0:a -af " + filter +
+                                   " -ac 1 -ar " + std::to_string(rate) + " -f s16le -",
+                               &ok);
+    if (!ok) return -1;
+    for (size_t k = 0; k + 1 < pcm.size(); k += 2)
+        if (std::abs(int16_t(uint8_t(pcm[k]) | uint8_t(pcm[k + 1]) << 8)) > 3000)
+            return double(k / 2) / rate;
+    return -1;
+}
+
+struct GapCase {
+    const char* name;
+    const char* ext;
+    const char* drop;  // the sound packets taken out, as FFmpeg's noise filter's expression
+    double in;         // where the render starts in the clip
+};
+
+void PrintTo(const GapCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class SoundGaps : public Faithful, public ::testing::WithParamInterface<GapCase> {};
+
+// Sound is placed by its timestamps: a stretch of missing packets (their
+// timestamps kept, as a dropped network segment leaves them) is silence,
+// and a beep after it sounds where it sounds in the clip without the gap.
+TEST_P(SoundGaps, AreSilenceAndTheSoundAfterThemInPlace) {
+    const GapCase& c = GetParam();
+    const std::string whole = Make(std::string("beep.") + c.ext,
+                                   "-f lavfi -i testsrc2=s=160x96:r=25:d=5 -f lavfi -i "
+                                   "'aevalsrc=if(gte(t\\,3.5)*lt(t\\,3.7)\\,0.5*sin(2*PI*1000*t)"
+                                   "\\,0.05*sin(2*PI*300*t)):s=48000:d=5' "
+                                   "-c:v libx264 -preset ultrafast -c:a aac -shortest");
+    const std::string clip = P(std::string("gap_") + c.name + "." + c.ext);
+    bool ok = false;
+    Sh("ffmpeg -v error -y -i '" + whole + "' -map 0 -c copy -bsf:a \"noise=drop='" + c.drop +
+           "'\" '" + clip + "' 2>&1",
+       &ok);
+    ASSERT_TRUE(ok);
+    const std::string in = c.in > 0 ? " --in " + std::to_string(c.in) : "";
+    for (const char* copy : {"", " --copy-unchanged"}) {
+        // The same render of the clip without its gap: the beep's place.
+        double onset[2];
+        for (const int gap : {0, 1}) {
+            const std::string out = P(std::string("gap_") + c.name + std::to_string(gap) + ".mp4");
+            const Result run = Render("boxrevealblack --length 2f --preset ultrafast" + in + copy +
+                                      " " + (gap ? clip : whole) + " -o " + out);
+            ASSERT_EQ(run.status, 0) << run.err;
+            onset[gap] = BeepOnset(out, 48000);
+        }
+        EXPECT_NEAR(onset[0], 3.5 - c.in, 0.003) << copy;
+        EXPECT_NEAR(onset[1], onset[0], 0.001) << copy;
+    }
+    // FFmpeg's own decoding, its sound placed by timestamps, agrees.
+    const std::string byTime = "aresample=async=1:first_pts=0";
+    EXPECT_NEAR(BeepOnset(clip, 48000, byTime), BeepOnset(whole, 48000, byTime), 0.001);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Clips, SoundGaps,
+    ::testing::Values(GapCase{"mp4", "mp4", "between(pts*tb,2,2.53)", 0},
+                      GapCase{"mkv", "mkv", "between(pts*tb,2,2.53)", 0},
+                      GapCase{"mkvTwoGaps", "mkv", "between(pts*tb,1,1.2)+between(pts*tb,2.5,3)",
+                              0},
+                      GapCase{"mp4Trimmed", "mp4", "between(pts*tb,2,2.53)", 1.0}),
+    [](const auto& info) { return std::string(info.param.name); });
+
 // The sound's mean volume in dB, as FFmpeg's volumedetect measures it.
 double MeanVolume(const std::string& path, const std::string& options = "") {
     const std::string out = Sh("ffmpeg -hide_banner " + options + " -i '" + path +

@@ -95,7 +95,10 @@ void ClipDecoder::TakeAudio(AVFrame* frame) {
                 ? (as->start_time == AV_NOPTS_VALUE ? 0.0 : Seconds(as->start_time, as->time_base))
                 : Seconds(frame->pts, as->time_base);
         audioNext = int64_t(std::llround((t - videoStart) * options->output.sound.rate));
-        audioNext += GridShift(audioNext, frame->nb_samples);
+        audioShift = GridShift(audioNext, frame->nb_samples);
+        audioNext += audioShift;
+    } else {
+        PlaceAt(frame->pts, swr_get_delay(swr.get(), options->output.sound.rate));
     }
     const int capacity = swr_get_out_samples(swr.get(), frame->nb_samples);
     std::vector<float> out(size_t(std::max(capacity, 0)) * size_t(Channels()));
@@ -151,6 +154,7 @@ bool ClipDecoder::Skippable(const AVPacket* p) const {
 
 void ClipDecoder::SendAudio(const AVPacket* p) {
     if (Skippable(p)) {
+        PlaceAt(p->pts, 0);
         anchors.push_back({audioNext, p->pts});
         if (!undecoded.empty() && undecoded.back().second == audioNext)
             undecoded.back().second += kPacketSamples;
@@ -177,11 +181,23 @@ void ClipDecoder::SendAudio(const AVPacket* p) {
     Send(adec.get(), p, false);
 }
 
+void ClipDecoder::PlaceAt(int64_t pts, int64_t delay) {
+    if (pts == AV_NOPTS_VALUE || audio < 0) return;
+    const int rate = options->output.sound.rate;
+    const int64_t at =
+        std::llround((Seconds(pts, fmt->streams[audio]->time_base) - videoStart) * rate) +
+        audioShift - delay;
+    // Containers round timestamps (Matroska to the millisecond): within 2 ms
+    // the sound runs on as it is.
+    if (std::abs(at - audioNext) > rate / 500) audioNext = at;
+}
+
 void ClipDecoder::Append(const float* data, int n) {
     int64_t at = audioNext;
     audioNext += n;
-    if (at < audioBase) {
-        const int64_t skip = std::min<int64_t>(audioBase - at, n);
+    const int64_t placed = AudioEnd();
+    if (at < placed) {
+        const int64_t skip = std::min<int64_t>(placed - at, n);
         data += skip * Channels();
         n -= int(skip);
         at += skip;

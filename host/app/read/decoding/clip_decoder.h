@@ -72,6 +72,9 @@ struct ClipDecoder {
     std::deque<float> sound;
     int64_t audioBase = 0;
     int64_t audioNext = -1;
+    // How far the first sound was moved onto the packet grid (soundGrid):
+    // every later timestamp is placed with the same shift.
+    int64_t audioShift = 0;
     // With Options::soundGrid: where each whole decoded packet begins on the
     // sound timeline, and its timestamp.
     std::deque<SoundAnchor> anchors;
@@ -142,8 +145,14 @@ struct ClipDecoder {
     void TakeAudio(AVFrame* frame);
 
     // Places `n` samples at audioNext on the sound timeline (before the
-    // picture's start they are dropped; a gap is filled with silence).
+    // picture's start, or over sound already placed, they are dropped; a gap
+    // is filled with silence).
     void Append(const float* data, int n);
+    // Sound goes where its timestamps put it: when the sound starting at
+    // `pts` (`delay` output samples of it still inside the resampler) would
+    // land more than a hair from where the sound so far ends (a gap in the
+    // packets, or packets that run back), audioNext moves there.
+    void PlaceAt(int64_t pts, int64_t delay);
 
     // A sound packet: decoded, or skipped when the movie copies it (see `undecoded`).
     void SendAudio(const AVPacket* p);
