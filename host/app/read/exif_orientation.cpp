@@ -107,36 +107,18 @@ int ExifOrientation(const std::string& path) {
 }
 
 bool OrientationMatrix(int orientation, std::array<int32_t, 9>* matrix) {
-    // As FFmpeg's JPEG decoder gives a photo's EXIF orientation.
-    switch (orientation) {
-        case 2:
-            av_display_rotation_set(matrix->data(), 0.0);
-            av_display_matrix_flip(matrix->data(), 1, 0);
-            return true;
-        case 3:
-            av_display_rotation_set(matrix->data(), 180.0);
-            return true;
-        case 4:
-            av_display_rotation_set(matrix->data(), 180.0);
-            av_display_matrix_flip(matrix->data(), 1, 0);
-            return true;
-        case 5:
-            av_display_rotation_set(matrix->data(), 90.0);
-            av_display_matrix_flip(matrix->data(), 1, 0);
-            return true;
-        case 6:
-            av_display_rotation_set(matrix->data(), 90.0);
-            return true;
-        case 7:
-            av_display_rotation_set(matrix->data(), -90.0);
-            av_display_matrix_flip(matrix->data(), 1, 0);
-            return true;
-        case 8:
-            av_display_rotation_set(matrix->data(), -90.0);
-            return true;
-        default:
-            return false;
-    }
+    // As FFmpeg's JPEG decoder gives a photo's EXIF orientation: a turn, and
+    // for 2, 4, 5 and 7 a mirror image.
+    static constexpr struct {
+        double degrees;
+        bool mirrored;
+    } kTurns[] = {{0, true},   {180, false}, {180, true}, {90, true},
+                  {90, false}, {-90, true},  {-90, false}};
+    if (orientation < 2 || orientation > 8) return false;
+    const auto& turn = kTurns[orientation - 2];
+    av_display_rotation_set(matrix->data(), turn.degrees);
+    if (turn.mirrored) av_display_matrix_flip(matrix->data(), 1, 0);
+    return true;
 }
 
 }  // namespace tavhost::media
