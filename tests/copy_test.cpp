@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <set>
 #include <sstream>
 
@@ -205,6 +206,30 @@ TEST_F(CopyUnchanged, TrimmedClipsCopyTheRightPictures) {
     ExpectCopied(got, FrameMd5s(A()), 15, 45, 15);    // a's group at 30
     ExpectCopied(got, FrameMd5s(B()), 72, 132, -42);  // b's groups from 30
     EXPECT_GT(Psnr(out, full), 35.0);
+}
+
+// A copy render reads each clip with one demuxer: the copied pictures and
+// sound ride from the reader to the writer, so each clip is opened twice
+// in all (probe, reader), and the copied pictures are still its own.
+TEST_F(CopyUnchanged, EachClipIsOpenedOnlyToProbeAndToRead) {
+    if (Sh("command -v strace").empty()) GTEST_SKIP() << "strace is not installed";
+    const std::string out = P("opened.mp4"), log = P("opened.strace");
+    const Result run = RunTavhost("render boxscatter --length 20f --seed 3 --preset ultrafast " +
+                                      A() + " " + B() + " --copy-unchanged --quiet -o " + out,
+                                  "strace -f -qq -e trace=openat -o " + log);
+    ASSERT_EQ(run.status, 0) << run.err;
+    const std::vector<std::string> got = FrameMd5s(out);
+    ASSERT_EQ(got.size(), 160u);
+    ExpectCopied(got, FrameMd5s(A()), 0, 60, 0);
+    ExpectCopied(got, FrameMd5s(B()), 100, 160, -70);
+    std::ifstream in(log);
+    std::map<std::string, int> opened;
+    for (std::string line; std::getline(in, line);)
+        for (const std::string& clip : {A(), B()})
+            if (line.find('"' + clip + '"') != std::string::npos &&
+                line.find("= -1") == std::string::npos)
+                ++opened[clip];
+    for (const std::string& clip : {A(), B()}) EXPECT_EQ(opened[clip], 2) << clip;
 }
 
 // A clip that cannot be copied is encoded, with one line saying why; the

@@ -33,6 +33,20 @@ T* Allocated(T* p) {
     return p;
 }
 
+// A new reference to `p`'s data, shared: a demuxed packet handed on to a
+// later stage without copying it.
+inline std::shared_ptr<const AVPacket> SharedPacket(const AVPacket* p) {
+    AVPacket* ref = Allocated(av_packet_alloc());
+    if (av_packet_ref(ref, p) < 0) {
+        av_packet_free(&ref);
+        throw std::bad_alloc();
+    }
+    return {ref, [](const AVPacket* q) {
+                AVPacket* owned = const_cast<AVPacket*>(q);
+                av_packet_free(&owned);
+            }};
+}
+
 template <class T, auto Free>
 struct Freer {
     void operator()(T* p) const {

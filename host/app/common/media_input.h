@@ -1,4 +1,4 @@
-// Opening a clip and its decoders: shared by the probe, the reader and the packet copier.
+// Opening a clip and its decoders: shared by the probe and the reader.
 #pragma once
 
 #include <string>

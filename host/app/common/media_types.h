@@ -3,10 +3,13 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "media_format.h"
+
+struct AVPacket;
 
 namespace tavhost::media {
 
@@ -30,11 +33,12 @@ constexpr int kPacketSamples = 1024;
 constexpr int kLeadInPackets = 128;
 
 // Where a clip's compressed sound packet begins in a stretch of decoded
-// samples: the packet with timestamp `pts` (in the clip's sound stream)
-// decodes to the 1024 samples from `offset` on.
+// samples: `packet` (timestamp `pts` in the clip's sound stream), as the
+// clip's reader demuxed it, decodes to the 1024 samples from `offset` on.
 struct SoundAnchor {
     int64_t offset = 0;
     int64_t pts = 0;
+    std::shared_ptr<const AVPacket> packet;
 };
 
 // Sound that is clip `clip`'s decoded sound unchanged, with the places its

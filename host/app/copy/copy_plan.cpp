@@ -10,7 +10,14 @@ int64_t CopyPlan::CopiedFrames() const {
     return n;
 }
 
-CopiedPictures::CopiedPictures(const CopyPlan& plan, int clip, int64_t clipStart) {
+bool CopyPlan::CopiesFrame(int64_t t) const {
+    return std::any_of(segments.begin(), segments.end(), [t](const CopySegment& s) {
+        return t >= s.start && t < s.start + s.frames;
+    });
+}
+
+CopiedPictures::CopiedPictures(const CopyPlan& plan, int clip, int64_t clipStart, int lengthSize)
+    : lengthSize_(lengthSize) {
     for (const CopySegment& s : plan.segments)
         if (s.clip == clip && s.frames > 0)
             spans_.push_back({s.start - clipStart, s.start - clipStart + s.frames});

@@ -34,7 +34,13 @@ struct CopyPlan {
     // and encodes as the others do even where it copies nothing itself, so
     // that the parts join under one set of parameters.
     bool partOfCopy = false;
+    // The clips' AAC sound goes in as their own packets where it is
+    // unchanged: those clips' readers put it on the movie's packet grid
+    // (ClipReader::Options::soundGrid).
+    bool sound = false;
     bool Copies() const { return !segments.empty() || partOfCopy; }
+    // Whether output frame `t` is copied.
+    bool CopiesFrame(int64_t t) const;
     int64_t CopiedFrames() const;
 };
 
@@ -45,9 +51,11 @@ struct CopyPlan {
 class CopiedPictures {
   public:
     CopiedPictures() = default;
-    // Clip `clip`'s copied frames in `plan`; the clip starts at output frame `clipStart`.
-    CopiedPictures(const CopyPlan& plan, int clip, int64_t clipStart);
+    // Clip `clip`'s copied frames in `plan`; the clip starts at output frame
+    // `clipStart`, and its packets' units have `lengthSize`-byte lengths (0: Annex B).
+    CopiedPictures(const CopyPlan& plan, int clip, int64_t clipStart, int lengthSize);
     bool Any() const { return !spans_.empty(); }
+    int LengthSize() const { return lengthSize_; }
     // Whether the reader's frame `index` (at the output rate) is copied.
     bool Frame(int64_t index) const;
     // Whether the reader's frames [first, end) all lie in one copied run.
@@ -58,6 +66,7 @@ class CopiedPictures {
 
   private:
     std::vector<std::pair<int64_t, int64_t>> spans_;  // [first, end) reader frames, in order
+    int lengthSize_ = 0;
 };
 
 }  // namespace tavhost

@@ -8,6 +8,7 @@
 #include "interrupt.h"
 #include "media_input.h"
 #include "media_types.h"
+#include "movie_format.h"
 #include "output_safety.h"
 #include "part_sound.h"
 #include "part_tags.h"
@@ -299,7 +300,7 @@ bool JoinParts(const std::vector<std::string>& paths, const std::string& output,
     std::vector<std::string> sorted;
     for (const Part& p : parts) sorted.push_back(p.path);
     auto clips = std::make_shared<PartSound>(std::move(sorted));
-    options.clipSound = clips;
+    options.copySound = clips->Accept(media::AacConfigFor(options.format.sound));
     std::unique_ptr<Sink> sink = OpenSink(output, options, error);
     if (!sink) return false;
     int64_t decoded = 0;

@@ -15,7 +15,7 @@ std::vector<int> PartSound::Streams(const AVFormatContext* ic) {
     return out;
 }
 
-bool PartSound::Accept(const AVCodecParameters& ours) {
+bool PartSound::Accept(const media::AacConfig& ours) {
     accepted_ = false;
     for (const std::string& path : parts_) {
         media::InputPtr in;
@@ -24,8 +24,9 @@ bool PartSound::Accept(const AVCodecParameters& ours) {
         const std::vector<int> s = Streams(in.get());
         if (s.empty()) continue;
         // A render's parts all keep them, or none does.
-        accepted_ = s.size() == 2 && SameAacConfig(*in->streams[s[0]]->codecpar, ours) &&
-                    SameAacConfig(*in->streams[s[1]]->codecpar, ours);
+        accepted_ = s.size() == 2 &&
+                    SameAacConfig(media::AacConfigOf(*in->streams[s[0]]->codecpar), ours) &&
+                    SameAacConfig(media::AacConfigOf(*in->streams[s[1]]->codecpar), ours);
         return accepted_;
     }
     return false;
@@ -72,21 +73,11 @@ bool PartSound::ReadUntil(int64_t end, std::string* error) {
             heldClip_ = clip;
         }
         if (pkt_->pts >= end) break;
-        held_[pkt_->pts] = {
-            heldClip_, std::string(reinterpret_cast<const char*>(pkt_->data), size_t(pkt_->size))};
+        held_[pkt_->pts] = {heldClip_, media::SharedPacket(pkt_.get())};
         av_packet_unref(pkt_.get());
     }
     // Blocks the writer is done with.
     held_.erase(held_.begin(), held_.lower_bound(at_ - 8 * media::kPacketSamples));
-    return true;
-}
-
-bool PartSound::Packet(int clip, int64_t pts, AVPacket* out) {
-    const auto it = held_.find(pts);
-    if (it == held_.end() || it->second.clip != clip) return false;
-    av_packet_unref(out);
-    if (av_new_packet(out, int(it->second.data.size())) < 0) return false;
-    std::copy(it->second.data.begin(), it->second.data.end(), out->data);
     return true;
 }
 
@@ -102,7 +93,7 @@ bool PartSound::Pass(const float* data, int samples, int channels, Sink& sink, s
             ok = sink.Audio(from, n, error);
         } else {
             media::SoundOrigin origin{it->second.clip, {}, true};
-            if (block == at_) origin.anchors.push_back({0, block});
+            if (block == at_) origin.anchors.push_back({0, block, it->second.packet});
             ok = sink.ClipAudio(from, n, origin, error);
         }
         if (!ok) return false;

@@ -9,13 +9,13 @@
 #include <string>
 #include <vector>
 
+#include "aac_units.h"
 #include "av_util.h"
 #include "sinks.h"
-#include "sound_packets.h"
 
 namespace tavhost {
 
-class PartSound : public SoundSource {
+class PartSound {
   public:
     explicit PartSound(std::vector<std::string> parts) : parts_(std::move(parts)) {}
 
@@ -23,11 +23,7 @@ class PartSound : public SoundSource {
     static std::vector<int> Streams(const AVFormatContext* ic);
 
     // Whether the parts hold clip packets in `ours`' configuration.
-    bool Accept(const AVCodecParameters& ours) override;
-    bool Copies(int clip) const override { return accepted_ && (clip == 0 || clip == 1); }
-    // The packet for the block at movie sample `pts` (the join's anchors
-    // carry that place), from the clips at even (0) or odd (1) places.
-    bool Packet(int clip, int64_t pts, AVPacket* out) override;
+    bool Accept(const media::AacConfig& ours);
 
     // Reads part `path`, whose first sample is movie sample `start`, beside its sound.
     bool Open(const std::string& path, int64_t start, std::string* error);
@@ -40,8 +36,8 @@ class PartSound : public SoundSource {
     bool ReadUntil(int64_t end, std::string* error);
 
     struct Held {
-        int clip = 0;
-        std::string data;
+        int clip = 0;  // the clips at even (0) or odd (1) places
+        std::shared_ptr<const AVPacket> packet;
     };
     std::vector<std::string> parts_;
     bool accepted_ = false;

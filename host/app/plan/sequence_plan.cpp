@@ -9,6 +9,7 @@
 #include "copy_choice.h"
 #include "edit_file.h"
 #include "image_io.h"
+#include "movie_format.h"
 #include "movie_writer.h"
 #include "output_safety.h"
 #include "part_identity.h"
@@ -72,20 +73,18 @@ bool SequencePlan::Make(const RenderJob& job, std::vector<std::string>* warnings
         host->SetString(kTavPlaceholderStringList, 1, tav::Utf8ToMacRoman(job.caption));
     if (edit.source.empty() && !PlaceCommandLineBundle(job, error)) return false;
     if (!Lay(job, warnings, error)) return false;
-    if (copying) {
-        std::vector<std::string> notes;
-        PlanCopy(&notes);
-        if (settings.copyUnchanged.value_or(false))
-            warnings->insert(warnings->end(), notes.begin(), notes.end());
-    }
-    piece = {0, timeline.total, 0};
-    if (job.part.count > 0) ChoosePiece(job.part);
     // A preview trades picture quality for time: x264's fastest preset.
     encoding.preset =
         settings.preset.value_or(job.preview ? defaults::kPreviewPreset : defaults::kPreset);
     encoding.crf = settings.crf.value_or(defaults::kCrf);
     encoding.container = settings.container.value_or("");
-    copyAsked = settings.copyUnchanged.value_or(false);
+    std::vector<std::string> notes;
+    if (copying) PlanCopy(&notes);
+    piece = {0, timeline.total, 0};
+    if (job.part.count > 0) ChoosePiece(job.part);
+    if (copy.Copies()) PlanSoundCopy();
+    if (settings.copyUnchanged.value_or(false))
+        warnings->insert(warnings->end(), notes.begin(), notes.end());
     preview = job.preview;
     strict = job.strict;
     quiet = job.quiet;
@@ -105,6 +104,39 @@ void SequencePlan::PlanCopy(std::vector<std::string>* warnings) {
         candidates.push_back({c.label, &c.info, &c.options, c.packets.get()});
     const CopyTarget target{format, media::MatrixName(media::OutputMatrix(format.height))};
     copy = PlanCopies(candidates, timeline, target, warnings);
+    if (copy.segments.empty()) return;
+    // The encoder's spans between the copied pictures must keep the picture
+    // buffer theirs keep: x264 is asked to, and its answer read here.
+    const std::string why = media::SpanMismatch(
+        {.format = format, .encoding = encoding},
+        media::PassThrough{copy.sets, copy.encoderSetId, copy.reorderDelay, copy.dpb});
+    if (!why.empty()) {
+        warnings->push_back("the clips' pictures are encoded, not copied: " + why);
+        copy = CopyPlan{};
+    }
+}
+
+// The sound of each clip whose AAC packets decode as the movie's encoder's
+// would (the same configuration) is copied where it goes in unchanged: its
+// reader moves it by less than half a packet onto the movie's packet grid.
+// That needs a whole number of samples a frame, so that a clip's sound lies
+// at one offset throughout.
+void SequencePlan::PlanSoundCopy() {
+    if ((int64_t(format.sound.rate) * format.fps.den) % format.fps.num != 0) return;
+    const media::AacConfig ours = media::AacConfigFor(format.sound);
+    for (size_t c = 0; c < clips.size(); ++c) {
+        PlannedClip& clip = clips[c];
+        if (!clip.info.hasAudio || clip.info.still ||
+            !media::SameAacConfig(clip.info.soundConfig, ours))
+            continue;
+        const int64_t start =
+            media::FrameSampleStart(timeline.clipStart[c], format.fps, format.sound.rate);
+        clip.options.soundGrid =
+            int(((start % media::kPacketSamples) + media::kPacketSamples) % media::kPacketSamples);
+        // A part decodes all its sound: its join decides what to copy.
+        clip.options.skipCopiedSound = piece.count == 0;
+        copy.sound = true;
+    }
 }
 
 // Piece `part.index` of `part.count`, cut where no run of copied pictures is

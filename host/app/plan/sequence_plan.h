@@ -36,6 +36,7 @@ struct SequencePlan : Sequence {
     const Bundle* Load(const TransitionEntry& entry, Error* error);
     bool Lay(const RenderJob& job, std::vector<std::string>* warnings, Error* error);
     void PlanCopy(std::vector<std::string>* warnings);
+    void PlanSoundCopy();
     void ChoosePiece(const RenderJob::Part& part);
     uint32_t PartSeed() const;
     std::string Where(const std::string& where) const;

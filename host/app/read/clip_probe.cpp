@@ -292,6 +292,7 @@ bool Probe(const std::string& path, ClipInfo* info, std::string* error, PacketIn
         const AVCodecParameters* ap = fmt->streams[audio]->codecpar;
         if (ap->sample_rate > 0) info->sound.rate = ap->sample_rate;
         if (ap->ch_layout.nb_channels > 0) info->sound.channels = ap->ch_layout.nb_channels;
+        info->soundConfig = AacConfigOf(*ap);
         // Sound that cannot be decoded is said, not silently left out.
         std::string why;
         if (!OpenDecoder(fmt->streams[audio], &why)) {

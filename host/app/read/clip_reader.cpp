@@ -202,6 +202,20 @@ void ClipReader::Decode() {
             threadError_ = "out of memory";
             break;
         }
+        // A copied frame carries its run's next packet in decode order.
+        frame->copied.reset();
+        frame->copiedFrame = -1;
+        if (options_.copied.Frame(k)) {
+            if (dec.copiedPackets.empty()) {
+                std::lock_guard lock(mutex_);
+                threadError_ = "clip " + Quoted(path_) + ": the picture copied at frame " +
+                               std::to_string(k) + " is not in the file";
+                break;
+            }
+            frame->copied = std::move(dec.copiedPackets.front().packet);
+            frame->copiedFrame = dec.copiedPackets.front().frame;
+            dec.copiedPackets.pop_front();
+        }
         // Pixels wanted later are made here, beside the decoding.
         if (frame->Yuv() && (!options_.pixelsFor || options_.pixelsFor(k)))
             frame->Pixels(options_.fastScaling);
@@ -220,8 +234,9 @@ void ClipReader::Decode() {
         frame->anchors.clear();
         while (!dec.anchors.empty() && dec.anchors.front().offset < audioEnd) {
             if (dec.anchors.front().offset >= audioStart)
-                frame->anchors.push_back(
-                    {dec.anchors.front().offset - audioStart, dec.anchors.front().pts});
+                frame->anchors.push_back({dec.anchors.front().offset - audioStart,
+                                          dec.anchors.front().pts,
+                                          std::move(dec.anchors.front().packet)});
             dec.anchors.pop_front();
         }
         while (!dec.undecoded.empty() && dec.undecoded.front().second <= audioStart)

@@ -15,11 +15,13 @@
 #include <thread>
 #include <vector>
 
+#include "aac_units.h"
 #include "copy_plan.h"
 #include "media_types.h"
 #include "render_defaults.h"
 
 struct AVFrame;
+struct AVPacket;
 
 namespace tavhost::media {
 
@@ -32,8 +34,15 @@ struct Frame {
     int height = 0;
     std::shared_ptr<const AVFrame> picture;
     std::vector<float> audio;  // interleaved, in the reader's sound format
-    // With Options::soundGrid: where the clip's sound packets begin in `audio`.
+    // With Options::soundGrid: where the clip's sound packets begin in
+    // `audio`, each with its packet.
     std::vector<SoundAnchor> anchors;
+    // A copied frame (Options::copied): the clip's packet that goes into the
+    // movie for it, in decode order (the k-th copied frame of a run carries
+    // the run's k-th packet), as 4-byte-length units without parameter sets,
+    // and the reader frame of its own picture.
+    std::shared_ptr<const AVPacket> copied;
+    int64_t copiedFrame = -1;
     bool soundDecoded = true;  // false: some of `audio` was not decoded (it is copied)
 
     // The picture when it is YUV420P in the output's matrix, else null.
@@ -80,6 +89,7 @@ struct ClipInfo {
     std::string soundProblem;    // why the clip's sound cannot be decoded, if it cannot
     ColourTags tags;             // the colour description the stream carries
     uint64_t content = 0;        // a hash of every packet the file holds
+    AacConfig soundConfig;       // the sound's AAC configuration, when it is AAC
 };
 
 struct PacketIndex;

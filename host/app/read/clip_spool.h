@@ -1,6 +1,6 @@
 // Clips that can be read only once (a pipe, a FIFO, process substitution,
 // standard input as "-") are copied whole to a temporary file first, so the
-// probe, the reader and the packet copier can each open them; the copy is
+// probe and the reader can each open them; the copy is
 // removed however the run ends.
 #pragma once
 

@@ -17,7 +17,8 @@ ClipPool::ClipPool(const std::vector<PlannedClip>& clips, const Timeline& timeli
     for (size_t j = 0; j < clips.size(); ++j) {
         firstUse_.push_back(timeline.FirstUse(j));
         lastUse_.push_back(timeline.LastUse(j));
-        copied_.emplace_back(copy, int(j), timeline.clipStart[j]);
+        copied_.emplace_back(copy, int(j), timeline.clipStart[j],
+                             clips[j].packets ? clips[j].packets->sets.lengthSize : 0);
     }
     // The frames a transition draws on: the hard cut under it and those the
     // plug-in asks for.

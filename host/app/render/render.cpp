@@ -11,6 +11,7 @@
 #include <random>
 #include <set>
 
+#include "av_util.h"
 #include "clip_pool.h"
 #include "clip_reader.h"
 #include "clip_sound.h"
@@ -19,7 +20,6 @@
 #include "instance.h"
 #include "interrupt.h"
 #include "movie_writer.h"
-#include "packet_copier.h"
 #include "part_identity.h"
 #include "progress.h"
 #include "sinks.h"
@@ -98,38 +98,17 @@ class SequenceRender {
             options.exactSound = true;
             options.tags = PartTagsOf(plan_).Tags();
         }
+        // What the plan chose to copy: the clips' pictures, and their sound
+        // where it goes in unchanged; a part keeps its sound exact, and beside
+        // it the packets the join copies.
         const CopyPlan& copy = plan_.copy;
-        // A render that copies pictures copies the clips' sound too where it
-        // goes in unchanged; a part keeps its sound exact, and beside it the
-        // packets the join copies.
-        if (copy.Copies()) {
-            clipSound_ = ClipSoundOf(plan_);
-            options.clipSound = clipSound_;
-            options.soundStart = media::FrameSampleStart(plan_.piece.first, f.fps, f.sound.rate);
-        }
-        if (copy.Copies()) {
+        if (copy.Copies())
             options.copy =
                 media::PassThrough{copy.sets, copy.encoderSetId, copy.reorderDelay, copy.dpb};
-            std::vector<PacketCopier::Clip> clips;
-            for (const PlannedClip& c : plan_.clips)
-                clips.push_back({c.path, c.label, c.packets.get()});
-            copier_ = std::make_unique<PacketCopier>(std::move(clips), copy, f.fps);
-        }
+        options.copySound = copy.sound;
+        options.soundStart = media::FrameSampleStart(plan_.piece.first, f.fps, f.sound.rate);
         sink_ = OpenSink(plan_.output, options, error);
-        if (!sink_ && options.copy) {
-            // A copy the writer cannot carry out: every frame is encoded instead.
-            std::string why = *error;
-            if (const size_t at = why.find("': "); at != std::string::npos)
-                why = why.substr(at + 3);
-            if (plan_.copyAsked)
-                summary_->warnings.push_back("the clips' pictures are encoded, not copied: " + why);
-            plan_.copy = CopyPlan{};
-            copier_.reset();
-            options.copy.reset();
-            sink_ = OpenSink(plan_.output, options, error);
-        }
         if (!sink_) return false;
-        if (clipSound_) PlaceSoundOnPacketGrid(plan_, *clipSound_);
         if (!plan_.contactSheet.empty()) {
             std::vector<SheetSection> sections;
             const bool alone = plan_.transitions.size() == 1;
@@ -166,7 +145,7 @@ class SequenceRender {
             progress.Update(t + 1 - piece.warmUp);
         }
         progress.Done();
-        return !clipSound_ || NoteSoundAfter(plan_, *pool_, fades_, *sink_, error);
+        return !plan_.copy.sound || NoteSoundAfter(plan_, *pool_, fades_, *sink_, error);
     }
 
     bool StartTransition(std::string* error) {
@@ -199,7 +178,7 @@ class SequenceRender {
         // Frames before the piece a render writes are only read (and drawn
         // by a transition under way), never written.
         const bool written = t >= plan_.piece.first;
-        const bool copied = !active_ && copier_ && copier_->Copies(t);
+        const bool copied = !active_ && plan_.copy.CopiesFrame(t);
         const bool asItIs = !active_ && !copied && sink_->TakesAsItIs(cut->Yuv());
         if (written && !asItIs && !copied && !DrawFrameInto(*cut, *outMap_, false)) {
             *error = "cannot scale frame " + std::to_string(cutRef.index) + " of " +
@@ -235,15 +214,18 @@ class SequenceRender {
     bool WriteVideo(int64_t t, bool copied, bool asItIs, const media::Frame& cut,
                     std::string* error) {
         if (copied) {
-            Sink& sink = *sink_;
-            const int64_t first = plan_.piece.first;
-            return copier_->CopyUpTo(
-                t,
-                [&sink, first](const uint8_t* data, size_t size, int64_t pts, bool key,
-                               std::string* e) {
-                    return sink.CopyVideo(data, size, pts - first, key, e);
-                },
-                error);
+            // The clip's reader carries the packet this frame's place in
+            // decode order takes, timed at its own picture's frame.
+            const int clip = plan_.timeline.HardCut(t).clip;
+            if (!cut.copied) {
+                *error = "cannot copy frame " + std::to_string(t) + " from " +
+                         plan_.clips[size_t(clip)].label + ": its packet was not read";
+                return false;
+            }
+            const int64_t frame =
+                cut.copiedFrame + plan_.timeline.clipStart[size_t(clip)] - plan_.piece.first;
+            return sink_->CopyVideo(cut.copied->data, size_t(cut.copied->size), frame,
+                                    cut.copied->flags & AV_PKT_FLAG_KEY, error);
         }
         return asItIs ? sink_->Video(cut.Yuv(), error)
                       : sink_->Video(outMap_->baseAddr, outMap_->rowBytes / 4, error);
@@ -373,9 +355,7 @@ class SequenceRender {
     std::vector<TavPluginClipInfo> records_;  // each clip's settings, as plug-ins left them
     std::vector<Fade> fades_;
     PixMap* outMap_ = nullptr;
-    std::shared_ptr<SoundSource> clipSound_;  // outlives the sink that reads it
     std::unique_ptr<Sink> sink_;
-    std::unique_ptr<PacketCopier> copier_;
     std::unique_ptr<ContactSheet> sheet_;
     size_t next_ = 0;      // the transition under way or next to come
     bool active_ = false;  // transition next_ is under way

@@ -52,7 +52,6 @@ struct Sequence {
     Timeline timeline;
     CopyPlan copy;             // what is copied rather than encoded (nothing unless asked)
     bool copying = false;      // asked for, or a preview
-    bool copyAsked = false;    // the user asked for it: say so when it cannot be done
     bool preview = false;      // a fast draft: the plug-ins may draw in low quality
     bool strict = false;       // a damaged clip is an error
     bool quiet = false;        // no progress line

@@ -4,28 +4,6 @@
 
 namespace tavhost {
 
-std::shared_ptr<SoundPackets> ClipSoundOf(const Sequence& plan) {
-    std::vector<std::string> paths;
-    for (const PlannedClip& c : plan.clips)
-        paths.push_back(c.info.hasAudio && !c.info.still ? c.path : "");
-    return std::make_shared<SoundPackets>(std::move(paths));
-}
-
-void PlaceSoundOnPacketGrid(Sequence& plan, const SoundSource& sound) {
-    const OutputFormat& f = plan.format;
-    if ((int64_t(f.sound.rate) * f.fps.den) % f.fps.num != 0) return;
-    for (size_t c = 0; c < plan.clips.size(); ++c) {
-        if (!sound.Copies(int(c))) continue;
-        const int64_t start =
-            media::FrameSampleStart(plan.timeline.clipStart[c], f.fps, f.sound.rate);
-        media::ClipReader::Options& o = plan.clips[c].options;
-        o.soundGrid =
-            int(((start % media::kPacketSamples) + media::kPacketSamples) % media::kPacketSamples);
-        // A part decodes all its sound: its join decides what to copy.
-        o.skipCopiedSound = plan.piece.count == 0;
-    }
-}
-
 bool CopyableSound(const PlannedClip& clip, const media::Frame& cut, size_t floats) {
     return clip.options.soundGrid >= 0 && cut.audio.size() == floats;
 }

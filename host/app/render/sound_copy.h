@@ -1,6 +1,6 @@
-// What a render that copies pictures does for the clips' sound: which clips
-// it copies, how their sound is read so that it can be, and what a part
-// notes of the sound past its end for its join.
+// What a render that copies the clips' sound does with it: which frames'
+// sound may go in as the clips' packets, and what a part notes of the sound
+// past its end for its join.
 #pragma once
 
 #include <memory>
@@ -11,17 +11,8 @@
 #include "clip_sound.h"
 #include "sequence.h"
 #include "sinks.h"
-#include "sound_packets.h"
 
 namespace tavhost {
-
-// The clips' own sound packets (clips without sound, and stills, have none).
-std::shared_ptr<SoundPackets> ClipSoundOf(const Sequence& plan);
-
-// Each clip whose sound `sound` copies is read with its packets on the
-// movie's grid of packets. That needs a whole number of samples a frame, so
-// that a clip's sound lies at one offset throughout.
-void PlaceSoundOnPacketGrid(Sequence& plan, const SoundSource& sound);
 
 // Whether frame sound `cut` of `clip`, `floats` long, is the clip's own as
 // it is (outside a transition): a movie may copy it.

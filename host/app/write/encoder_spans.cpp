@@ -14,58 +14,17 @@ extern "C" {
 namespace tavhost::media {
 
 bool MovieWriter::Impl::OpenVideoEncoder(std::string* error) {
-    const char* videoName = webm ? "libvpx-vp9" : "libx264";
-    if (!vcodec) vcodec = avcodec_find_encoder_by_name(videoName);
-    if (!vcodec) {
-        *error = Failed(std::string("this FFmpeg has no ") + videoName + " encoder");
+    std::string why;
+    venc = OpenVideoCoder(options, webm, oc->oformat->flags & AVFMT_GLOBALHEADER, &why);
+    if (!venc) {
+        *error = Failed(why);
         return false;
     }
-    venc.reset(Allocated(avcodec_alloc_context3(vcodec)));
-    AVCodecContext* v = venc.get();
-    v->width = options.format.width;
-    v->height = options.format.height;
-    v->pix_fmt = AV_PIX_FMT_YUV420P;
-    v->time_base = {options.format.fps.den, options.format.fps.num};
-    v->framerate = {options.format.fps.num, options.format.fps.den};
-    v->gop_size = 2 * options.format.fps.num / std::max(options.format.fps.den, 1);
-    v->thread_count = 0;
-    // The pictures are converted with the matrix players assume for this
-    // size (BT.709 from 720 lines up, BT.601 below), and tagged with it.
-    const OutputColour colour = OutputColourFor(matrix);
-    v->colorspace = colour.matrix;
-    v->color_primaries = colour.primaries;
-    v->color_trc = colour.transfer;
-    v->color_range = AVCOL_RANGE_MPEG;
-    if (webm) {
-        const bool fast = options.encoding.preset == "ultrafast";
-        av_opt_set(v->priv_data, "deadline", fast ? "realtime" : "good", 0);
-        av_opt_set_int(v->priv_data, "cpu-used", fast ? 8 : 4, 0);
-        av_opt_set_int(v->priv_data, "row-mt", 1, 0);
-        v->bit_rate = 0;
-        av_opt_set_int(v->priv_data, "crf", std::min(63, options.encoding.crf + 11), 0);
-    } else {
-        av_opt_set(v->priv_data, "preset", options.encoding.preset.c_str(), 0);
-        av_opt_set(v->priv_data, "crf", std::to_string(options.encoding.crf).c_str(), 0);
-        // Our parameter sets under an id the copied packets leave free,
-        // keeping the picture buffer theirs keep.
-        if (copying)
-            av_opt_set(v->priv_data, "x264-params", X264SpanParams(*options.copy).c_str(), 0);
-    }
-    if ((oc->oformat->flags & AVFMT_GLOBALHEADER) || copying)
-        v->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
-    if (int rc = avcodec_open2(v, vcodec, nullptr); rc < 0) {
-        *error = Failed(std::string("the ") + videoName + " encoder refused its settings (preset " +
-                        Quoted(options.encoding.preset) + ", crf " +
-                        std::to_string(options.encoding.crf) + "): " + AvError(rc));
-        return false;
-    }
+    const AVCodecContext* v = venc.get();
     if (copying) {
         // Every span's encoder must write the sets the file lists.
         const std::vector<uint8_t> sets(v->extradata, v->extradata + v->extradata_size);
-        if (encoderSets.empty()) {
-            encoderSets = sets;
-            if (!KeepsCopiedBuffer(error)) return false;
-        }
+        if (encoderSets.empty()) encoderSets = sets;
         if (sets != encoderSets) {
             *error = Failed("the encoder's parameter sets changed between spans");
             return false;
@@ -109,12 +68,6 @@ bool MovieWriter::Impl::OpenGivenVideo(std::string* error) {
     vstream->codecpar->codec_tag = 0;
     vstream->time_base = {options.format.fps.den, options.format.fps.num};
     return true;
-}
-
-bool MovieWriter::Impl::KeepsCopiedBuffer(std::string* error) const {
-    const std::string why = BufferMismatch(encoderSets, options.copy->dpb);
-    if (!why.empty()) *error = Failed(why);
-    return why.empty();
 }
 
 bool MovieWriter::Impl::ListParameterSets(std::string* error) {

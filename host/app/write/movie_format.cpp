@@ -4,11 +4,13 @@
 
 #include "av_util.h"
 #include "h264_units.h"
+#include "user_text.h"
 
 extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavutil/channel_layout.h>
 #include <libavutil/imgutils.h>
+#include <libavutil/opt.h>
 #include <libavutil/pixdesc.h>
 }
 
@@ -75,6 +77,97 @@ std::string BufferMismatch(const std::vector<uint8_t>& encoderSets, const h264::
     };
     return "the copied clips keep " + buffer(theirs) + ", the encoder " + buffer(needs) +
            "; splicing them could lose pictures in some players";
+}
+
+CodecPtr OpenVideoCoder(const MovieOptions& options, bool webm, bool globalHeader,
+                        std::string* why) {
+    const char* name = webm ? "libvpx-vp9" : "libx264";
+    const AVCodec* codec = avcodec_find_encoder_by_name(name);
+    if (!codec) {
+        *why = std::string("this FFmpeg has no ") + name + " encoder";
+        return nullptr;
+    }
+    CodecPtr enc(Allocated(avcodec_alloc_context3(codec)));
+    AVCodecContext* v = enc.get();
+    const OutputFormat& f = options.format;
+    v->width = f.width;
+    v->height = f.height;
+    v->pix_fmt = AV_PIX_FMT_YUV420P;
+    v->time_base = {f.fps.den, f.fps.num};
+    v->framerate = {f.fps.num, f.fps.den};
+    v->gop_size = 2 * f.fps.num / std::max(f.fps.den, 1);
+    v->thread_count = 0;
+    // The pictures are converted with the matrix players assume for this
+    // size (BT.709 from 720 lines up, BT.601 below), and tagged with it.
+    const OutputColour colour = OutputColourFor(OutputMatrix(f.height));
+    v->colorspace = colour.matrix;
+    v->color_primaries = colour.primaries;
+    v->color_trc = colour.transfer;
+    v->color_range = AVCOL_RANGE_MPEG;
+    const Encoding& e = options.encoding;
+    if (webm) {
+        const bool fast = e.preset == "ultrafast";
+        av_opt_set(v->priv_data, "deadline", fast ? "realtime" : "good", 0);
+        av_opt_set_int(v->priv_data, "cpu-used", fast ? 8 : 4, 0);
+        av_opt_set_int(v->priv_data, "row-mt", 1, 0);
+        v->bit_rate = 0;
+        av_opt_set_int(v->priv_data, "crf", std::min(63, e.crf + 11), 0);
+    } else {
+        av_opt_set(v->priv_data, "preset", e.preset.c_str(), 0);
+        av_opt_set(v->priv_data, "crf", std::to_string(e.crf).c_str(), 0);
+        // Our parameter sets under an id the copied packets leave free,
+        // keeping the picture buffer theirs keep.
+        if (options.copy)
+            av_opt_set(v->priv_data, "x264-params", X264SpanParams(*options.copy).c_str(), 0);
+    }
+    if (globalHeader || options.copy) v->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
+    if (int rc = avcodec_open2(v, codec, nullptr); rc < 0) {
+        *why = std::string("the ") + name + " encoder refused its settings (preset " +
+               Quoted(e.preset) + ", crf " + std::to_string(e.crf) + "): " + AvError(rc);
+        return nullptr;
+    }
+    return enc;
+}
+
+CodecPtr OpenSoundCoder(const AVCodec* codec, SoundFormat sound, bool webm, bool globalHeader,
+                        std::string* why) {
+    CodecPtr enc(Allocated(avcodec_alloc_context3(codec)));
+    AVCodecContext* a = enc.get();
+    a->sample_fmt = codec->id == AV_CODEC_ID_AAC ? AV_SAMPLE_FMT_FLTP : AV_SAMPLE_FMT_FLT;
+    a->sample_rate = sound.rate;
+    av_channel_layout_default(&a->ch_layout, sound.channels);
+    // 96 kb/s a channel for AAC (192 for stereo), 64 for Opus.
+    a->bit_rate = int64_t(sound.channels) * (webm ? 64000 : 96000);
+    a->time_base = {1, sound.rate};
+    if (globalHeader) a->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
+    if (int rc = avcodec_open2(a, codec, nullptr); rc < 0) {
+        *why = "cannot open the audio encoder: " + AvError(rc);
+        return nullptr;
+    }
+    return enc;
+}
+
+AacConfig AacConfigFor(SoundFormat wanted) {
+    const AVCodec* aac = avcodec_find_encoder(AV_CODEC_ID_AAC);
+    std::string why;
+    CodecPtr enc =
+        aac ? OpenSoundCoder(aac, SoundFormatFor("", wanted), false, true, &why) : nullptr;
+    AacConfig config;
+    if (!enc || !enc->extradata) return config;
+    config.aac = true;
+    config.rate = enc->sample_rate;
+    config.channels = enc->ch_layout.nb_channels;
+    config.bytes.assign(enc->extradata, enc->extradata + enc->extradata_size);
+    return config;
+}
+
+std::string SpanMismatch(const MovieOptions& options, const PassThrough& copy) {
+    MovieOptions spans = options;
+    spans.copy = copy;
+    std::string why;
+    CodecPtr enc = OpenVideoCoder(spans, false, true, &why);
+    if (!enc) return why;
+    return BufferMismatch({enc->extradata, enc->extradata + enc->extradata_size}, copy.dpb);
 }
 
 }  // namespace tavhost::media

@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "aac_units.h"
+#include "av_util.h"
 #include "media_types.h"
 #include "movie_writer.h"
 #include "picture_convert.h"
@@ -35,5 +37,22 @@ std::string X264SpanParams(const PassThrough& copy);
 // over from the other at an IDR picture, a smaller buffer lets a conforming
 // decoder drop pictures not yet shown.
 std::string BufferMismatch(const std::vector<uint8_t>& encoderSets, const h264::DpbNeeds& theirs);
+
+// The movie's video encoder (x264, or VP9 for WebM), opened with the
+// movie's size, rate, colour tags and encoding; with `copy`, as a span
+// between copied pictures. Null with FFmpeg's reason in `why`.
+CodecPtr OpenVideoCoder(const MovieOptions& options, bool webm, bool globalHeader,
+                        std::string* why);
+// The movie's sound encoder: AAC or PCM (`codec`), or Opus for WebM, at `sound`.
+CodecPtr OpenSoundCoder(const AVCodec* codec, SoundFormat sound, bool webm, bool globalHeader,
+                        std::string* why);
+
+// The AAC configuration a movie's sound encoder writes for `wanted` sound
+// (see SoundFormatFor): a clip's AAC packets with the same decode as its own.
+AacConfig AacConfigFor(SoundFormat wanted);
+
+// Why the encoder's spans could not sit between pictures copied with `copy`
+// in a movie of `options` (its picture buffer differs), or empty when they can.
+std::string SpanMismatch(const MovieOptions& options, const PassThrough& copy);
 
 }  // namespace tavhost::media

@@ -160,20 +160,10 @@ bool MovieWriter::Impl::SendSound(const float* data, int samples, int64_t pts, s
 }
 
 bool MovieWriter::Impl::OpenSoundEncoder(const AVCodec* codec, std::string* error) {
-    aenc.reset(Allocated(avcodec_alloc_context3(codec)));
-    AVCodecContext* a = aenc.get();
-    a->sample_fmt = codec->id == AV_CODEC_ID_AAC ? AV_SAMPLE_FMT_FLTP : AV_SAMPLE_FMT_FLT;
-    a->sample_rate = sound.rate;
-    av_channel_layout_default(&a->ch_layout, sound.channels);
-    // 96 kb/s a channel for AAC (192 for stereo), 64 for Opus.
-    a->bit_rate = int64_t(sound.channels) * (webm ? 64000 : 96000);
-    a->time_base = {1, sound.rate};
-    if (oc->oformat->flags & AVFMT_GLOBALHEADER) a->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
-    if (int rc = avcodec_open2(a, codec, nullptr); rc < 0) {
-        *error = Failed("cannot open the audio encoder: " + AvError(rc));
-        return false;
-    }
-    return true;
+    std::string why;
+    aenc = OpenSoundCoder(codec, sound, webm, oc->oformat->flags & AVFMT_GLOBALHEADER, &why);
+    if (!aenc) *error = Failed(why);
+    return bool(aenc);
 }
 
 MovieWriter::MovieWriter(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {}
@@ -228,9 +218,8 @@ std::unique_ptr<MovieWriter> MovieWriter::Open(const std::string& path, const Op
     // PCM takes any number of samples; it is given them as AAC would be.
     impl->chunk = a->frame_size > 0 ? a->frame_size : 1024;
     impl->skipsSilence = acodec->id == AV_CODEC_ID_AAC;
-    impl->splicing = acodec->id == AV_CODEC_ID_AAC && options.clipSound &&
-                     options.clipSound->Accept(*impl->astream->codecpar);
-    if (options.exactSound && options.clipSound && !impl->OpenClipStreams(error)) return nullptr;
+    impl->splicing = acodec->id == AV_CODEC_ID_AAC && options.copySound;
+    if (options.exactSound && options.copySound && !impl->OpenClipStreams(error)) return nullptr;
     AVFrame* af = impl->aframe.get();
     af->format = a->sample_fmt;
     af->sample_rate = impl->sound.rate;
@@ -345,7 +334,7 @@ bool MovieWriter::Impl::OpenClipStreams(std::string* error) {
     bool ok = OpenSoundEncoder(avcodec_find_encoder(AV_CODEC_ID_AAC), error) &&
               avcodec_parameters_from_context(aac, aenc.get()) >= 0;
     aenc = std::move(exact);
-    recording = ok && options.clipSound->Accept(*aac);
+    recording = ok;
     for (int k = 0; k < 2 && recording; ++k) {
         clipStreams[k] = Allocated(avformat_new_stream(oc, nullptr));
         clipStreams[k]->time_base = {1, sound.rate};

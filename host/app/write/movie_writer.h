@@ -13,7 +13,6 @@
 #include "h264_units.h"
 #include "media_types.h"
 #include "render_defaults.h"
-#include "sound_packets.h"
 
 struct AVFrame;
 struct AVCodecParameters;
@@ -63,9 +62,11 @@ struct MovieOptions {
     // Pictures encoded already (a join of parts): the stream as the parts
     // carry it, its packets given whole to WritePacket; no video encoder.
     std::shared_ptr<const AVCodecParameters> givenVideo;
-    // The clips' sound packets: AAC sound given with its origin (WriteAudio)
-    // is copied from them where it went into the movie unchanged.
-    std::shared_ptr<SoundSource> clipSound;
+    // Sound given with its origin (WriteAudio) is copied as the clip packets
+    // its anchors carry where it went into the movie unchanged: the plan
+    // gives origins only for clips whose AAC configuration is the movie's
+    // (AacConfigFor). A part keeps those packets beside its exact sound.
+    bool copySound = false;
     // Samples of the render before this movie's first (a part's place).
     int64_t soundStart = 0;
 };

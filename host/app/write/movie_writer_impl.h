@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "aac_units.h"
 #include "av_util.h"
 #include "movie_writer.h"
 #include "picture_convert.h"
@@ -17,7 +18,6 @@ struct MovieWriter::Impl {
     AVFormatContext* oc = nullptr;
     Options options;
     bool webm = false;
-    const AVCodec* vcodec = nullptr;
     CodecPtr venc;  // null between encoded spans when copying
     CodecPtr aenc;
     AVStream* vstream = nullptr;
@@ -44,7 +44,7 @@ struct MovieWriter::Impl {
     int64_t soundPacketPts = AV_NOPTS_VALUE;  // the next sound packet's, in samples
     std::string path;                         // named in every error
 
-    // Copying the clips' AAC sound (Options::clipSound). The sound goes out
+    // Copying the clips' AAC sound (Options::copySound). The sound goes out
     // in blocks of one packet. A block that is a clip packet's own decoded
     // output, unchanged, is that packet; the others are encoded in stretches,
     // each by an encoder of its own that is given the block before the
@@ -57,10 +57,10 @@ struct MovieWriter::Impl {
         int clip;
     };
     std::deque<CleanRun> runs;
-    struct PacketStart {  // where clip `clip`'s packet `pts` begins in the given sound
+    struct PacketStart {  // where clip `clip`'s packet begins in the given sound
         int64_t at;
         int clip;
-        int64_t pts;
+        std::shared_ptr<const AVPacket> packet;
     };
     std::deque<PacketStart> starts;
     std::deque<PacketStart> anchored;  // those whose block is the clip's sound unchanged
@@ -107,8 +107,6 @@ struct MovieWriter::Impl {
     // Opens an encoder for the next span; every span after the first must
     // write the same parameter sets.
     bool OpenVideoEncoder(std::string* error);
-    // Whether the encoder's SPS keeps the picture buffer the copied SPS keeps.
-    bool KeepsCopiedBuffer(std::string* error) const;
     // The file's avcC: the encoder's sets and the copied packets' side by side.
     bool ListParameterSets(std::string* error);
     // A video packet as it is, pts and dts in frames, each lasting one frame.
@@ -144,14 +142,8 @@ struct MovieWriter::Impl {
     // with `must`, whatever its window.
     bool CopyableBlock(bool must);
     bool PacketAt(int64_t at, PacketStart* start) const;
-    // Clip packet `start` into `into`, and its window.
+    // Clip packet `start` into `into` (a new reference), and its window.
     bool ClipPacket(const PacketStart& start, AVPacket* into, AacWindow* window);
-    PacketPtr peeked{Allocated(av_packet_alloc())};  // the clip's packet after one copied
-    struct CachedPacket {
-        int clip = -1;
-        int64_t pts = 0;
-        std::vector<uint8_t> data;
-    } cached;
     // A new stretch's encoder, given the block before the stretch.
     bool OpenSoundStretch(std::string* error);
     // Keeps the next block among those a new encoder is given first.

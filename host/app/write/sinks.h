@@ -40,7 +40,7 @@ class Sink {
     }
     virtual bool Audio(const float* interleaved, int samples, std::string* error) = 0;
     // Sound that is a clip's decoded sound unchanged: a movie that copies
-    // the clips' sound (SinkOptions::clipSound) may copy its packets.
+    // the clips' sound (SinkOptions::copySound) may copy its packets.
     virtual bool ClipAudio(const float* interleaved, int samples, const media::SoundOrigin&,
                            std::string* error) {
         return Audio(interleaved, samples, error);

@@ -30,15 +30,15 @@ constexpr int kAhead = 4;
 }  // namespace
 
 void MovieWriter::Impl::NoteOrigin(int samples, const SoundOrigin* origin) {
-    if (origin && options.clipSound->Copies(origin->clip)) {
+    if (origin && options.copySound) {
         if (!runs.empty() && runs.back().clip == origin->clip && runs.back().end == received)
             runs.back().end += samples;
         else
             runs.push_back({received, received + samples, origin->clip});
         for (const SoundAnchor& a : origin->anchors)
-            if (a.offset >= 0 && a.offset < samples &&
+            if (a.packet && a.offset >= 0 && a.offset < samples &&
                 (options.soundStart + received + a.offset) % chunk == 0)
-                starts.push_back({received + a.offset, origin->clip, a.pts});
+                starts.push_back({received + a.offset, origin->clip, a.packet});
         if (!origin->decoded) undecoded.push_back({received, received + samples});
     }
     received += samples;
@@ -74,9 +74,8 @@ bool MovieWriter::Impl::RecordSound(int samples, const SoundOrigin* origin, std:
     // that its join copies what the render in one piece copies.
     for (; !anchored.empty(); anchored.pop_front()) {
         const PacketStart& s = anchored.front();
-        if (!options.clipSound->Packet(s.clip, s.pts, clipPacket.get())) continue;
         av_packet_unref(pkt.get());
-        av_packet_move_ref(pkt.get(), clipPacket.get());
+        if (av_packet_ref(pkt.get(), s.packet.get()) < 0) throw std::bad_alloc();
         av_packet_free_side_data(pkt.get());
         pkt->pts = pkt->dts = s.at;
         pkt->duration = chunk;
@@ -99,16 +98,8 @@ bool MovieWriter::Impl::PacketAt(int64_t at, PacketStart* start) const {
 }
 
 bool MovieWriter::Impl::ClipPacket(const PacketStart& start, AVPacket* into, AacWindow* window) {
-    // A block's packet is asked for again as the next block's: the clip is
-    // read forwards only.
-    if (!cached.data.empty() && cached.clip == start.clip && cached.pts == start.pts) {
-        av_packet_unref(into);
-        if (av_new_packet(into, int(cached.data.size())) < 0) return false;
-        std::copy(cached.data.begin(), cached.data.end(), into->data);
-    } else {
-        if (!options.clipSound->Packet(start.clip, start.pts, into)) return false;
-        cached = {start.clip, start.pts, {into->data, into->data + into->size}};
-    }
+    av_packet_unref(into);
+    if (av_packet_ref(into, start.packet.get()) < 0) throw std::bad_alloc();
     *window = WindowOf(into->data, size_t(into->size));
     return true;
 }
@@ -126,11 +117,11 @@ bool MovieWriter::Impl::CopyableBlock(bool must) {
     // Where the encoder's packets follow, the clip's next one tells whether
     // its sound begins with an onset there, which the encoder too would
     // window short, against this packet's long end.
-    AacWindow after;
     const bool spliceAfter = !PacketAt(at + chunk, &next);
-    const bool onsetAfter = spliceAfter && anchored.size() > 1 && anchored[1].at == at + chunk &&
-                            anchored[1].clip == start.clip &&
-                            ClipPacket(anchored[1], peeked.get(), &after) && !after.LongFirstHalf();
+    const bool onsetAfter =
+        spliceAfter && anchored.size() > 1 && anchored[1].at == at + chunk &&
+        anchored[1].clip == start.clip &&
+        !WindowOf(anchored[1].packet->data, size_t(anchored[1].packet->size)).LongFirstHalf();
     // Where it meets the encoder's packets, its window must be a long half
     // of the encoder's shape; between two of the clip's packets anything goes.
     const bool fits = clipWindow.shape == ownLongShape;
@@ -146,7 +137,7 @@ bool MovieWriter::Impl::SpliceBlock(std::string* error) {
         !undecoded.empty() && undecoded.front().first < at + chunk && undecoded.front().second > at;
     bool copy = CopyableBlock(must);
     if (must && !copy) {
-        *error = Failed("the clips' sound cannot be read again to be copied");
+        *error = Failed("the clips' sound was not decoded and has no packet to copy");
         return false;
     }
     if (copy && aenc) {

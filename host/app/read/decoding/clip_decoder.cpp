@@ -108,8 +108,14 @@ void ClipDecoder::TakeAudio(AVFrame* frame) {
     if (n <= 0) return;
     // A whole packet's samples, all kept, mark where that packet begins.
     if (options->soundGrid >= 0 && n == kPacketSamples && frame->nb_samples == n &&
-        frame->pts != AV_NOPTS_VALUE && audioNext >= audioBase)
-        anchors.push_back({audioNext, frame->pts});
+        frame->pts != AV_NOPTS_VALUE && audioNext >= audioBase) {
+        // The packet it was decoded from: AAC gives one frame a packet.
+        while (!sentSound.empty() && sentSound.front()->pts < frame->pts) sentSound.pop_front();
+        if (!sentSound.empty() && sentSound.front()->pts == frame->pts) {
+            anchors.push_back({audioNext, frame->pts, std::move(sentSound.front())});
+            sentSound.pop_front();
+        }
+    }
     Append(out.data(), n);
 }
 
@@ -155,7 +161,7 @@ bool ClipDecoder::Skippable(const AVPacket* p) const {
 void ClipDecoder::SendAudio(const AVPacket* p) {
     if (Skippable(p)) {
         PlaceAt(p->pts, 0);
-        anchors.push_back({audioNext, p->pts});
+        anchors.push_back({audioNext, p->pts, SharedPacket(p)});
         if (!undecoded.empty() && undecoded.back().second == audioNext)
             undecoded.back().second += kPacketSamples;
         else
@@ -177,6 +183,11 @@ void ClipDecoder::SendAudio(const AVPacket* p) {
             while (avcodec_receive_frame(adec.get(), discarded.get()) >= 0)
                 av_frame_unref(discarded.get());
         av_packet_unref(lastSkipped.get());
+    }
+    if (options->soundGrid >= 0 && p->pts != AV_NOPTS_VALUE) {
+        sentSound.push_back(SharedPacket(p));
+        // A decoder that keeps more than a few packets back gives no anchors.
+        if (sentSound.size() > 16) sentSound.pop_front();
     }
     Send(adec.get(), p, false);
 }
@@ -234,6 +245,8 @@ void ClipDecoder::SeekEarlier() {
     sound.clear();
     anchors.clear();
     undecoded.clear();
+    sentSound.clear();
+    copiedPackets.clear();
     av_packet_unref(lastSkipped.get());
     audioBase = 0;
     audioNext = -1;
@@ -283,10 +296,33 @@ void ClipDecoder::Send(AVCodecContext* ctx, const AVPacket* packet, bool isVideo
     Drain(ctx, isVideo);
 }
 
-bool ClipDecoder::Unused(const AVPacket* p) const {
-    if (p->pts == AV_NOPTS_VALUE) return false;
+int64_t ClipDecoder::FrameOf(int64_t pts) const {
     const AVRational tb = fmt->streams[video]->time_base;
-    return options->copied.Packet(p->pts, startPts, tb.num, tb.den, options->output.fps);
+    return ClipFrameAt(pts, startPts, tb.num, tb.den, options->output.fps);
+}
+
+bool ClipDecoder::Unused(const AVPacket* p) const {
+    return p->pts != AV_NOPTS_VALUE && options->copied.Any() &&
+           options->copied.Frame(FrameOf(p->pts));
+}
+
+void ClipDecoder::KeepCopied(const AVPacket* p) {
+    // The plan copies only clips whose every packet splits into units.
+    if (!h264::WithLengths(p->data, size_t(p->size), options->copied.LengthSize(), false, &units)) {
+        NoteDamage(fmt->streams[video]->time_base, p->pts);
+        units.clear();
+    }
+    AVPacket* q = Allocated(av_packet_alloc());
+    std::shared_ptr<const AVPacket> kept(q, [](const AVPacket* k) {
+        AVPacket* owned = const_cast<AVPacket*>(k);
+        av_packet_free(&owned);
+    });
+    if (av_new_packet(q, int(units.size())) < 0) throw std::bad_alloc();
+    std::copy(units.begin(), units.end(), q->data);
+    q->pts = p->pts;
+    q->dts = p->dts;
+    q->flags = p->flags & AV_PKT_FLAG_KEY;
+    copiedPackets.push_back({std::move(kept), FrameOf(p->pts)});
 }
 
 void ClipDecoder::PushStandIns(bool all) {
@@ -321,6 +357,7 @@ void ClipDecoder::SendVideo(const AVPacket* p) {
             skipping = true;
         }
         unused.push(p->pts);
+        KeepCopied(p);
         PushStandIns(false);
         return;
     }

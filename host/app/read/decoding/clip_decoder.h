@@ -15,6 +15,7 @@
 #include "av_util.h"
 #include "clip_graph.h"
 #include "clip_reader.h"
+#include "h264_units.h"
 #include "media_input.h"
 #include "packet_index.h"
 #include "picture_convert.h"
@@ -84,6 +85,17 @@ struct ClipDecoder {
     std::deque<std::pair<int64_t, int64_t>> undecoded;
     PacketPtr lastSkipped{Allocated(av_packet_alloc())};
     AvFramePtr discarded{Allocated(av_frame_alloc())};
+    // With Options::soundGrid: the sound packets given to the decoder whose
+    // sound has not come out yet, so that an anchor carries its packet.
+    std::deque<std::shared_ptr<const AVPacket>> sentSound;
+    // The packets of copied pictures, in decode order, each with the reader
+    // frame of its picture: one rides on each copied frame.
+    struct CopiedPacket {
+        std::shared_ptr<const AVPacket> packet;
+        int64_t frame = 0;
+    };
+    std::deque<CopiedPacket> copiedPackets;
+    std::vector<uint8_t> units;  // a copied packet's units with 4-byte lengths
 
     const ClipReader::Options* options = nullptr;
     const ClipInfo* info = nullptr;
@@ -173,8 +185,12 @@ struct ClipDecoder {
 
     void Send(AVCodecContext* ctx, const AVPacket* packet, bool isVideo);
 
-    // Whether a video packet's picture is one nobody looks at.
+    // The reader frame of the picture with timestamp `pts`.
+    int64_t FrameOf(int64_t pts) const;
+    // Whether a video packet's picture is one nobody looks at: it is copied.
     bool Unused(const AVPacket* p) const;
+    // Keeps a copied picture's packet, its units framed as the movie takes them.
+    void KeepCopied(const AVPacket* p);
 
     // The stand-ins for undecoded pictures, in time order; with `all` false
     // those that no later packet can precede.
