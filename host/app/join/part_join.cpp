@@ -35,6 +35,7 @@ struct Part {
     OutputFormat format;
     std::shared_ptr<const AVCodecParameters> video;
     int delay = 0;  // how far its pictures' decode order runs ahead of their order
+    std::vector<media::AacConfig> clipSound;  // its streams of clip packets (PartSound)
 };
 
 // A part's streams: its H.264 pictures and its exact sound.
@@ -97,6 +98,8 @@ bool Examine(const std::string& path, Part* part, std::string* error) {
         throw std::bad_alloc();
     }
     part->video.reset(copy, [](AVCodecParameters* p) { avcodec_parameters_free(&p); });
+    for (const int s : PartSound::Streams(ic))
+        part->clipSound.push_back(media::AacConfigOf(*ic->streams[s]->codecpar));
     if (part->format.sound.channels < 1 || part->format.sound.rate < 1 ||
         part->format.sound.rate > media::kMostSampleRate) {
         *error = Quoted(path) + " has a part's tags but no sound format";
@@ -194,9 +197,9 @@ bool CheckSet(std::vector<Part>& parts, std::string* error) {
     return true;
 }
 
-// The sound of one decoded packet (float samples, `channels` interleaved) to
-// the sink, with the clip packets the part keeps for it.
-bool PassSound(AVCodecContext* dec, AVFrame* frame, int channels, PartSound& clips, Sink& sink,
+// The sound of one decoded packet (float samples, `channels` interleaved)
+// to `clips`, which holds it until the clip packets that go with it are read.
+bool TakeSound(AVCodecContext* dec, AVFrame* frame, int channels, PartSound& clips,
                const std::string& path, std::string* error) {
     for (;;) {
         const int rc = avcodec_receive_frame(dec, frame);
@@ -206,21 +209,18 @@ bool PassSound(AVCodecContext* dec, AVFrame* frame, int channels, PartSound& cli
             *error = "cannot read part " + Quoted(path) + ": its sound is not float samples";
             return false;
         }
-        const bool ok = clips.Pass(reinterpret_cast<const float*>(frame->data[0]),
-                                   frame->nb_samples, channels, sink, error);
+        clips.Take(reinterpret_cast<const float*>(frame->data[0]), frame->nb_samples);
         av_frame_unref(frame);
-        if (!ok) return false;
     }
 }
 
-// Part `p`'s pictures and sound into `sink`, in the order the part holds
-// them; `decoded` counts the pictures written so far, `delay` is the largest
-// of the parts', so that dts rises across the parts.
-bool Append(const Part& p, int delay, int64_t* decoded, PartSound& clips, Sink& sink,
-            std::string* error) {
+// Part `p`'s pictures and sound into `sink`, in one pass in the order the
+// part holds them; `decoded` counts the pictures written so far, `delay` is
+// the largest of the parts', so that dts rises across the parts. Its clip
+// packets go with the sound they stand for when `copySound`.
+bool Append(const Part& p, int delay, bool copySound, int64_t* decoded, PartSound& clips,
+            Sink& sink, std::string* error) {
     const int rate = p.format.sound.rate;
-    if (!clips.Open(p.path, media::FrameSampleStart(p.tags.first, p.tags.rate, rate), error))
-        return false;
     media::InputPtr in;
     if (!media::OpenInput(p.path, &in, error, "part")) return false;
     AVFormatContext* ic = in.get();
@@ -231,6 +231,9 @@ bool Append(const Part& p, int delay, int64_t* decoded, PartSound& clips, Sink& 
         *error = "cannot read part " + Quoted(p.path) + ": " + *error;
         return false;
     }
+    const int channels = p.format.sound.channels;
+    clips.Start(p.path, media::FrameSampleStart(p.tags.first, p.tags.rate, rate), channels,
+                PartSound::Streams(ic), copySound);
     media::PacketPtr pkt{Allocated(av_packet_alloc())};
     media::AvFramePtr frame{Allocated(av_frame_alloc())};
     int64_t pictures = 0;
@@ -242,6 +245,7 @@ bool Append(const Part& p, int delay, int64_t* decoded, PartSound& clips, Sink& 
         const int rc = av_read_frame(ic, pkt.get());
         if (rc == AVERROR_EOF) break;
         if (rc < 0) return ReadFailed(rc, p.path, error);
+        clips.Read(ic, pkt.get());
         bool ok = true;
         if (pkt->stream_index == video) {
             // The file as it was checked: a part changed since then is refused.
@@ -256,19 +260,19 @@ bool Append(const Part& p, int delay, int64_t* decoded, PartSound& clips, Sink& 
                                  (*decoded)++ - delay, pkt->flags & AV_PKT_FLAG_KEY, error);
         } else if (pkt->stream_index == audio) {
             const int sent = avcodec_send_packet(dec.get(), pkt.get());
-            ok = sent >= 0 ? PassSound(dec.get(), frame.get(), p.format.sound.channels, clips, sink,
-                                       p.path, error)
+            ok = sent >= 0 ? TakeSound(dec.get(), frame.get(), channels, clips, p.path, error)
                            : ReadFailed(sent, p.path, error);
         }
         av_packet_unref(pkt.get());
-        if (!ok) return false;
+        if (!ok || !clips.Release(false, sink, error)) return false;
     }
     avcodec_send_packet(dec.get(), nullptr);
     if (pictures != p.tags.end - p.tags.first) {
         *error = Quoted(p.path) + " changed while it was joined";
         return false;
     }
-    return PassSound(dec.get(), frame.get(), p.format.sound.channels, clips, sink, p.path, error);
+    return TakeSound(dec.get(), frame.get(), channels, clips, p.path, error) &&
+           clips.Release(true, sink, error);
 }
 
 }  // namespace
@@ -297,15 +301,22 @@ bool JoinParts(const std::vector<std::string>& paths, const std::string& output,
     SinkOptions options;
     options.format = parts.front().format;
     options.givenVideo = parts.front().video;
-    std::vector<std::string> sorted;
-    for (const Part& p : parts) sorted.push_back(p.path);
-    auto clips = std::make_shared<PartSound>(std::move(sorted));
-    options.copySound = clips->Accept(media::AacConfigFor(options.format.sound));
+    // The parts' clip packets are copied when they decode as the join's
+    // encoder's would: a render's parts all keep them, or none does.
+    const media::AacConfig ours = media::AacConfigFor(options.format.sound);
+    for (const Part& p : parts)
+        if (!p.clipSound.empty()) {
+            options.copySound = p.clipSound.size() == 2 && SameAacConfig(p.clipSound[0], ours) &&
+                                SameAacConfig(p.clipSound[1], ours);
+            break;
+        }
     std::unique_ptr<Sink> sink = OpenSink(output, options, error);
     if (!sink) return false;
+    PartSound clips;
     int64_t decoded = 0;
     for (const Part& p : parts)
-        if (p.tags.end > p.tags.first && !Append(p, delay, &decoded, *clips, *sink, error))
+        if (p.tags.end > p.tags.first &&
+            !Append(p, delay, options.copySound, &decoded, clips, *sink, error))
             return false;
     if (!sink->Finish(error) || !sink->Commit(error)) return false;
     summary->parts = int(parts.size());

@@ -1,10 +1,10 @@
 #include "part_sound.h"
 
+#include <algorithm>
 #include <cmath>
 
-#include "media_input.h"
 #include "media_types.h"
-#include "user_text.h"
+#include "movie_writer.h"
 
 namespace tavhost {
 
@@ -15,90 +15,74 @@ std::vector<int> PartSound::Streams(const AVFormatContext* ic) {
     return out;
 }
 
-bool PartSound::Accept(const media::AacConfig& ours) {
-    accepted_ = false;
-    for (const std::string& path : parts_) {
-        media::InputPtr in;
-        std::string ignored;
-        if (!media::OpenInput(path, &in, &ignored, "part")) return false;
-        const std::vector<int> s = Streams(in.get());
-        if (s.empty()) continue;
-        // A render's parts all keep them, or none does.
-        accepted_ = s.size() == 2 &&
-                    SameAacConfig(media::AacConfigOf(*in->streams[s[0]]->codecpar), ours) &&
-                    SameAacConfig(media::AacConfigOf(*in->streams[s[1]]->codecpar), ours);
-        return accepted_;
-    }
-    return false;
-}
-
-bool PartSound::Open(const std::string& path, int64_t start, std::string* error) {
-    input_.reset();
-    streams_.clear();
-    start_ = start;
+void PartSound::Start(const std::string& path, int64_t start, int channels,
+                      std::vector<int> streams, bool copying) {
     path_ = path;
-    ended_ = !accepted_;
-    if (!accepted_) return true;
-    if (!media::OpenInput(path, &input_, error, "part")) return false;
-    streams_ = Streams(input_.get());
-    ended_ = streams_.size() != 2;
-    return true;
+    start_ = start;
+    at_ = start;
+    channels_ = channels;
+    streams_ = std::move(streams);
+    copying_ = copying && streams_.size() == 2;
+    // Packets held from the part before stay: its last ones are for the
+    // blocks that reach into this one.
+    sound_.clear();
+    readTo_ = INT64_MIN;
 }
 
-bool PartSound::ReadUntil(int64_t end, std::string* error) {
-    while (!ended_) {
-        if (!pkt_->data) {
-            const int rc = av_read_frame(input_.get(), pkt_.get());
-            if (rc == AVERROR_EOF) {
-                ended_ = true;
-                break;
-            }
-            if (rc < 0) {
-                *error = "cannot read part " + Quoted(path_) + ": " + media::AvError(rc);
-                return false;
-            }
-            const int clip = pkt_->stream_index == streams_[0]   ? 0
-                             : pkt_->stream_index == streams_[1] ? 1
-                                                                 : -1;
-            if (clip < 0 || pkt_->pts == AV_NOPTS_VALUE) {
-                av_packet_unref(pkt_.get());
-                continue;
-            }
-            // The container may keep times coarser than a sample: the
-            // block's place is the nearest packet boundary.
-            const AVStream* st = input_->streams[pkt_->stream_index];
-            const double at = double(start_) + double(pkt_->pts) * av_q2d(st->time_base) *
-                                                   double(st->codecpar->sample_rate);
-            pkt_->pts = std::llround(at / media::kPacketSamples) * media::kPacketSamples;
-            heldClip_ = clip;
-        }
-        if (pkt_->pts >= end) break;
-        held_[pkt_->pts] = {heldClip_, media::SharedPacket(pkt_.get())};
-        av_packet_unref(pkt_.get());
-    }
-    // Blocks the writer is done with.
-    held_.erase(held_.begin(), held_.lower_bound(at_ - 8 * media::kPacketSamples));
-    return true;
+int64_t PartSound::SampleOf(const AVFormatContext* ic, const AVPacket* pkt) const {
+    const AVStream* st = ic->streams[pkt->stream_index];
+    const int64_t t = pkt->dts != AV_NOPTS_VALUE ? pkt->dts : pkt->pts;
+    if (t == AV_NOPTS_VALUE) return INT64_MIN;
+    return start_ + std::llround(double(t) * av_q2d(st->time_base) * rate_);
 }
 
-bool PartSound::Pass(const float* data, int samples, int channels, Sink& sink, std::string* error) {
-    if (!ReadUntil(at_ + samples, error)) return false;
-    for (int done = 0; done < samples;) {
+void PartSound::Read(const AVFormatContext* ic, const AVPacket* pkt) {
+    if (!copying_) return;
+    if (rate_ == 0) rate_ = ic->streams[streams_[0]]->codecpar->sample_rate;
+    const int clip = pkt->stream_index == streams_[0]   ? 0
+                     : pkt->stream_index == streams_[1] ? 1
+                                                        : -1;
+    readTo_ = std::max(readTo_, SampleOf(ic, pkt));
+    if (clip < 0 || pkt->pts == AV_NOPTS_VALUE) return;
+    // The container may keep times coarser than a sample: the block's place
+    // is the nearest packet boundary.
+    const AVStream* st = ic->streams[pkt->stream_index];
+    const double at = double(start_) + double(pkt->pts) * av_q2d(st->time_base) * double(rate_);
+    const int64_t block = std::llround(at / media::kPacketSamples) * media::kPacketSamples;
+    held_[block] = {clip, media::SharedPacket(pkt)};
+}
+
+void PartSound::Take(const float* data, int samples) {
+    sound_.insert(sound_.end(), data, data + size_t(samples) * size_t(channels_));
+}
+
+bool PartSound::Release(bool end, Sink& sink, std::string* error) {
+    int64_t upTo = at_ + int64_t(sound_.size() / size_t(channels_));
+    if (copying_ && !end)
+        upTo = std::min(upTo, readTo_ == INT64_MIN
+                                  ? at_
+                                  // A clip packet comes at most this late.
+                                  : readTo_ - int64_t(media::kInterleaveSeconds) * rate_ -
+                                        media::kPacketSamples);
+    std::vector<float> run;
+    while (at_ < upTo) {
         const int64_t block = at_ / media::kPacketSamples * media::kPacketSamples;
-        const int n = int(std::min<int64_t>(samples - done, block + media::kPacketSamples - at_));
-        const float* from = data + size_t(done) * size_t(channels);
+        const int n = int(std::min<int64_t>(upTo - at_, block + media::kPacketSamples - at_));
+        run.assign(sound_.begin(), sound_.begin() + ptrdiff_t(size_t(n) * size_t(channels_)));
         const auto it = held_.find(block);
         bool ok = true;
         if (it == held_.end()) {
-            ok = sink.Audio(from, n, error);
+            ok = sink.Audio(run.data(), n, error);
         } else {
             media::SoundOrigin origin{it->second.clip, {}, true};
             if (block == at_) origin.anchors.push_back({0, block, it->second.packet});
-            ok = sink.ClipAudio(from, n, origin, error);
+            ok = sink.ClipAudio(run.data(), n, origin, error);
         }
         if (!ok) return false;
-        done += n;
+        sound_.erase(sound_.begin(), sound_.begin() + ptrdiff_t(size_t(n) * size_t(channels_)));
         at_ += n;
+        // Blocks the writer is done with.
+        held_.erase(held_.begin(), held_.lower_bound(at_ - 8 * media::kPacketSamples));
     }
     return true;
 }

@@ -1,11 +1,15 @@
 // The clip packets a part of a copying render keeps beside its exact sound:
 // two AAC streams, one for the clips at even places in the sequence and one
-// for the odd. The join's writer is given them with the sound they stand
-// for, and so copies what the render in one piece copies.
+// for the odd. The join reads them with the rest of the part, in the one
+// pass that copies its pictures, and gives its writer each block of sound
+// with the packet it stands for, so the join copies what the render in one
+// piece copies.
 #pragma once
 
 #include <cstdint>
+#include <deque>
 #include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -17,39 +21,42 @@ namespace tavhost {
 
 class PartSound {
   public:
-    explicit PartSound(std::vector<std::string> parts) : parts_(std::move(parts)) {}
-
     // The streams of `ic` that hold clip packets, even clips' first.
     static std::vector<int> Streams(const AVFormatContext* ic);
 
-    // Whether the parts hold clip packets in `ours`' configuration.
-    bool Accept(const media::AacConfig& ours);
-
-    // Reads part `path`, whose first sample is movie sample `start`, beside its sound.
-    bool Open(const std::string& path, int64_t start, std::string* error);
-    // The next `samples` of the movie's sound to `sink`, each block with the
-    // origin the parts give it.
-    bool Pass(const float* data, int samples, int channels, Sink& sink, std::string* error);
+    // Reading part `path`, whose first sample is movie sample `start`, with
+    // `channels` of sound; `streams` (see Streams) hold its clip packets,
+    // which are copied when `copying`.
+    void Start(const std::string& path, int64_t start, int channels, std::vector<int> streams,
+               bool copying);
+    // A packet read from the part: a clip packet is held for the block it
+    // stands for; any other tells how far the reading has come.
+    void Read(const AVFormatContext* ic, const AVPacket* pkt);
+    // The part's next decoded sound, held until the clip packets that go
+    // with it have been read.
+    void Take(const float* data, int samples);
+    // The sound held that no clip packet still to come can belong to (all of
+    // it at the part's end) to `sink`, each block with the packet it stands for.
+    bool Release(bool end, Sink& sink, std::string* error);
 
   private:
-    // Reads the clip packets of blocks that begin before movie sample `end`.
-    bool ReadUntil(int64_t end, std::string* error);
-
     struct Held {
         int clip = 0;  // the clips at even (0) or odd (1) places
         std::shared_ptr<const AVPacket> packet;
     };
-    std::vector<std::string> parts_;
-    bool accepted_ = false;
-    media::InputPtr input_;
-    std::vector<int> streams_;
-    int64_t start_ = 0;  // the open part's first sample in the movie
-    bool ended_ = true;  // its clip packets all read
+    // The place in the movie's sound of a packet's time.
+    int64_t SampleOf(const AVFormatContext* ic, const AVPacket* pkt) const;
+
     std::string path_;
+    int64_t start_ = 0;  // the part's first sample in the movie
+    int channels_ = 0;
+    std::vector<int> streams_;
+    bool copying_ = false;
+    int rate_ = 0;
     std::map<int64_t, Held> held_;  // by the movie sample its block begins at
-    int64_t at_ = 0;                // the movie sample Pass gives next
-    media::PacketPtr pkt_{media::Allocated(av_packet_alloc())};  // read, not yet held
-    int heldClip_ = 0;                                           // whose it is
+    std::deque<float> sound_;       // decoded, not yet given: from movie sample at_ on
+    int64_t at_ = 0;
+    int64_t readTo_ = INT64_MIN;  // the latest time of a packet read, in movie samples
 };
 
 }  // namespace tavhost

@@ -229,6 +229,7 @@ std::unique_ptr<MovieWriter> MovieWriter::Open(const std::string& path, const Op
         *error = impl->Failed("out of memory");
         return nullptr;
     }
+    oc->max_interleave_delta = int64_t(kInterleaveSeconds) * AV_TIME_BASE;
     for (const auto& [key, value] : options.tags)
         if (av_dict_set(&oc->metadata, key.c_str(), value.c_str(), 0) < 0) {
             *error = impl->Failed("out of memory");

@@ -71,6 +71,11 @@ struct MovieOptions {
     int64_t soundStart = 0;
 };
 
+// How long a stream with no packet waiting holds the others back in a
+// movie's muxer: a packet is written at most this late among the packets
+// around its time (a part's clip packets among its sound, see PartSound).
+constexpr int kInterleaveSeconds = 10;
+
 // Encodes a movie: H.264 video and AAC sound in an MP4, MOV or MKV file.
 class MovieWriter {
   public:
