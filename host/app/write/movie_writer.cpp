@@ -73,7 +73,7 @@ bool MovieWriter::Impl::Drain(AVCodecContext* enc, AVStream* stream, std::string
                 continue;
             }
             lastOwn = WindowOf(pkt->data, size_t(pkt->size));
-            if (lastOwn.known && lastOwn.sequence == 0) ownLongShape = lastOwn.shape;
+            splice.Wrote(lastOwn);
         }
         if (enc == aenc.get() && skipsSilence) {
             const bool same = lastSound.size() == size_t(pkt->size) &&

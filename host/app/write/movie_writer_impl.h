@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "aac_splice.h"
 #include "aac_units.h"
 #include "av_util.h"
 #include "movie_writer.h"
@@ -70,15 +71,13 @@ struct MovieWriter::Impl {
     std::deque<std::vector<float>> before;
     int64_t stretchFirst = 0;  // the first block of the stretch being encoded
     int64_t stretchWritten = 0;
-    int dropping = 0;         // packets out of the encoder that stand for its first input
+    int64_t dropping = 0;     // packets out of the encoder that stand for its first input
     int64_t keeping = -1;     // when not negative: how many more of its packets are written
     int64_t copiedSound = 0;  // packets copied from the clips
     bool ending = false;      // the last blocks of the movie are being decided
-    bool lastCopied = false;  // the block before the next one was
+    AacSplice splice;         // which blocks are copied
     AacWindow lastOwn;        // the window of the encoder's last packet written
-    int ownLongShape = -1;    // the shape of the encoder's long windows, once seen
-    AacWindow clipWindow;     // that of the clip packet in `clipPacket`
-    PacketPtr clipPacket{Allocated(av_packet_alloc())};
+    std::shared_ptr<const AVPacket> clipPacket;  // the next block's, when it has one
     SoundFormat sound;
 
     // Copying: every video packet's dts is its place in decode order less
@@ -137,13 +136,11 @@ struct MovieWriter::Impl {
     bool OpenClipStreams(std::string* error);
     AVStream* clipStreams[2] = {nullptr, nullptr};
     bool TakeSound(const float* data, int samples, const SoundOrigin* origin, std::string* error);
-    bool SpliceBlock(std::string* error);
-    // Whether the next block is a clip's packet, then left in `clipPacket`;
-    // with `must`, whatever its window.
-    bool CopyableBlock(bool must);
+    // The next block, as the splice rules are told it; its packet, if it has one, in `clipPacket`.
+    SpliceBlock NextBlock();
+    // Decides the next block and writes it: copied, or given to the stretch's encoder.
+    bool DecideBlock(std::string* error);
     bool PacketAt(int64_t at, PacketStart* start) const;
-    // Clip packet `start` into `into` (a new reference), and its window.
-    bool ClipPacket(const PacketStart& start, AVPacket* into, AacWindow* window);
     // A new stretch's encoder, given the block before the stretch.
     bool OpenSoundStretch(std::string* error);
     // Keeps the next block among those a new encoder is given first.

@@ -12,22 +12,10 @@
 // end are not written.
 #include <algorithm>
 
+#include "aac_splice.h"
 #include "movie_writer_impl.h"
 
 namespace tavhost::media {
-
-namespace {
-
-// Blocks a stretch's encoder is given before its own (see kLeadInPackets).
-constexpr size_t kLeadIn = kLeadInPackets;
-// Blocks it is given past its end.
-constexpr int kLeadOut = 2;
-// Blocks after the next one that are here before it is decided. The
-// encoder windows the end of the movie's sound as an ending, short: none of
-// these last blocks is copied, so that it never meets a copied packet there.
-constexpr int kAhead = 4;
-
-}  // namespace
 
 void MovieWriter::Impl::NoteOrigin(int samples, const SoundOrigin* origin) {
     if (origin && options.copySound) {
@@ -62,8 +50,8 @@ bool MovieWriter::Impl::TakeSound(const float* data, int samples, const SoundOri
     // transform reaches into the next block, whether that one is copied too
     // decides whether the two meet in a splice, and the last blocks of the
     // movie are never copied (see FinishSplicing).
-    while (pending.size() >= size_t(kAhead + 1) * size_t(chunk) * size_t(sound.channels))
-        if (!SpliceBlock(error)) return false;
+    while (pending.size() >= size_t(AacSplice::kAhead + 1) * size_t(chunk) * size_t(sound.channels))
+        if (!DecideBlock(error)) return false;
     return true;
 }
 
@@ -97,67 +85,54 @@ bool MovieWriter::Impl::PacketAt(int64_t at, PacketStart* start) const {
     return true;
 }
 
-bool MovieWriter::Impl::ClipPacket(const PacketStart& start, AVPacket* into, AacWindow* window) {
-    av_packet_unref(into);
-    if (av_packet_ref(into, start.packet.get()) < 0) throw std::bad_alloc();
-    *window = WindowOf(into->data, size_t(into->size));
-    return true;
-}
-
-bool MovieWriter::Impl::CopyableBlock(bool must) {
+SpliceBlock MovieWriter::Impl::NextBlock() {
     const int64_t at = block * chunk;
     while (!anchored.empty() && anchored.front().at < at) anchored.pop_front();
     while (!undecoded.empty() && undecoded.front().second <= at) undecoded.pop_front();
-    // The first two blocks are always encoded: the encoder's priming packet
-    // comes before them.
+    SpliceBlock b;
+    b.index = block;
+    b.ending = ending;
+    b.mustCopy =
+        !undecoded.empty() && undecoded.front().first < at + chunk && undecoded.front().second > at;
     PacketStart start{}, next{};
-    if (block < 2 || (ending && !must) || !PacketAt(at, &start)) return false;
-    if (!ClipPacket(start, clipPacket.get(), &clipWindow)) return false;
-    if (must) return true;
-    // Where the encoder's packets follow, the clip's next one tells whether
-    // its sound begins with an onset there, which the encoder too would
-    // window short, against this packet's long end.
-    const bool spliceAfter = !PacketAt(at + chunk, &next);
-    const bool onsetAfter =
-        spliceAfter && anchored.size() > 1 && anchored[1].at == at + chunk &&
-        anchored[1].clip == start.clip &&
-        !WindowOf(anchored[1].packet->data, size_t(anchored[1].packet->size)).LongFirstHalf();
-    // Where it meets the encoder's packets, its window must be a long half
-    // of the encoder's shape; between two of the clip's packets anything goes.
-    const bool fits = clipWindow.shape == ownLongShape;
-    return (lastCopied || (fits && clipWindow.LongFirstHalf())) &&
-           (!spliceAfter || (fits && clipWindow.LongSecondHalf() && !onsetAfter));
+    b.packet = PacketAt(at, &start);
+    if (!b.packet) return b;
+    clipPacket = start.packet;
+    b.window = WindowOf(start.packet->data, size_t(start.packet->size));
+    b.nextPacket = PacketAt(at + chunk, &next);
+    b.nextSameClip =
+        anchored.size() > 1 && anchored[1].at == at + chunk && anchored[1].clip == start.clip;
+    if (b.nextSameClip)
+        b.nextWindow = WindowOf(anchored[1].packet->data, size_t(anchored[1].packet->size));
+    return b;
 }
 
-bool MovieWriter::Impl::SpliceBlock(std::string* error) {
+bool MovieWriter::Impl::DecideBlock(std::string* error) {
     const size_t floats = size_t(chunk) * size_t(sound.channels);
     const int64_t at = block * chunk;
-    // Sound the reader did not decode is copied whatever its window.
-    const bool must =
-        !undecoded.empty() && undecoded.front().first < at + chunk && undecoded.front().second > at;
-    bool copy = CopyableBlock(must);
-    if (must && !copy) {
+    const SpliceBlock b = NextBlock();
+    bool copy = splice.MayCopy(b);
+    if (b.mustCopy && !copy) {
         *error = Failed("the clips' sound was not decoded and has no packet to copy");
         return false;
     }
     if (copy && aenc) {
         // The stretch under way ends before this block, which it is given
-        // with the one after: flushed any earlier, the encoder windows its
-        // last packets as if the sound ended. Its last packet must end in a
-        // long window of the clip's shape; if not, a new stretch starts here.
-        for (int k = 0; k < kLeadOut; ++k)
+        // with the ones after: flushed any earlier, the encoder windows its
+        // last packets as if the sound ended.
+        for (int k = 0; k < AacSplice::kLeadOut; ++k)
             if (!SendSound(pending.data() + size_t(k) * floats, chunk, at + k * chunk, error) ||
                 !Drain(aenc.get(), astream, error))
                 return false;
         if (!EndSoundStretch(error)) return false;
-        copy = must || (lastOwn.LongSecondHalf() && lastOwn.shape == clipWindow.shape);
+        copy = AacSplice::Follows(b, lastOwn);
     }
-    lastCopied = copy;
+    splice.Decided(copy);
     if (copy) {
         Remember();
         pending.erase(pending.begin(), pending.begin() + ptrdiff_t(floats));
         av_packet_unref(pkt.get());
-        av_packet_move_ref(pkt.get(), clipPacket.get());
+        if (av_packet_ref(pkt.get(), clipPacket.get()) < 0) throw std::bad_alloc();
         av_packet_free_side_data(pkt.get());
         pkt->duration = chunk;
         pkt->flags |= AV_PKT_FLAG_KEY;
@@ -177,7 +152,7 @@ bool MovieWriter::Impl::OpenSoundStretch(std::string* error) {
     if (!OpenSoundEncoder(avcodec_find_encoder(AV_CODEC_ID_AAC), error)) return false;
     stretchFirst = block;
     stretchWritten = 0;
-    dropping = int(before.size()) + 1;
+    dropping = AacSplice::Dropped(block);
     keeping = -1;
     zeroChunks = 0;
     steadySilence = false;
@@ -190,16 +165,13 @@ bool MovieWriter::Impl::OpenSoundStretch(std::string* error) {
 }
 
 void MovieWriter::Impl::Remember() {
-    if (before.size() == kLeadIn) before.pop_front();
+    if (before.size() == size_t(kLeadInPackets)) before.pop_front();
     before.emplace_back(pending.begin(),
                         pending.begin() + ptrdiff_t(size_t(chunk) * size_t(sound.channels)));
 }
 
 bool MovieWriter::Impl::EndSoundStretch(std::string* error) {
-    // Its own packets: one for each block, and the priming packet before
-    // the movie's first.
-    const int64_t own = block - stretchFirst + (stretchFirst == 0 ? 1 : 0);
-    keeping = std::max<int64_t>(0, own - stretchWritten);
+    keeping = std::max<int64_t>(0, AacSplice::Own(stretchFirst, block) - stretchWritten);
     if (int rc = avcodec_send_frame(aenc.get(), nullptr); rc < 0) {
         *error = Failed("audio encoding failed: " + AvError(rc));
         return false;
@@ -213,7 +185,7 @@ bool MovieWriter::Impl::EndSoundStretch(std::string* error) {
 bool MovieWriter::Impl::FinishSplicing(std::string* error) {
     ending = true;
     while (pending.size() >= size_t(chunk) * size_t(sound.channels))
-        if (!SpliceBlock(error)) return false;
+        if (!DecideBlock(error)) return false;
     if (pending.empty()) return true;
     const int samples = int(pending.size() / size_t(sound.channels));
     if (!aenc && !OpenSoundStretch(error)) return false;
