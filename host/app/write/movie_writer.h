@@ -76,6 +76,12 @@ struct MovieOptions {
 // around its time (a part's clip packets among its sound, see PartSound).
 constexpr int kInterleaveSeconds = 10;
 
+class Muxer;
+class VideoTrack;
+class SoundTrack;
+class SoundSplicer;
+class ClipPacketRecorder;
+
 // Encodes a movie: H.264 video and AAC sound in an MP4, MOV or MKV file.
 class MovieWriter {
   public:
@@ -109,9 +115,16 @@ class MovieWriter {
     bool Finish(std::string* error);
 
   private:
-    struct Impl;
-    explicit MovieWriter(std::unique_ptr<Impl> impl);
-    std::unique_ptr<Impl> impl_;
+    MovieWriter() = default;
+    bool Start(const std::string& path, const Options& options, std::string* error);
+
+    Options options_;  // what the parts below read
+    std::unique_ptr<Muxer> muxer_;
+    std::unique_ptr<VideoTrack> video_;
+    std::unique_ptr<SoundTrack> sound_;
+    std::unique_ptr<SoundSplicer> splicer_;         // copying the clips' sound
+    std::unique_ptr<ClipPacketRecorder> recorder_;  // a part's clip packets
+    std::vector<float> pending_;                    // interleaved sound not yet encoded
 };
 
 }  // namespace tavhost::media
