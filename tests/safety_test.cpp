@@ -499,6 +499,21 @@ TEST_F(Safety, ClipsThatCanBeReadOnlyOnceAreRenderedWhole) {
     EXPECT_TRUE(fs::is_empty(tmp));
 }
 
+// A clip read once that cannot be used is named as the user gave it, never
+// by the temporary copy it was read into.
+TEST_F(Safety, AClipReadOnceIsNamedAsTheUserGaveIt) {
+    const std::string run = std::string("TAV_PLUGIN_PATH=") + TAV_BUNDLE_DIR + " " + TAVHOST_PATH +
+                            " render --quiet boxscatter ";
+    for (const std::string& cut : {"head -c 2000 " + A(), std::string("head -c 3000 /dev/zero")}) {
+        const std::string err =
+            Sh(cut + " | " + run + "- " + B() + " -o " + P("once.mp4") + " 2>&1 >/dev/null");
+        EXPECT_NE(err.find("'-' (standard input)"), std::string::npos) << err;
+        EXPECT_EQ(err.find("tavhost-clip-"), std::string::npos) << err;
+        EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 1) << err;
+        EXPECT_FALSE(fs::exists(P("once.mp4")));
+    }
+}
+
 class StopSignal : public Safety, public ::testing::WithParamInterface<int> {};
 
 // Waits (up to 20 s) until process `pid` catches `signal`, read from its

@@ -31,7 +31,7 @@ class Sequence : public ::testing::Test {
         for (int i = 0; i < 3; ++i) {
             std::vector<uint32_t> pixels(size_t(kW) * kH, colours[i]);
             std::string error;
-            ASSERT_TRUE(tavhost::media::WriteImage(dir_ + "/show/" + names[i],
+            ASSERT_TRUE(tavhost::media::WriteImage(dir_ + "/show/" + names[i], names[i],
                                                    tavhost::media::ImageFormat::kPng, pixels.data(),
                                                    kW, kH, kW, &error))
                 << error;

@@ -89,9 +89,10 @@ struct ScratchWorld {
     ScratchWorld& operator=(const ScratchWorld&) = delete;
 };
 
-bool WriteClip(const std::string& path, bool second, std::string* error) {
+bool WriteClip(const std::string& path, const std::string& shown, bool second, std::string* error) {
     const media::MovieOptions options{.format = {.width = kWidth, .height = kHeight, .fps = kFps},
-                                      .encoding = {.container = "mp4"}};
+                                      .encoding = {.container = "mp4"},
+                                      .shown = shown};
     auto writer = media::MovieWriter::Open(path, options, error);
     if (!writer) return false;
     ScratchWorld scratch(kWidth, kHeight);
@@ -124,11 +125,7 @@ bool WriteClip(const std::string& path, bool second, std::string* error) {
 bool MakeClip(const std::string& path, bool second, std::string* error) {
     StagedOutput staged(path, StagedOutput::Kind::kFile);
     if (!staged.Prepare(error)) return false;
-    if (!WriteClip(staged.TempPath(), second, error)) {
-        staged.NameUserPath(error);
-        return false;
-    }
-    return staged.Commit(error);
+    return WriteClip(staged.TempPath(), Quoted(path), second, error) && staged.Commit(error);
 }
 
 // A sequence from an edit file: the first clip trimmed, the placeholder as a

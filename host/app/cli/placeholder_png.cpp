@@ -38,12 +38,9 @@ bool RenderPlaceholder(const std::string& bundleName, int width, int height,
     }
     StagedOutput staged(output, StagedOutput::Kind::kFile);
     if (!staged.Prepare(error)) return false;
-    if (!media::WriteImage(staged.TempPath(), format, pm.baseAddr, width, height, pm.rowBytes / 4,
-                           error)) {
-        staged.NameUserPath(error);
-        return false;
-    }
-    return staged.Commit(error);
+    return media::WriteImage(staged.TempPath(), Quoted(output), format, pm.baseAddr, width, height,
+                             pm.rowBytes / 4, error) &&
+           staged.Commit(error);
 }
 
 }  // namespace tavhost

@@ -6,20 +6,22 @@
 
 namespace tavhost::media {
 
-bool OpenInput(const std::string& path, InputPtr* out, std::string* error, const char* what) {
+bool OpenInput(const std::string& path, InputPtr* out, std::string* error, const char* what,
+               const std::string& shown) {
+    const std::string name = shown.empty() ? Quoted(path) : shown;
     AVFormatContext* fmt = avformat_alloc_context();
     if (!fmt) {
-        *error = std::string("cannot open ") + what + " " + Quoted(path) + ": out of memory";
+        *error = std::string("cannot open ") + what + " " + name + ": out of memory";
         return false;
     }
     fmt->interrupt_callback = InterruptCallback();
     if (int rc = avformat_open_input(&fmt, path.c_str(), nullptr, nullptr); rc < 0) {
-        *error = std::string("cannot open ") + what + " " + Quoted(path) + ": " + AvError(rc);
+        *error = std::string("cannot open ") + what + " " + name + ": " + AvError(rc);
         return false;
     }
     out->reset(fmt);
     if (int rc = avformat_find_stream_info(fmt, nullptr); rc < 0) {
-        *error = std::string("cannot read ") + what + " " + Quoted(path) + ": " + AvError(rc);
+        *error = std::string("cannot read ") + what + " " + name + ": " + AvError(rc);
         return false;
     }
     return true;

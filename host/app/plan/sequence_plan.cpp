@@ -221,13 +221,6 @@ bool SequencePlan::ProbeClips(std::vector<std::string>* warnings, Error* error) 
         c.path = entry.path;
         c.label = entry.where.empty() ? "clip " + Quoted(entry.path) : Where(entry.where);
         auto named = [&](std::string* text) {
-            if (c.spool) {
-                const std::string temp = Quoted(c.spool->Path());
-                const std::string user =
-                    entry.path == "-" ? "'-' (standard input)" : Quoted(entry.path);
-                for (size_t at; (at = text->find(temp)) != std::string::npos;)
-                    text->replace(at, temp.size(), user);
-            }
             if (!entry.where.empty()) *text = Where(entry.where) + ": " + *text;
         };
         // A clip that can be read only once is read once, into a file of ours.
@@ -242,9 +235,11 @@ bool SequencePlan::ProbeClips(std::vector<std::string>* warnings, Error* error) 
             }
             c.spool = spool;
             c.path = spool->Path();
+            // Messages name the user's clip, never the copy.
+            c.options.shown = entry.path == "-" ? "'-' (standard input)" : Quoted(entry.path);
         }
         if (copying) c.packets = std::make_unique<media::PacketIndex>();
-        if (!media::Probe(c.path, &c.info, &error->text, c.packets.get())) {
+        if (!media::Probe(c.path, &c.info, &error->text, c.packets.get(), c.options.shown)) {
             named(&error->text);
             return false;
         }

@@ -266,21 +266,23 @@ void DescribeStream(const AVStream* vs, const AVRational sar, PacketIndex* index
 
 }  // namespace
 
-bool Probe(const std::string& path, ClipInfo* info, std::string* error, PacketIndex* index) {
+bool Probe(const std::string& path, ClipInfo* info, std::string* error, PacketIndex* index,
+           const std::string& shown) {
+    const std::string name = shown.empty() ? Quoted(path) : shown;
     InputPtr fmt;
-    if (!OpenInput(path, &fmt, error)) return false;
+    if (!OpenInput(path, &fmt, error, "clip", name)) return false;
     const int video = av_find_best_stream(fmt.get(), AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);
     if (video < 0) {
         *error = av_find_best_stream(fmt.get(), AVMEDIA_TYPE_AUDIO, -1, -1, nullptr, 0) >= 0
-                     ? "clip " + Quoted(path) +
+                     ? "clip " + name +
                            " is sound only: a clip needs a picture (a cover picture will do)"
-                     : "clip " + Quoted(path) + " has no video";
+                     : "clip " + name + " has no video";
         return false;
     }
     AVStream* vs = fmt->streams[video];
     const AVCodecParameters* par = vs->codecpar;
     if (par->width <= 0 || par->height <= 0) {
-        *error = "clip " + Quoted(path) + " has no picture size";
+        *error = "clip " + name + " has no picture size";
         return false;
     }
     AVRational rate = av_guess_frame_rate(fmt.get(), vs, nullptr);
@@ -324,7 +326,7 @@ bool Probe(const std::string& path, ClipInfo* info, std::string* error, PacketIn
     info->damage = line.damage;
     info->content = line.content;
     if (line.packets == 0) {
-        *error = "clip " + Quoted(path) + " has no video frames";
+        *error = "clip " + name + " has no video frames";
         return false;
     }
     info->still = line.packets == 1 && IsStillFormat(fmt.get());

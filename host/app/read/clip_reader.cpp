@@ -32,6 +32,10 @@ const std::vector<uint32_t>& Frame::Pixels(bool fast) const {
     return pixels;
 }
 
+std::string ClipReader::Shown() const {
+    return options_.shown.empty() ? Quoted(path_) : options_.shown;
+}
+
 ClipReader::ClipReader(std::string path, Options options, ClipInfo info)
     : path_(std::move(path)), options_(options), info_(std::move(info)) {
     frameCount_ = OutputFrames(info_, options_);
@@ -65,7 +69,8 @@ std::unique_ptr<ClipReader> ClipReader::Open(const std::string& path, const Clip
     if (options.output.width <= 0 || options.output.height <= 0 || options.output.fps.num <= 0 ||
         options.output.fps.den <= 0 || options.output.sound.rate <= 0 ||
         options.output.sound.channels <= 0) {
-        *error = "clip " + Quoted(path) + ": no output size or rate";
+        *error = "clip " + (options.shown.empty() ? Quoted(path) : options.shown) +
+                 ": no output size or rate";
         return nullptr;
     }
     std::unique_ptr<ClipReader> reader(new ClipReader(path, options, info));
@@ -120,8 +125,7 @@ void ClipReader::Run() {
     }
     // However decoding ended, waiters learn it is over.
     std::lock_guard lock(mutex_);
-    if (!failure.empty() && threadError_.empty())
-        threadError_ = "clip " + Quoted(path_) + ": " + failure;
+    if (!failure.empty() && threadError_.empty()) threadError_ = "clip " + Shown() + ": " + failure;
     done_ = true;
     changed_.notify_all();
 }
@@ -172,7 +176,7 @@ void ClipReader::Decode() {
         const AVFrame* pic = last ? last.get() : ahead.get();
         if (!pic) {
             std::lock_guard lock(mutex_);
-            threadError_ = "clip " + Quoted(path_) + ": no picture could be decoded" +
+            threadError_ = "clip " + Shown() + ": no picture could be decoded" +
                            (dec.graphError.empty() ? "" : " (" + dec.graphError + ")");
             break;
         }
@@ -208,7 +212,7 @@ void ClipReader::Decode() {
         if (options_.copied.Frame(k)) {
             if (dec.copiedPackets.empty()) {
                 std::lock_guard lock(mutex_);
-                threadError_ = "clip " + Quoted(path_) + ": the picture copied at frame " +
+                threadError_ = "clip " + Shown() + ": the picture copied at frame " +
                                std::to_string(k) + " is not in the file";
                 break;
             }

@@ -97,8 +97,9 @@ struct PacketIndex;
 // Opens and probes a clip: one pass over its packets (no decoding) gives the
 // timeline, and fills `index` with the video packets when given. Returns
 // false and says why in `error`, naming the file.
+// Messages name the file `shown` (its path quoted when empty).
 bool Probe(const std::string& path, ClipInfo* info, std::string* error,
-           PacketIndex* index = nullptr);
+           PacketIndex* index = nullptr, const std::string& shown = "");
 
 // Decodes a clip ahead of use on its own thread through a filter graph that
 // deinterlaces (when the stream says it is interlaced), turns it upright,
@@ -119,6 +120,8 @@ class ClipReader {
         double outSeconds = -1.0;
         bool fastScaling = false;
         int lookahead = 6;
+        // How messages name the clip's file (its path quoted when empty).
+        std::string shown;
         // When set and raised (by a signal), reading stops: Get returns null
         // with "interrupted" and the decoding thread ends.
         const std::atomic<bool>* cancel = nullptr;
@@ -158,6 +161,7 @@ class ClipReader {
 
   private:
     ClipReader(std::string path, Options options, ClipInfo info);
+    std::string Shown() const;
     void Start();
     void Stop();
     void Run();

@@ -99,11 +99,9 @@ bool ContactSheet::Save(std::string* error) {
     }
     if (!staged_.Prepare(error)) return false;
     PixMap& sheet = **GetGWorldPixMap(world_);
-    const bool ok =
-        media::WriteImage(staged_.TempPath(), media::ImageFormatOf(staged_.Path()), sheet.baseAddr,
-                          sheet.bounds.right, sheet.bounds.bottom, sheet.rowBytes / 4, error);
-    if (!ok) staged_.NameUserPath(error);
-    return ok;
+    return media::WriteImage(staged_.TempPath(), Quoted(staged_.Path()),
+                             media::ImageFormatOf(staged_.Path()), sheet.baseAddr,
+                             sheet.bounds.right, sheet.bounds.bottom, sheet.rowBytes / 4, error);
 }
 
 void ContactSheet::Text(int x, int y, short size, const std::string& utf8) {

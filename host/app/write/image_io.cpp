@@ -35,10 +35,10 @@ ImageFormat ImageFormatOf(const std::string& path) {
     return ImageFormat::kNone;
 }
 
-bool WriteImage(const std::string& path, ImageFormat format, const uint32_t* pixels, int width,
-                int height, int rowPixels, std::string* error) {
+bool WriteImage(const std::string& path, const std::string& shown, ImageFormat format,
+                const uint32_t* pixels, int width, int height, int rowPixels, std::string* error) {
     auto failed = [&](const std::string& why) {
-        *error = "cannot write " + Quoted(path) + ": " + why;
+        *error = "cannot write " + shown + ": " + why;
         return false;
     };
     const bool png = format == ImageFormat::kPng;

@@ -10,9 +10,9 @@ namespace tavhost::media {
 enum class ImageFormat { kNone, kPng, kJpeg };
 ImageFormat ImageFormatOf(const std::string& path);
 
-// Writes one picture as a PNG or JPEG file.
-bool WriteImage(const std::string& path, ImageFormat format, const uint32_t* pixels, int width,
-                int height, int rowPixels, std::string* error);
+// Writes one picture as a PNG or JPEG file; messages name it `shown`.
+bool WriteImage(const std::string& path, const std::string& shown, ImageFormat format,
+                const uint32_t* pixels, int width, int height, int rowPixels, std::string* error);
 
 // Scales a picture: area averaging, or the cheapest filter when `fast`.
 // False when the scaler cannot be made (the picture is then left as it was).

@@ -8,6 +8,7 @@
 #include "muxer.h"
 #include "sound_splicer.h"
 #include "sound_track.h"
+#include "user_text.h"
 #include "video_track.h"
 
 namespace tavhost::media {
@@ -23,7 +24,8 @@ std::unique_ptr<MovieWriter> MovieWriter::Open(const std::string& path, const Op
 
 bool MovieWriter::Start(const std::string& path, const Options& options, std::string* error) {
     options_ = options;
-    muxer_ = Muxer::Open(path, options_.encoding.container, error);
+    muxer_ = Muxer::Open(path, options_.encoding.container,
+                         options_.shown.empty() ? Quoted(path) : options_.shown, error);
     if (!muxer_) return false;
     video_ = std::make_unique<VideoTrack>(*muxer_, options_);
     sound_ = std::make_unique<SoundTrack>(*muxer_, options_);

@@ -69,6 +69,9 @@ struct MovieOptions {
     bool copySound = false;
     // Samples of the render before this movie's first (a part's place).
     int64_t soundStart = 0;
+    // How messages name the movie: the user's name for a file written under
+    // a staging name, "standard output"; its path quoted when empty.
+    std::string shown;
 };
 
 // How long a stream with no packet waiting holds the others back in a

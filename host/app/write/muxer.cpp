@@ -7,19 +7,19 @@
 namespace tavhost::media {
 
 std::unique_ptr<Muxer> Muxer::Open(const std::string& path, const std::string& container,
-                                   std::string* error) {
+                                   const std::string& shown, std::string* error) {
     AVFormatContext* oc = nullptr;
     if (int rc = avformat_alloc_output_context2(
             &oc, nullptr, container.empty() ? nullptr : container.c_str(), path.c_str());
         rc < 0 || !oc) {
-        *error = "cannot write " + Quoted(path) + ": unknown movie format";
+        *error = "cannot write " + shown + ": unknown movie format";
         if (oc) avformat_free_context(oc);
         return nullptr;
     }
     // A stream with no packet waiting holds the others back at most this
     // long: the join reads a part's clip packets within it of their time.
     oc->max_interleave_delta = int64_t(kInterleaveSeconds) * AV_TIME_BASE;
-    return std::unique_ptr<Muxer>(new Muxer(oc, path));
+    return std::unique_ptr<Muxer>(new Muxer(oc, path, shown));
 }
 
 Muxer::~Muxer() {
@@ -40,7 +40,7 @@ AVStream* Muxer::AddStream() {
 }
 
 std::string Muxer::Failed(const std::string& why) const {
-    return "cannot write " + Quoted(path_) + ": " + why;
+    return "cannot write " + shown_ + ": " + why;
 }
 
 bool Muxer::Start(const std::vector<std::pair<std::string, std::string>>& tags,

@@ -14,8 +14,9 @@ namespace tavhost::media {
 class Muxer {
   public:
     // A container for `path`, named by `container` or else by the file name.
+    // Messages name it `shown`.
     static std::unique_ptr<Muxer> Open(const std::string& path, const std::string& container,
-                                       std::string* error);
+                                       const std::string& shown, std::string* error);
     ~Muxer();
     Muxer(const Muxer&) = delete;
     Muxer& operator=(const Muxer&) = delete;
@@ -36,9 +37,11 @@ class Muxer {
     std::string Failed(const std::string& why) const;
 
   private:
-    Muxer(AVFormatContext* oc, std::string path) : oc_(oc), path_(std::move(path)) {}
+    Muxer(AVFormatContext* oc, std::string path, std::string shown)
+        : oc_(oc), path_(std::move(path)), shown_(std::move(shown)) {}
     AVFormatContext* oc_;
     std::string path_;
+    std::string shown_;
 };
 
 }  // namespace tavhost::media

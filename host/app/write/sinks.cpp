@@ -38,38 +38,39 @@ class MovieSink : public Sink {
         if (!stream && !staged_.Prepare(error)) return false;
         media::MovieOptions options = o;
         options.encoding.container = format;
+        // Messages name the user's file, never its staging name.
+        options.shown = stream ? "standard output" : Quoted(staged_.Path());
         writer_ = media::MovieWriter::Open(stream ? "pipe:1" : staged_.TempPath(), options, error);
         stream_ = stream;
-        if (!writer_) Named(false, error);
         return writer_ != nullptr;
     }
     bool Video(const uint32_t* pixels, int rowPixels, std::string* error) override {
-        return Named(writer_->WriteVideo(pixels, rowPixels, error), error);
+        return writer_->WriteVideo(pixels, rowPixels, error);
     }
     bool TakesDecodedPictures() const override { return true; }
     bool TakesAsItIs(const AVFrame* picture) const override {
         return writer_->TakesAsItIs(picture);
     }
     bool Video(const AVFrame* picture, std::string* error) override {
-        return Named(writer_->WriteVideo(picture, error), error);
+        return writer_->WriteVideo(picture, error);
     }
     bool CopyVideo(const uint8_t* data, size_t size, int64_t pts, bool key,
                    std::string* error) override {
-        return Named(writer_->CopyVideo(data, size, pts, key, error), error);
+        return writer_->CopyVideo(data, size, pts, key, error);
     }
     bool CopyPacket(const uint8_t* data, size_t size, int64_t pts, int64_t dts, bool key,
                     std::string* error) override {
-        return Named(writer_->WritePacket(data, size, pts, dts, key, error), error);
+        return writer_->WritePacket(data, size, pts, dts, key, error);
     }
     bool Audio(const float* interleaved, int samples, std::string* error) override {
-        return Named(writer_->WriteAudio(interleaved, samples, error), error);
+        return writer_->WriteAudio(interleaved, samples, error);
     }
     bool ClipAudio(const float* interleaved, int samples, const media::SoundOrigin& origin,
                    std::string* error) override {
-        return Named(writer_->WriteAudio(interleaved, samples, error, &origin), error);
+        return writer_->WriteAudio(interleaved, samples, error, &origin);
     }
     bool SoundAfter(int samples, const media::SoundOrigin* origin, std::string* error) override {
-        return Named(writer_->NoteSoundAfter(samples, origin, error), error);
+        return writer_->NoteSoundAfter(samples, origin, error);
     }
     int64_t CopiedSoundPackets() const override {
         return writer_ ? writer_->CopiedSoundPackets() : copiedSound_;
@@ -78,20 +79,11 @@ class MovieSink : public Sink {
         const bool ok = writer_->Finish(error);
         copiedSound_ = writer_->CopiedSoundPackets();
         writer_.reset();
-        return Named(ok, error);
+        return ok;
     }
     bool Commit(std::string* error) override { return stream_ || staged_.Commit(error); }
 
   private:
-    bool Named(bool ok, std::string* error) {
-        if (!ok && stream_) {
-            for (size_t at; (at = error->find("'pipe:1'")) != std::string::npos;)
-                error->replace(at, 8, "standard output");
-        } else if (!ok) {
-            staged_.NameUserPath(error);
-        }
-        return ok;
-    }
     StagedOutput staged_;
     std::unique_ptr<media::MovieWriter> writer_;
     int64_t copiedSound_ = 0;
@@ -119,10 +111,9 @@ class ImageFolderSink : public Sink {
     bool Open(std::string* error) { return staged_.Prepare(error); }
     bool Video(const uint32_t* pixels, int rowPixels, std::string* error) override {
         const std::string name = pattern_.Name(count_++);
-        const bool ok = media::WriteImage((fs::path(staged_.TempPath()) / name).string(), format_,
-                                          pixels, width_, height_, rowPixels, error);
-        if (!ok) staged_.NameUserPath(error);
-        return ok;
+        return media::WriteImage((fs::path(staged_.TempPath()) / name).string(),
+                                 Quoted((fs::path(staged_.Path()) / name).string()), format_,
+                                 pixels, width_, height_, rowPixels, error);
     }
     bool Audio(const float*, int, std::string*) override { return true; }
     bool Finish(std::string*) override { return true; }

@@ -217,14 +217,4 @@ bool StagedOutput::CommitFolder(std::string* error) {
     return true;
 }
 
-void StagedOutput::NameUserPath(std::string* error) const {
-    if (temp_.empty()) return;
-    // Messages quote paths shortened; the temporary name may appear either way.
-    for (const auto& [from, to] :
-         {std::pair{Quoted(temp_), Quoted(path_)}, std::pair{temp_, path_}})
-        for (size_t at = error->find(from); at != std::string::npos;
-             at = error->find(from, at + to.size()))
-            error->replace(at, from.size(), to);
-}
-
 }  // namespace tavhost

@@ -42,9 +42,6 @@ class StagedOutput {
     // Moves the temporary output into place. A folder merges into the
     // existing one, its files replacing those of the same names.
     bool Commit(std::string* error);
-    // Rewrites an error text that names the temporary path to name the
-    // user's path instead.
-    void NameUserPath(std::string* error) const;
 
   private:
     bool CommitFolder(std::string* error);

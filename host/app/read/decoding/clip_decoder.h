@@ -104,15 +104,16 @@ struct ClipDecoder {
               std::string* error) {
         options = &o;
         info = &i;
-        if (!OpenInput(path, &fmt, error)) return false;
+        const std::string name = o.shown.empty() ? Quoted(path) : o.shown;
+        if (!OpenInput(path, &fmt, error, "clip", name)) return false;
         video = av_find_best_stream(fmt.get(), AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);
         if (video < 0) {
-            *error = "clip " + Quoted(path) + " has no video";
+            *error = "clip " + name + " has no video";
             return false;
         }
         vdec = OpenDecoder(fmt->streams[video], error, o.fastScaling);
         if (!vdec) {
-            *error = "clip " + Quoted(path) + ": " + *error;
+            *error = "clip " + name + ": " + *error;
             return false;
         }
         const AVStream* vs = fmt->streams[video];
