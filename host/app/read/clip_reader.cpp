@@ -168,7 +168,7 @@ void ClipReader::Decode() {
             }
         }
         // The frame's sound.
-        while (!dec.flushed && dec.audio >= 0 && dec.AudioEnd() < audioEnd) {
+        while (!dec.flushed && dec.SoundActive() && dec.sound->End() < audioEnd) {
             if (stopping()) return;
             dec.More();
         }
@@ -224,28 +224,14 @@ void ClipReader::Decode() {
         if (frame->Yuv() && (!options_.pixelsFor || options_.pixelsFor(k)))
             frame->Pixels(options_.fastScaling);
 
-        const size_t channels = size_t(options_.output.sound.channels);
-        const size_t want = size_t(audioEnd - audioStart) * channels;
-        frame->audio.assign(want, 0.0f);
-        if (audioStart > dec.audioBase) {
-            const size_t drop =
-                std::min(dec.sound.size(), size_t(audioStart - dec.audioBase) * channels);
-            dec.sound.erase(dec.sound.begin(), dec.sound.begin() + ptrdiff_t(drop));
-            dec.audioBase = audioStart;
+        if (dec.sound) {
+            dec.sound->Cut(audioStart, audioEnd, frame.get());
+        } else {
+            frame->audio.assign(
+                size_t(audioEnd - audioStart) * size_t(options_.output.sound.channels), 0.0f);
+            frame->anchors.clear();
+            frame->soundDecoded = true;
         }
-        const size_t have = std::min(want, dec.sound.size());
-        std::copy(dec.sound.begin(), dec.sound.begin() + ptrdiff_t(have), frame->audio.begin());
-        frame->anchors.clear();
-        while (!dec.anchors.empty() && dec.anchors.front().offset < audioEnd) {
-            if (dec.anchors.front().offset >= audioStart)
-                frame->anchors.push_back({dec.anchors.front().offset - audioStart,
-                                          dec.anchors.front().pts,
-                                          std::move(dec.anchors.front().packet)});
-            dec.anchors.pop_front();
-        }
-        while (!dec.undecoded.empty() && dec.undecoded.front().second <= audioStart)
-            dec.undecoded.pop_front();
-        frame->soundDecoded = dec.undecoded.empty() || dec.undecoded.front().first >= audioEnd;
 
         {
             std::lock_guard lock(mutex_);

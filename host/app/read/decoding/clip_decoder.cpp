@@ -72,153 +72,6 @@ void ClipDecoder::PushPicture(AVFrame* frame) {
         NoteDamage(fmt->streams[video]->time_base, frame->best_effort_timestamp);
 }
 
-void ClipDecoder::TakeAudio(AVFrame* frame) {
-    if (!swr) {
-        AVChannelLayout layout;
-        av_channel_layout_default(&layout, Channels());
-        SwrContext* s = nullptr;
-        const int rc = swr_alloc_set_opts2(
-            &s, &layout, AV_SAMPLE_FMT_FLT, options->output.sound.rate, &frame->ch_layout,
-            AVSampleFormat(frame->format), frame->sample_rate, 0, nullptr);
-        av_channel_layout_uninit(&layout);
-        if (rc < 0 || swr_init(s) < 0) {
-            // Sound in a form that cannot be converted: the rest is mute, and said.
-            swr_free(&s);
-            NoteDamage(fmt->streams[audio]->time_base, frame->pts);
-            audio = -1;
-            return;
-        }
-        swr.reset(s);
-        const AVStream* as = fmt->streams[audio];
-        const double t =
-            frame->pts == AV_NOPTS_VALUE
-                ? (as->start_time == AV_NOPTS_VALUE ? 0.0 : Seconds(as->start_time, as->time_base))
-                : Seconds(frame->pts, as->time_base);
-        audioNext = int64_t(std::llround((t - videoStart) * options->output.sound.rate));
-        audioShift = GridShift(audioNext, frame->nb_samples);
-        audioNext += audioShift;
-    } else {
-        PlaceAt(frame->pts, swr_get_delay(swr.get(), options->output.sound.rate));
-    }
-    const int capacity = swr_get_out_samples(swr.get(), frame->nb_samples);
-    std::vector<float> out(size_t(std::max(capacity, 0)) * size_t(Channels()));
-    uint8_t* outPlanes[1] = {reinterpret_cast<uint8_t*>(out.data())};
-    const int n = swr_convert(swr.get(), outPlanes, capacity,
-                              const_cast<const uint8_t**>(frame->extended_data), frame->nb_samples);
-    if (n <= 0) return;
-    // A whole packet's samples, all kept, mark where that packet begins.
-    if (options->soundGrid >= 0 && n == kPacketSamples && frame->nb_samples == n &&
-        frame->pts != AV_NOPTS_VALUE && audioNext >= audioBase) {
-        // The packet it was decoded from: AAC gives one frame a packet.
-        while (!sentSound.empty() && sentSound.front()->pts < frame->pts) sentSound.pop_front();
-        if (!sentSound.empty() && sentSound.front()->pts == frame->pts) {
-            anchors.push_back({audioNext, frame->pts, std::move(sentSound.front())});
-            sentSound.pop_front();
-        }
-    }
-    Append(out.data(), n);
-}
-
-int64_t ClipDecoder::GridShift(int64_t at, int samples) const {
-    if (options->soundGrid < 0) return 0;
-    // A first frame shorter than a packet is the end of one whose start was
-    // skipped (the encoder's priming): the next packet begins after it.
-    const int64_t packetStart = samples < kPacketSamples ? at + samples : at;
-    const int64_t phase =
-        ((packetStart + options->soundGrid) % kPacketSamples + kPacketSamples) % kPacketSamples;
-    int64_t shift = -phase;
-    if (shift < -kPacketSamples / 2) shift += kPacketSamples;
-    if (shift >= kPacketSamples / 2) shift -= kPacketSamples;
-    return shift;
-}
-
-bool ClipDecoder::Skippable(const AVPacket* p) const {
-    // Only once the sound's place is known, and far enough inside one run of
-    // copied pictures that the movie's encoder never needs this sound, even
-    // for the packets it is given before a stretch of its own.
-    if (!options->skipCopiedSound || options->soundGrid < 0 || !swr || audioNext < audioBase ||
-        p->pts == AV_NOPTS_VALUE || adec->frame_size != kPacketSamples)
-        return false;
-    const OutputFormat& out = options->output;
-    const int64_t margin = int64_t(2 * kLeadInPackets + 4) * kPacketSamples;
-    const auto frameOf = [&](int64_t sample) {
-        return sample * out.fps.num / (int64_t(out.sound.rate) * out.fps.den);
-    };
-    // Nor near the end of the clip's sound, where its packets stop.
-    const AVStream* as = fmt->streams[audio];
-    const double end =
-        as->duration != AV_NOPTS_VALUE
-            ? Seconds((as->start_time == AV_NOPTS_VALUE ? 0 : as->start_time) + as->duration,
-                      as->time_base)
-        : fmt->duration != AV_NOPTS_VALUE ? double(fmt->duration) / AV_TIME_BASE
-                                          : -1.0;
-    const double soundEnd = (end - videoStart) * out.sound.rate;
-    if (end < 0 || double(audioNext + kPacketSamples + margin) >= soundEnd) return false;
-    return options->copied.Frames(frameOf(audioNext - margin),
-                                  frameOf(audioNext + kPacketSamples + margin) + 1);
-}
-
-void ClipDecoder::SendAudio(const AVPacket* p) {
-    if (Skippable(p)) {
-        PlaceAt(p->pts, 0);
-        anchors.push_back({audioNext, p->pts, SharedPacket(p)});
-        if (!undecoded.empty() && undecoded.back().second == audioNext)
-            undecoded.back().second += kPacketSamples;
-        else
-            undecoded.push_back({audioNext, audioNext + kPacketSamples});
-        static const std::vector<float> silence(size_t(kPacketSamples) * 8, 0.0f);
-        for (int left = kPacketSamples; left > 0;) {
-            const int n = std::min(left, int(silence.size() / size_t(Channels())));
-            Append(silence.data(), n);
-            left -= n;
-        }
-        av_packet_unref(lastSkipped.get());
-        if (av_packet_ref(lastSkipped.get(), p) < 0) throw std::bad_alloc();
-        return;
-    }
-    if (lastSkipped->data) {
-        // The packet before this one overlaps it: decoded first, its own
-        // sound thrown away, it makes this one decode as it would have.
-        if (avcodec_send_packet(adec.get(), lastSkipped.get()) >= 0)
-            while (avcodec_receive_frame(adec.get(), discarded.get()) >= 0)
-                av_frame_unref(discarded.get());
-        av_packet_unref(lastSkipped.get());
-    }
-    if (options->soundGrid >= 0 && p->pts != AV_NOPTS_VALUE) {
-        sentSound.push_back(SharedPacket(p));
-        // A decoder that keeps more than a few packets back gives no anchors.
-        if (sentSound.size() > 16) sentSound.pop_front();
-    }
-    Send(adec.get(), p, false);
-}
-
-void ClipDecoder::PlaceAt(int64_t pts, int64_t delay) {
-    if (pts == AV_NOPTS_VALUE || audio < 0) return;
-    const int rate = options->output.sound.rate;
-    const int64_t at =
-        std::llround((Seconds(pts, fmt->streams[audio]->time_base) - videoStart) * rate) +
-        audioShift - delay;
-    // Containers round timestamps (Matroska to the millisecond): within 2 ms
-    // the sound runs on as it is.
-    if (std::abs(at - audioNext) > rate / 500) audioNext = at;
-}
-
-void ClipDecoder::Append(const float* data, int n) {
-    int64_t at = audioNext;
-    audioNext += n;
-    const int64_t placed = AudioEnd();
-    if (at < placed) {
-        const int64_t skip = std::min<int64_t>(placed - at, n);
-        data += skip * Channels();
-        n -= int(skip);
-        at += skip;
-    }
-    if (n <= 0) return;
-    const size_t channels = size_t(Channels());
-    if (at > AudioEnd()) sound.insert(sound.end(), size_t(at - AudioEnd()) * channels, 0.0f);
-    sound.insert(sound.end(), data, data + size_t(n) * channels);
-}
-
 void ClipDecoder::NoteDamage(AVRational tb, int64_t pts) {
     ++damage.errors;
     if (pts == AV_NOPTS_VALUE) pts = readPts;  // where reading had got to
@@ -240,32 +93,24 @@ void ClipDecoder::SeekEarlier() {
         checkingSeek = false;
     }
     avcodec_flush_buffers(vdec.get());
-    if (adec) avcodec_flush_buffers(adec.get());
-    swr.reset();
-    sound.clear();
-    anchors.clear();
-    undecoded.clear();
-    sentSound.clear();
+    if (sound) sound->Reset();
     copiedPackets.clear();
-    av_packet_unref(lastSkipped.get());
-    audioBase = 0;
-    audioNext = -1;
     eof = false;
     damage = Damage{};
     skipping = false;
     unused = {};
 }
 
-void ClipDecoder::Drain(AVCodecContext* ctx, bool isVideo) {
+void ClipDecoder::Drain() {
     for (;;) {
         AvFramePtr frame(Allocated(av_frame_alloc()));
-        const int rc = avcodec_receive_frame(ctx, frame.get());
+        const int rc = avcodec_receive_frame(vdec.get(), frame.get());
         if (rc == AVERROR(EAGAIN) || rc == AVERROR_EOF) return;
         if (rc < 0) {
-            if (isVideo) NoteDamage(fmt->streams[video]->time_base, AV_NOPTS_VALUE);
+            NoteDamage(fmt->streams[video]->time_base, AV_NOPTS_VALUE);
             return;
         }
-        if (isVideo && checkingSeek) {
+        if (checkingSeek) {
             const int64_t pts = frame->best_effort_timestamp;
             if (pts != AV_NOPTS_VALUE && pts > startPts) {
                 SeekEarlier();
@@ -273,27 +118,23 @@ void ClipDecoder::Drain(AVCodecContext* ctx, bool isVideo) {
             }
             checkingSeek = false;
         }
-        if (isVideo) {
-            ++decoded;
-            if (frame->decode_error_flags || (frame->flags & AV_FRAME_FLAG_CORRUPT))
-                NoteDamage(fmt->streams[video]->time_base, frame->best_effort_timestamp);
-            PushPicture(frame.get());
-            if (options->copied.Any()) {
-                if (!lastPicture) lastPicture.reset(Allocated(av_frame_alloc()));
-                av_frame_unref(lastPicture.get());
-                if (av_frame_ref(lastPicture.get(), frame.get()) < 0) throw std::bad_alloc();
-            }
-        } else {
-            TakeAudio(frame.get());
+        ++decoded;
+        if (frame->decode_error_flags || (frame->flags & AV_FRAME_FLAG_CORRUPT))
+            NoteDamage(fmt->streams[video]->time_base, frame->best_effort_timestamp);
+        PushPicture(frame.get());
+        if (options->copied.Any()) {
+            if (!lastPicture) lastPicture.reset(Allocated(av_frame_alloc()));
+            av_frame_unref(lastPicture.get());
+            if (av_frame_ref(lastPicture.get(), frame.get()) < 0) throw std::bad_alloc();
         }
     }
 }
 
-void ClipDecoder::Send(AVCodecContext* ctx, const AVPacket* packet, bool isVideo) {
-    const int rc = avcodec_send_packet(ctx, packet);
-    if (rc < 0 && rc != AVERROR(EAGAIN) && rc != AVERROR_EOF && isVideo && packet)
+void ClipDecoder::Send(const AVPacket* packet) {
+    const int rc = avcodec_send_packet(vdec.get(), packet);
+    if (rc < 0 && rc != AVERROR(EAGAIN) && rc != AVERROR_EOF && packet)
         NoteDamage(fmt->streams[video]->time_base, packet->pts);
-    Drain(ctx, isVideo);
+    Drain();
 }
 
 int64_t ClipDecoder::FrameOf(int64_t pts) const {
@@ -352,7 +193,7 @@ void ClipDecoder::PushStandIns(bool all) {
 void ClipDecoder::SendVideo(const AVPacket* p) {
     if (Unused(p)) {
         if (!skipping) {
-            Send(vdec.get(), nullptr, true);
+            Send(nullptr);
             avcodec_flush_buffers(vdec.get());
             skipping = true;
         }
@@ -363,7 +204,7 @@ void ClipDecoder::SendVideo(const AVPacket* p) {
     }
     skipping = false;
     PushStandIns(true);
-    Send(vdec.get(), p, true);
+    Send(p);
 }
 
 bool ClipDecoder::More() {
@@ -374,8 +215,9 @@ bool ClipDecoder::More() {
             if (pkt->stream_index == video) {
                 if (pkt->pts != AV_NOPTS_VALUE) readPts = pkt->pts;
                 SendVideo(pkt.get());
-            } else if (pkt->stream_index == audio && adec)
-                SendAudio(pkt.get());
+            } else if (pkt->stream_index == audio && sound) {
+                sound->Send(pkt.get());
+            }
             av_packet_unref(pkt.get());
             return true;
         }
@@ -384,15 +226,15 @@ bool ClipDecoder::More() {
             // The end before a picture at or before the in point: the seek
             // landed past the last keyframe before it.
             const int before = seeks;
-            Send(vdec.get(), nullptr, true);
+            Send(nullptr);
             if (checkingSeek && seeks == before) SeekEarlier();
             if (seeks != before) return true;
         }
         eof = true;
     }
-    Send(vdec.get(), nullptr, true);
+    Send(nullptr);
     PushStandIns(true);
-    if (adec) Send(adec.get(), nullptr, false);
+    if (sound) sound->Flush();
     // The clip's end: the rate filter fills the timeline up to it.
     if (graph) av_buffersrc_close(src, std::max(endPts, lastPts + 1), 0);
     // Pictures the decoder refused, on top of those the file lacks (known

@@ -1,7 +1,8 @@
-// Decoding one clip on the reader's thread: packets demuxed and decoded,
-// pictures through the clip's filter graph (deinterlace, turn upright,
-// convert with the clip's own matrix, fit, retime by timestamps), sound
-// resampled onto a timeline that starts with the picture.
+// Decoding one clip on the reader's thread: its one demuxer's packets routed
+// to the video decoder, the sound decoder (sound_decoder.h), or, for a
+// copied picture, onto the frames; pictures through the clip's filter graph
+// (deinterlace, turn upright, convert with the clip's own matrix, fit,
+// retime by timestamps).
 #pragma once
 
 #include <algorithm>
@@ -19,6 +20,7 @@
 #include "media_input.h"
 #include "packet_index.h"
 #include "picture_convert.h"
+#include "sound_decoder.h"
 #include "user_text.h"
 
 extern "C" {
@@ -36,8 +38,7 @@ struct ClipDecoder {
     int audio = -1;
     std::string graphError;  // why the last filter graph could not be made
     CodecPtr vdec;
-    CodecPtr adec;
-    SwrPtr swr;
+    std::unique_ptr<SoundDecoder> sound;  // null when the clip is read mute
     PacketPtr pkt{Allocated(av_packet_alloc())};
     GraphPtr graph;
     AVFilterContext* src = nullptr;
@@ -69,25 +70,6 @@ struct ClipDecoder {
     std::priority_queue<int64_t, std::vector<int64_t>, std::greater<>> unused;
     AvFramePtr lastPicture;
     bool skipping = false;
-    // Sound at the output rate from sample `audioBase` on, interleaved stereo.
-    std::deque<float> sound;
-    int64_t audioBase = 0;
-    int64_t audioNext = -1;
-    // How far the first sound was moved onto the packet grid (soundGrid):
-    // every later timestamp is placed with the same shift.
-    int64_t audioShift = 0;
-    // With Options::soundGrid: where each whole decoded packet begins on the
-    // sound timeline, and its timestamp.
-    std::deque<SoundAnchor> anchors;
-    // Sound deep inside copied pictures is not decoded: the movie copies
-    // its packets. These are the stretches of the sound timeline it left
-    // silent, and the last packet skipped, which primes the decoder again.
-    std::deque<std::pair<int64_t, int64_t>> undecoded;
-    PacketPtr lastSkipped{Allocated(av_packet_alloc())};
-    AvFramePtr discarded{Allocated(av_frame_alloc())};
-    // With Options::soundGrid: the sound packets given to the decoder whose
-    // sound has not come out yet, so that an anchor carries its packet.
-    std::deque<std::shared_ptr<const AVPacket>> sentSound;
     // The packets of copied pictures, in decode order, each with the reader
     // frame of its picture: one rides on each copied frame.
     struct CopiedPacket {
@@ -132,15 +114,11 @@ struct ClipDecoder {
         audio = av_find_best_stream(fmt.get(), AVMEDIA_TYPE_AUDIO, -1, -1, nullptr, 0);
         // The probe found whether the sound decodes; a clip it found mute is read mute.
         if (audio >= 0 && i.hasAudio) {
-            std::string why;
-            adec = OpenDecoder(fmt->streams[audio], &why);
-            if (!adec) {
-                audio = -1;
-                NoteDamage(fmt->streams[video]->time_base, AV_NOPTS_VALUE);
-            }
-        } else {
-            audio = -1;
+            sound = SoundDecoder::Open(fmt.get(), audio, o, videoStart,
+                                       [this](AVRational tb, int64_t pts) { NoteDamage(tb, pts); });
+            if (!sound) NoteDamage(fmt->streams[video]->time_base, AV_NOPTS_VALUE);
         }
+        if (!sound) audio = -1;
         return true;
     }
 
@@ -152,29 +130,6 @@ struct ClipDecoder {
 
     void PushPicture(AVFrame* frame);
 
-    int Channels() const { return options->output.sound.channels; }
-    int64_t AudioEnd() const { return audioBase + int64_t(sound.size() / size_t(Channels())); }
-
-    void TakeAudio(AVFrame* frame);
-
-    // Places `n` samples at audioNext on the sound timeline (before the
-    // picture's start, or over sound already placed, they are dropped; a gap
-    // is filled with silence).
-    void Append(const float* data, int n);
-    // Sound goes where its timestamps put it: when the sound starting at
-    // `pts` (`delay` output samples of it still inside the resampler) would
-    // land more than a hair from where the sound so far ends (a gap in the
-    // packets, or packets that run back), audioNext moves there.
-    void PlaceAt(int64_t pts, int64_t delay);
-
-    // A sound packet: decoded, or skipped when the movie copies it (see `undecoded`).
-    void SendAudio(const AVPacket* p);
-    bool Skippable(const AVPacket* p) const;
-
-    // The shift that puts the packets of a clip whose first decoded frame
-    // has `samples` samples and goes at `at` onto the grid (Options::soundGrid).
-    int64_t GridShift(int64_t at, int samples) const;
-
     void NoteDamage(AVRational tb, int64_t pts);
 
     // The seek landed past the in point: aim twice as far before it, and at
@@ -182,9 +137,11 @@ struct ClipDecoder {
     // the last seek is dropped.
     void SeekEarlier();
 
-    void Drain(AVCodecContext* ctx, bool isVideo);
+    // Whether sound is still read.
+    bool SoundActive() const { return sound && sound->Active(); }
 
-    void Send(AVCodecContext* ctx, const AVPacket* packet, bool isVideo);
+    void Drain();
+    void Send(const AVPacket* packet);
 
     // The reader frame of the picture with timestamp `pts`.
     int64_t FrameOf(int64_t pts) const;
