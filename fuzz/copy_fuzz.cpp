@@ -111,7 +111,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         c.info.fps = fps;
         c.info.matrix = "bt601";
         c.info.range = "limited";
-        c.info.tags = tavhost::media::OutputColourTags(96);
+        c.info.tags = tavhost::media::OutputColourTags(tavhost::media::Matrix::kBt601);
         c.index.codec = "h264";
         c.index.pixFormat = "yuv420p";
         c.index.width = 160;
@@ -166,9 +166,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         candidates.push_back(
             {"clip " + std::to_string(j), &clips[j].info, &clips[j].options, &clips[j].index});
     std::vector<std::string> notes;
-    const tavhost::CopyPlan plan = tavhost::PlanCopies(
-        candidates, timeline,
-        tavhost::CopyTarget{{.width = 160, .height = 96, .fps = fps}, "bt601"}, &notes);
+    const tavhost::CopyPlan plan =
+        tavhost::PlanCopies(candidates, timeline,
+                            tavhost::CopyTarget{{.width = 160, .height = 96, .fps = fps},
+                                                tavhost::media::Matrix::kBt601},
+                            &notes);
 
     int64_t endOfLast = INT64_MIN;
     for (const tavhost::CopySegment& s : plan.segments) {

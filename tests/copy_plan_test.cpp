@@ -316,7 +316,7 @@ class CopyPlanning : public ::testing::Test {
             i.fps = {30, 1};
             i.matrix = "bt601";
             i.range = "limited";
-            i.tags = tavhost::media::OutputColourTags(96);
+            i.tags = tavhost::media::OutputColourTags(tavhost::media::Matrix::kBt601);
         }
     }
     CopyPlan Plan(const Timeline& timeline, int width = 160, int height = 96) {
@@ -325,11 +325,10 @@ class CopyPlanning : public ::testing::Test {
             clips.push_back(
                 {j == 0 ? "clip 'a'" : "clip 'b'", &infos_[j], &options_[j], &indexes_[j]});
         notes_.clear();
-        return tavhost::PlanCopies(
-            clips, timeline,
-            CopyTarget{{.width = width, .height = height, .fps = {30, 1}},
-                       tavhost::media::MatrixName(tavhost::media::OutputMatrix(height))},
-            &notes_);
+        return tavhost::PlanCopies(clips, timeline,
+                                   CopyTarget{{.width = width, .height = height, .fps = {30, 1}},
+                                              tavhost::media::OutputMatrix(height)},
+                                   &notes_);
     }
     // Every copied packet lands on its segment's frames, each frame once.
     void ExpectPacketsFill(const CopyPlan& plan) {
@@ -524,7 +523,7 @@ TEST_P(OutputSizes, ClipsTaggedAsTheOutputAreCopied) {
         indexes_[j].width = width;
         indexes_[j].height = height;
         infos_[j].matrix = tavhost::media::MatrixName(tavhost::media::OutputMatrix(height));
-        infos_[j].tags = tavhost::media::OutputColourTags(height);
+        infos_[j].tags = tavhost::media::OutputColourTags(tavhost::media::OutputMatrix(height));
     }
     const CopyPlan plan = Plan(Join(90, 90, 20), width, height);
     EXPECT_TRUE(notes_.empty()) << notes_[0];

@@ -90,6 +90,8 @@ class RenderStage : public ::testing::Test {
         auto s = std::make_unique<tavhost::Sequence>();
         s->output = P(name) + "/";
         fs::create_directories(P(name));
+        std::string told;
+        EXPECT_TRUE(tavhost::ClassifyOutput(s->output, "", &s->target, &told)) << told;
         s->format.width = kW;
         s->format.height = kH;
         s->format.fps = kFps;

@@ -91,6 +91,7 @@ struct ScratchWorld {
 
 bool WriteClip(const std::string& path, const std::string& shown, bool second, std::string* error) {
     const media::MovieOptions options{.format = {.width = kWidth, .height = kHeight, .fps = kFps},
+                                      .matrix = media::OutputMatrix(kHeight),
                                       .encoding = {.container = "mp4"},
                                       .shown = shown};
     auto writer = media::MovieWriter::Open(path, options, error);

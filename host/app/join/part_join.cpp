@@ -283,7 +283,8 @@ bool JoinParts(const std::vector<std::string>& paths, const std::string& output,
         *error = "no parts given";
         return false;
     }
-    if (!CarriesH264(output)) {
+    OutputTarget target;
+    if (!ClassifyOutput(output, "", &target, error) || !target.CarriesH264()) {
         *error = "cannot write " + Quoted(output) +
                  ": the parts' pictures are H.264; name the movie .mp4, .mov or .mkv";
         return false;
@@ -300,6 +301,7 @@ bool JoinParts(const std::vector<std::string>& paths, const std::string& output,
     for (const Part& p : parts) delay = std::max(delay, p.delay);
     SinkOptions options;
     options.format = parts.front().format;
+    options.matrix = media::OutputMatrix(options.format.height);
     options.givenVideo = parts.front().video;
     // The parts' clip packets are copied when they decode as the join's
     // encoder's would: a render's parts all keep them, or none does.
@@ -310,7 +312,7 @@ bool JoinParts(const std::vector<std::string>& paths, const std::string& output,
                                 SameAacConfig(p.clipSound[1], ours);
             break;
         }
-    std::unique_ptr<Sink> sink = OpenSink(output, options, error);
+    std::unique_ptr<Sink> sink = OpenSink(target, options, error);
     if (!sink) return false;
     PartSound clips;
     int64_t decoded = 0;

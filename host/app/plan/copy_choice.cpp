@@ -29,7 +29,7 @@ std::string SameCurve(const std::string& name) {
 
 // Why a clip's colour description is not the output's; empty if it is.
 std::string ColourMismatch(const media::ColourTags& tags, const CopyTarget& target) {
-    const media::ColourTags want = media::OutputColourTags(target.format.height);
+    const media::ColourTags want = media::OutputColourTags(target.matrix);
     const struct {
         const char* what;
         bool same;
@@ -63,9 +63,10 @@ std::string Mismatch(const CopyCandidate& c, const CopyTarget& target) {
     if (!index.squarePixels) return "its pixels are not square";
     if (info.rotation != 0 || !info.upright.empty()) return "it is turned for display";
     if (info.interlaced) return "it is interlaced";
-    if (info.matrix != target.matrix || info.range != "limited")
+    const std::string matrix = media::MatrixName(target.matrix);
+    if (info.matrix != matrix || info.range != "limited")
         return "its colours are " + info.matrix + " " + info.range + " range, the output's " +
-               target.matrix + " limited range";
+               matrix + " limited range";
     // The copied pictures keep their own colour description beside the
     // encoded ones': players would show the two differently unless they agree.
     if (const std::string why = ColourMismatch(info.tags, target); !why.empty()) return why;

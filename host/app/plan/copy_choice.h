@@ -23,7 +23,7 @@ struct CopyCandidate {
 
 struct CopyTarget {
     media::OutputFormat format;
-    std::string matrix;  // "bt601" or "bt709"
+    media::Matrix matrix = media::Matrix::kBt601;  // the output's colour matrix
 };
 
 // Plans the copies. Every clip that cannot be copied, and why, is one line

@@ -64,6 +64,7 @@ bool SequencePlan::Make(const RenderJob& job, std::vector<std::string>* warnings
     for (size_t i = 0; i < clips.size(); ++i) {
         media::ClipReader::Options& o = clips[i].options;
         o.output = format;
+        o.matrix = matrix;
         o.fit = settings.fit.value_or(media::Fit::kPad);
         o.fastScaling = job.preview;
         if (!Trim(clips[i], edit.clips[i], error)) return UsageMistake(error);
@@ -93,7 +94,7 @@ bool SequencePlan::Make(const RenderJob& job, std::vector<std::string>* warnings
 }
 
 void SequencePlan::PlanCopy(std::vector<std::string>* warnings) {
-    if (!CarriesH264(output, settings.container.value_or(""))) {
+    if (!target.CarriesH264()) {
         warnings->push_back(
             "--copy-unchanged: only an MP4, MOV or MKV movie takes copied H.264 pictures; "
             "every frame is encoded");
@@ -102,7 +103,7 @@ void SequencePlan::PlanCopy(std::vector<std::string>* warnings) {
     std::vector<CopyCandidate> candidates;
     for (const PlannedClip& c : clips)
         candidates.push_back({c.label, &c.info, &c.options, c.packets.get()});
-    const CopyTarget target{format, media::MatrixName(media::OutputMatrix(format.height))};
+    const CopyTarget target{format, matrix};
     copy = PlanCopies(candidates, timeline, target, warnings);
     if (copy.segments.empty()) return;
     // The encoder's spans between the copied pictures must keep the picture
@@ -191,7 +192,7 @@ bool SequencePlan::CheckOutputs(const RenderJob& job, Error* error) {
         error->text = clash;
         return UsageMistake(error);
     }
-    if (!CheckOutput(output, settings.container.value_or(""), &error->text))
+    if (!ClassifyOutput(output, settings.container.value_or(""), &target, &error->text))
         return UsageMistake(error);
     if (!job.contactSheet.empty() &&
         media::ImageFormatOf(job.contactSheet) == media::ImageFormat::kNone) {
@@ -199,9 +200,8 @@ bool SequencePlan::CheckOutputs(const RenderJob& job, Error* error) {
             "cannot write the contact sheet " + Quoted(job.contactSheet) + ": name it .png or .jpg";
         return UsageMistake(error);
     }
-    const std::string container = settings.container.value_or("");
-    if (job.part.count > 0 && (CarriesH264(output, container) || IsWebm(output, container)) &&
-        (output == "-" || !IsMatroska(output))) {
+    if (job.part.count > 0 && target.kind == OutputTarget::Kind::kMovie &&
+        (target.ToStandardOutput() || !target.Matroska())) {
         error->text =
             "--part writes a file for tavhost join: name it .mkv (a Matroska part keeps "
             "its sound exact), or a folder of PNG frames";

@@ -80,12 +80,13 @@ void SequencePlan::ChooseFormat() {
     const media::ClipInfo& first = clips[0].info;
     format.fps = settings.rate.value_or(first.fps);
     // The first clip's sound format, where the output's encoder takes it.
-    const bool webm = IsWebm(output, settings.container.value_or(""));
-    format.sound = media::SoundFormatFor(webm ? "webm" : "", first.sound);
+    format.sound = media::SoundFormatFor(target.Webm() ? "webm" : "", first.sound);
     int w = settings.width > 0 ? settings.width : first.width;
     int h = settings.height > 0 ? settings.height : first.height;
     format.width = std::min(w + (w & 1), defaults::kSizeMax);
     format.height = std::min(h + (h & 1), defaults::kSizeMax);
+    // The matrix players assume for this size: BT.709 from 720 lines up, BT.601 below.
+    matrix = media::OutputMatrix(format.height);
 }
 
 }  // namespace tavhost

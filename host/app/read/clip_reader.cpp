@@ -20,7 +20,7 @@ const std::vector<uint32_t>& Frame::Pixels(bool fast) const {
     // Every pixel is written below: the buffer is only sized, not filled.
     pixels.resize(size_t(width) * size_t(height));
     if (const AVFrame* yuv = Yuv()) {
-        YuvToRgb(yuv, pixels.data(), width, OutputMatrix(height), fast);
+        YuvToRgb(yuv, pixels.data(), width, matrix, fast);
     } else if (picture) {
         for (int y = 0; y < height; ++y)
             std::memcpy(pixels.data() + size_t(y) * size_t(width),
@@ -195,6 +195,7 @@ void ClipReader::Decode() {
         frame->index = k;
         frame->width = pic->width;
         frame->height = pic->height;
+        frame->matrix = options_.matrix;
         // The graph's own picture, shared rather than copied.
         frame->picture.reset(Allocated(av_frame_clone(pic)), [](const AVFrame* f) {
             AVFrame* owned = const_cast<AVFrame*>(f);

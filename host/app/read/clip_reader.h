@@ -18,6 +18,7 @@
 #include "aac_units.h"
 #include "copy_plan.h"
 #include "media_types.h"
+#include "picture_convert.h"
 #include "render_defaults.h"
 
 struct AVFrame;
@@ -32,6 +33,7 @@ struct Frame {
     int64_t index = -1;
     int width = 0;
     int height = 0;
+    Matrix matrix = Matrix::kBt601;  // the output's, which a YUV picture is in
     std::shared_ptr<const AVFrame> picture;
     std::vector<float> audio;  // interleaved, in the reader's sound format
     // With Options::soundGrid: where the clip's sound packets begin in
@@ -111,7 +113,8 @@ bool Probe(const std::string& path, ClipInfo* info, std::string* error,
 class ClipReader {
   public:
     struct Options {
-        OutputFormat output;  // what the clip is fitted, retimed and resampled to
+        OutputFormat output;             // what the clip is fitted, retimed and resampled to
+        Matrix matrix = Matrix::kBt601;  // the output's colour matrix
         Fit fit = Fit::kPad;
         double stillSeconds = defaults::kStillSeconds;
         // The part of the clip used: from `inSeconds` to `outSeconds` (to its

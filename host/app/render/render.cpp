@@ -92,7 +92,7 @@ class SequenceRender {
             return false;
         }
         outMap_ = *GetGWorldPixMap(out);
-        SinkOptions options{.format = f, .encoding = plan_.encoding};
+        SinkOptions options{.format = f, .matrix = plan_.matrix, .encoding = plan_.encoding};
         if (plan_.piece.count > 0) {
             // A part for the join: its sound exact, its place in the render tagged.
             options.exactSound = true;
@@ -107,7 +107,7 @@ class SequenceRender {
                 media::PassThrough{copy.sets, copy.encoderSetId, copy.reorderDelay, copy.dpb};
         options.copySound = copy.sound;
         options.soundStart = media::FrameSampleStart(plan_.piece.first, f.fps, f.sound.rate);
-        sink_ = OpenSink(plan_.output, options, error);
+        sink_ = OpenSink(plan_.target, options, error);
         if (!sink_) return false;
         if (!plan_.contactSheet.empty()) {
             std::vector<SheetSection> sections;

@@ -18,6 +18,7 @@
 #include "placement.h"
 #include "planned_clip.h"
 #include "render_defaults.h"
+#include "sinks.h"
 
 namespace tavhost {
 
@@ -43,7 +44,9 @@ struct Sequence {
     }
 
     std::string output;
+    OutputTarget target;  // what `output` names, told once
     media::OutputFormat format;
+    media::Matrix matrix = media::Matrix::kBt601;  // the colour matrix the output is made in
     media::Encoding encoding;
     std::vector<PlannedClip> clips;
     std::map<std::string, std::unique_ptr<Bundle>> bundles;

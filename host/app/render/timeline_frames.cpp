@@ -22,8 +22,7 @@ bool DrawFrameInto(const media::Frame& frame, PixMap& picture, bool lowQuality) 
                 std::memcpy(TavPixelRow(picture, y), frame.pixels.data() + size_t(y) * size_t(w),
                             size_t(w) * 4);
         } else if (const AVFrame* yuv = frame.Yuv()) {
-            media::YuvToRgb(yuv, picture.baseAddr, picture.rowBytes / 4, media::OutputMatrix(h),
-                            lowQuality);
+            media::YuvToRgb(yuv, picture.baseAddr, picture.rowBytes / 4, frame.matrix, lowQuality);
         } else {
             for (int y = 0; y < h; ++y)
                 std::memcpy(TavPixelRow(picture, y),

@@ -39,8 +39,8 @@ OutputColour OutputColourFor(Matrix matrix) {
             hd ? AVCOL_TRC_BT709 : AVCOL_TRC_SMPTE170M};
 }
 
-ColourTags OutputColourTags(int height) {
-    const OutputColour c = OutputColourFor(OutputMatrix(height));
+ColourTags OutputColourTags(Matrix matrix) {
+    const OutputColour c = OutputColourFor(matrix);
     return {av_color_primaries_name(c.primaries), av_color_transfer_name(c.transfer),
             av_color_space_name(c.matrix), av_color_range_name(AVCOL_RANGE_MPEG)};
 }
@@ -99,7 +99,7 @@ CodecPtr OpenVideoCoder(const MovieOptions& options, bool webm, bool globalHeade
     v->thread_count = 0;
     // The pictures are converted with the matrix players assume for this
     // size (BT.709 from 720 lines up, BT.601 below), and tagged with it.
-    const OutputColour colour = OutputColourFor(OutputMatrix(f.height));
+    const OutputColour colour = OutputColourFor(options.matrix);
     v->colorspace = colour.matrix;
     v->color_primaries = colour.primaries;
     v->color_trc = colour.transfer;
@@ -147,11 +147,10 @@ CodecPtr OpenSoundCoder(const AVCodec* codec, SoundFormat sound, bool webm, bool
     return enc;
 }
 
-AacConfig AacConfigFor(SoundFormat wanted) {
+AacConfig AacConfigFor(SoundFormat sound) {
     const AVCodec* aac = avcodec_find_encoder(AV_CODEC_ID_AAC);
     std::string why;
-    CodecPtr enc =
-        aac ? OpenSoundCoder(aac, SoundFormatFor("", wanted), false, true, &why) : nullptr;
+    CodecPtr enc = aac ? OpenSoundCoder(aac, sound, false, true, &why) : nullptr;
     AacConfig config;
     if (!enc || !enc->extradata) return config;
     config.aac = true;

@@ -47,9 +47,10 @@ CodecPtr OpenVideoCoder(const MovieOptions& options, bool webm, bool globalHeade
 CodecPtr OpenSoundCoder(const AVCodec* codec, SoundFormat sound, bool webm, bool globalHeader,
                         std::string* why);
 
-// The AAC configuration a movie's sound encoder writes for `wanted` sound
-// (see SoundFormatFor): a clip's AAC packets with the same decode as its own.
-AacConfig AacConfigFor(SoundFormat wanted);
+// The AAC configuration a movie's sound encoder writes for `sound` (a
+// format it takes, see SoundFormatFor): a clip's AAC packets with the same
+// decode as its own.
+AacConfig AacConfigFor(SoundFormat sound);
 
 // Why the encoder's spans could not sit between pictures copied with `copy`
 // in a movie of `options` (its picture buffer differs), or empty when they can.

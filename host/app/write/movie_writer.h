@@ -12,6 +12,7 @@
 
 #include "h264_units.h"
 #include "media_types.h"
+#include "picture_convert.h"
 #include "render_defaults.h"
 
 struct AVFrame;
@@ -24,9 +25,9 @@ namespace tavhost::media {
 // encoder takes them, otherwise 48 kHz, stereo.
 SoundFormat SoundFormatFor(const std::string& format, SoundFormat wanted);
 
-// The colour description a movie `height` lines high is converted and tagged
-// with: BT.709 from 720 lines up, BT.601 (SMPTE 170M) below; limited range.
-ColourTags OutputColourTags(int height);
+// The colour description a movie converted with `matrix` is tagged with
+// (SMPTE 170M for BT.601); limited range.
+ColourTags OutputColourTags(Matrix matrix);
 
 // Whether the encoders take pictures of `width` x `height`: FFmpeg's pictures
 // stay under 2^31 bytes, so (width + 128) x (height + 128) under 2^28.
@@ -52,6 +53,9 @@ struct PassThrough {
 // What a movie is made of: its format, its encoding, and the copied pictures' sets.
 struct MovieOptions {
     OutputFormat format;
+    // The colour matrix its pictures are converted with and tagged as
+    // (OutputMatrix of its height, as the plan chose it).
+    Matrix matrix = Matrix::kBt601;
     Encoding encoding;
     std::optional<PassThrough> copy;
     // A part of a render: its sound kept exact (32-bit float PCM) so that the

@@ -138,15 +138,18 @@ const char* Muxer(const std::string& name) {
 
 // The movie format an output asks for, or null: standard output's container,
 // or a file name's extension.
-const char* MovieFormat(const std::string& output, const std::string& container = "") {
+const char* MovieFormat(const std::string& output, const std::string& container) {
     if (output == "-") return Muxer(container.empty() ? "mkv" : container);
     const std::string ext = Lower(fs::path(output).extension().string());
     return ext.size() > 1 ? Muxer(ext.substr(1)) : nullptr;
 }
 
-// What `output` names, and, with `options`, the sink that writes it.
-bool Classify(const std::string& output, const std::string& container, const SinkOptions* options,
-              std::string* error, std::unique_ptr<Sink>* sink = nullptr) {
+}  // namespace
+
+bool ClassifyOutput(const std::string& output, const std::string& container, OutputTarget* target,
+                    std::string* error) {
+    *target = OutputTarget{};
+    target->path = output;
     const std::string ext = Lower(fs::path(output).extension().string());
     if (!container.empty() && output != "-") {
         *error =
@@ -154,39 +157,32 @@ bool Classify(const std::string& output, const std::string& container, const Sin
             "format";
         return false;
     }
-    const char* format = MovieFormat(output, container);
     std::error_code ec;
-    if (format) {
+    if (const char* format = MovieFormat(output, container)) {
         if (fs::is_directory(output, ec)) {
             *error = "cannot write " + Quoted(output) + ": it is a folder";
             return false;
         }
-        if (!options) return true;
-        auto movie = std::make_unique<MovieSink>(output);
-        if (!movie->Open(format, *options, error)) return false;
-        *sink = std::move(movie);
+        target->muxer = format;
         return true;
     }
+    target->kind = OutputTarget::Kind::kFrames;
     const std::string name = fs::path(output).filename().string();
     if (name.find('%') != std::string::npos) {
-        FramePattern pattern;
-        const media::ImageFormat image = media::ImageFormatOf(output);
-        if (!FramePattern::Parse(name, &pattern) || image == media::ImageFormat::kNone) {
+        target->image = media::ImageFormatOf(output);
+        if (!FramePattern::Parse(name, &target->pattern) ||
+            target->image == media::ImageFormat::kNone) {
             *error = "cannot write " + Quoted(output) +
                      ": a frame pattern has one %d (or %04d) and ends in .png or .jpg";
             return false;
         }
-        std::string dir = fs::path(output).parent_path().string();
-        if (dir.empty()) dir = ".";
-        if (fs::exists(dir, ec) && !fs::is_directory(dir, ec)) {
-            *error = "cannot write " + Quoted(output) + ": " + Quoted(dir) + " is not a folder";
+        target->folder = fs::path(output).parent_path().string();
+        if (target->folder.empty()) target->folder = ".";
+        if (fs::exists(target->folder, ec) && !fs::is_directory(target->folder, ec)) {
+            *error = "cannot write " + Quoted(output) + ": " + Quoted(target->folder) +
+                     " is not a folder";
             return false;
         }
-        if (!options) return true;
-        auto images = std::make_unique<ImageFolderSink>(dir, pattern, image, options->format.width,
-                                                        options->format.height);
-        if (!images->Open(error)) return false;
-        *sink = std::move(images);
         return true;
     }
     if (ext.empty() || fs::is_directory(output, ec)) {
@@ -195,14 +191,9 @@ bool Classify(const std::string& output, const std::string& container, const Sin
                      ": a file of that name exists and is not a folder";
             return false;
         }
-        if (!options) return true;
-        FramePattern pattern;
-        FramePattern::Parse("frame%04d.png", &pattern);
-        auto images =
-            std::make_unique<ImageFolderSink>(output, pattern, media::ImageFormat::kPng,
-                                              options->format.width, options->format.height);
-        if (!images->Open(error)) return false;
-        *sink = std::move(images);
+        target->folder = output;
+        target->image = media::ImageFormat::kPng;
+        FramePattern::Parse("frame%04d.png", &target->pattern);
         return true;
     }
     *error = "cannot write " + Quoted(output) +
@@ -211,36 +202,28 @@ bool Classify(const std::string& output, const std::string& container, const Sin
     return false;
 }
 
-}  // namespace
-
 bool IsStreamContainer(const std::string& name) {
     return Muxer(name) != nullptr;
 }
 
-bool CarriesH264(const std::string& output, const std::string& container) {
-    const char* format = MovieFormat(output, container);
-    return format && std::string(format) != "webm";
-}
-
-bool IsMatroska(const std::string& output, const std::string& container) {
-    const char* format = MovieFormat(output, container);
-    return format && std::string(format) == "matroska";
-}
-
-bool IsWebm(const std::string& output, const std::string& container) {
-    const char* format = MovieFormat(output, container);
-    return format && std::string(format) == "webm";
-}
-
-bool CheckOutput(const std::string& output, const std::string& container, std::string* error) {
-    return Classify(output, container, nullptr, error);
+std::unique_ptr<Sink> OpenSink(const OutputTarget& target, const SinkOptions& options,
+                               std::string* error) {
+    if (target.kind == OutputTarget::Kind::kMovie) {
+        auto movie = std::make_unique<MovieSink>(target.path);
+        if (!movie->Open(target.muxer, options, error)) return nullptr;
+        return movie;
+    }
+    auto images = std::make_unique<ImageFolderSink>(target.folder, target.pattern, target.image,
+                                                    options.format.width, options.format.height);
+    if (!images->Open(error)) return nullptr;
+    return images;
 }
 
 std::unique_ptr<Sink> OpenSink(const std::string& output, const SinkOptions& options,
                                std::string* error) {
-    std::unique_ptr<Sink> sink;
-    if (!Classify(output, options.encoding.container, &options, error, &sink)) return nullptr;
-    return sink;
+    OutputTarget target;
+    if (!ClassifyOutput(output, options.encoding.container, &target, error)) return nullptr;
+    return OpenSink(target, options, error);
 }
 
 }  // namespace tavhost

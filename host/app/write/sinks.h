@@ -7,6 +7,8 @@
 #include <optional>
 #include <string>
 
+#include "frame_pattern.h"
+#include "image_io.h"
 #include "movie_writer.h"
 
 struct AVFrame;
@@ -57,25 +59,39 @@ class Sink {
 // A movie's options; a folder of frames takes the format's size only.
 using SinkOptions = media::MovieOptions;
 
-// A .mp4, .mov or .mkv file (H.264 + AAC) or .webm (VP9 + Opus); "-", a
-// movie streamed to standard output (Matroska unless the encoding's container says); a folder
-// (an existing one, or a name with no extension) of frameNNNN.png files; or a
-// frame pattern such as frames/f%04d.png or shots/%d.jpg. Null with the
-// reason in `error` otherwise.
+// What an output names, told once from its name (and --format for
+// standard output): a .mp4, .mov or .mkv movie (H.264 + AAC) or .webm (VP9
+// + Opus); "-", a movie streamed to standard output (Matroska unless
+// --format says); a folder (an existing one, or a name with no extension)
+// of frameNNNN.png files; or a frame pattern such as frames/f%04d.png or
+// shots/%d.jpg.
+struct OutputTarget {
+    enum class Kind { kMovie, kFrames };
+    Kind kind = Kind::kMovie;
+    std::string path;   // as the user gave it
+    std::string muxer;  // a movie's: "mp4", "mov", "matroska" or "webm"
+    // Frames: their folder, their names and their format.
+    std::string folder;
+    FramePattern pattern;
+    media::ImageFormat image = media::ImageFormat::kNone;
+
+    bool Webm() const { return kind == Kind::kMovie && muxer == "webm"; }
+    bool CarriesH264() const { return kind == Kind::kMovie && muxer != "webm"; }
+    bool Matroska() const { return kind == Kind::kMovie && muxer == "matroska"; }
+    bool ToStandardOutput() const { return path == "-"; }
+};
+
+// Tells what `output` names; false with the reason, in one line, when it is
+// nothing tavhost writes.
+bool ClassifyOutput(const std::string& output, const std::string& container, OutputTarget* target,
+                    std::string* error);
+
+// The sink that writes `target`, staged; null with the reason in `error`.
+std::unique_ptr<Sink> OpenSink(const OutputTarget& target, const SinkOptions& options,
+                               std::string* error);
+// The same for an output not yet told (options.encoding.container its --format).
 std::unique_ptr<Sink> OpenSink(const std::string& output, const SinkOptions& options,
                                std::string* error);
-
-// Whether OpenSink would take `output`, checked before any work is done.
-bool CheckOutput(const std::string& output, const std::string& container, std::string* error);
-
-// Whether `output` is a movie whose video is H.264 (MP4, MOV, MKV).
-bool CarriesH264(const std::string& output, const std::string& container = "");
-
-// Whether `output` is a Matroska movie (.mkv, or --format matroska).
-bool IsMatroska(const std::string& output, const std::string& container = "");
-
-// Whether `output` is a WebM movie (VP9 + Opus).
-bool IsWebm(const std::string& output, const std::string& container = "");
 
 // The containers standard output takes, as --format names them.
 bool IsStreamContainer(const std::string& name);

@@ -31,7 +31,8 @@ bool SoundTrack::Open(std::string* error) {
                                     : "this FFmpeg has no AAC encoder");
         return false;
     }
-    sound_ = SoundFormatFor(webm ? "webm" : "", options_.format.sound);
+    // The format the plan chose for this container (SoundFormatFor).
+    sound_ = options_.format.sound;
     if (!OpenEncoder(error)) return false;
     stream_ = muxer_.AddStream();
     if (int rc = avcodec_parameters_from_context(stream_->codecpar, enc_.get()); rc < 0) {

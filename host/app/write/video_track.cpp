@@ -93,7 +93,7 @@ bool VideoTrack::TakesAsItIs(const AVFrame* picture) const {
 bool VideoTrack::Encode(const uint32_t* pixels, int rowPixels, std::string* error) {
     if (av_frame_make_writable(frame_.get()) < 0) throw std::bad_alloc();
     RgbToYuv(pixels, rowPixels, options_.format.width, options_.format.height, frame_.get(),
-             OutputMatrix(options_.format.height));
+             options_.matrix);
     return Send(frame_.get(), error);
 }
 

@@ -53,8 +53,7 @@ inline bool KeepsYuv(const ClipReader::Options& o, const ClipInfo& info, const A
     FittedSize(o, info, &sw, &sh);
     return desc && desc->nb_components >= 3 && sw == o.output.width && sh == o.output.height &&
            !(desc->flags & (AV_PIX_FMT_FLAG_RGB | AV_PIX_FMT_FLAG_PAL)) &&
-           info.matrix == MatrixName(OutputMatrix(o.output.height)) && info.range != "full" &&
-           !info.hdr;
+           info.matrix == MatrixName(o.matrix) && info.range != "full" && !info.hdr;
 }
 
 inline std::string GraphDescription(const ClipReader::Options& o, const ClipInfo& info,
