@@ -158,17 +158,17 @@ void ClipReader::Decode() {
             if (ahead && ahead->pts <= k) last = std::move(ahead);
             if ((last && last->pts >= k) || ahead || videoEnded) break;
             if (stopping()) return;
-            if (AvFramePtr f = dec.TakePicture()) {
+            if (AvFramePtr f = dec.Video().TakePicture()) {
                 ahead = std::move(f);
             } else if (!dec.More()) {
-                if (AvFramePtr g = dec.TakePicture())
+                if (AvFramePtr g = dec.Video().TakePicture())
                     ahead = std::move(g);
                 else
                     videoEnded = true;
             }
         }
         // The frame's sound.
-        while (!dec.flushed && dec.SoundActive() && dec.sound->End() < audioEnd) {
+        while (!dec.Flushed() && dec.SoundActive() && dec.Sound()->End() < audioEnd) {
             if (stopping()) return;
             dec.More();
         }
@@ -176,8 +176,9 @@ void ClipReader::Decode() {
         const AVFrame* pic = last ? last.get() : ahead.get();
         if (!pic) {
             std::lock_guard lock(mutex_);
-            threadError_ = "clip " + Shown() + ": no picture could be decoded" +
-                           (dec.graphError.empty() ? "" : " (" + dec.graphError + ")");
+            threadError_ =
+                "clip " + Shown() + ": no picture could be decoded" +
+                (dec.Video().GraphError().empty() ? "" : " (" + dec.Video().GraphError() + ")");
             break;
         }
 
@@ -211,22 +212,22 @@ void ClipReader::Decode() {
         frame->copied.reset();
         frame->copiedFrame = -1;
         if (options_.copied.Frame(k)) {
-            if (dec.copiedPackets.empty()) {
+            if (dec.Video().Copied().empty()) {
                 std::lock_guard lock(mutex_);
                 threadError_ = "clip " + Shown() + ": the picture copied at frame " +
                                std::to_string(k) + " is not in the file";
                 break;
             }
-            frame->copied = std::move(dec.copiedPackets.front().packet);
-            frame->copiedFrame = dec.copiedPackets.front().frame;
-            dec.copiedPackets.pop_front();
+            frame->copied = std::move(dec.Video().Copied().front().packet);
+            frame->copiedFrame = dec.Video().Copied().front().frame;
+            dec.Video().Copied().pop_front();
         }
         // Pixels wanted later are made here, beside the decoding.
         if (frame->Yuv() && (!options_.pixelsFor || options_.pixelsFor(k)))
             frame->Pixels(options_.fastScaling);
 
-        if (dec.sound) {
-            dec.sound->Cut(audioStart, audioEnd, frame.get());
+        if (dec.Sound()) {
+            dec.Sound()->Cut(audioStart, audioEnd, frame.get());
         } else {
             frame->audio.assign(
                 size_t(audioEnd - audioStart) * size_t(options_.output.sound.channels), 0.0f);
@@ -237,7 +238,7 @@ void ClipReader::Decode() {
         {
             std::lock_guard lock(mutex_);
             queue_.push_back(std::move(frame));
-            damage_ = dec.damage;
+            damage_ = dec.DamageFound();
         }
         changed_.notify_all();
     }
@@ -246,7 +247,7 @@ void ClipReader::Decode() {
     while (!EndsEarly() && !stopping() && dec.More()) {
     }
     std::lock_guard lock(mutex_);
-    damage_ = dec.damage;
+    damage_ = dec.DamageFound();
     done_ = true;
     changed_.notify_all();
 }
