@@ -34,9 +34,4 @@ bool CopiedPictures::Frames(int64_t first, int64_t end) const {
     return it != spans_.begin() && end <= std::prev(it)->second;
 }
 
-bool CopiedPictures::Packet(int64_t pts, int64_t readingStart, int tbNum, int tbDen,
-                            media::Rational fps) const {
-    return Any() && Frame(media::ClipFrameAt(pts, readingStart, tbNum, tbDen, fps));
-}
-
 }  // namespace tavhost

@@ -60,9 +60,6 @@ class CopiedPictures {
     bool Frame(int64_t index) const;
     // Whether the reader's frames [first, end) all lie in one copied run.
     bool Frames(int64_t first, int64_t end) const;
-    // Whether the packet with timestamp `pts` is, for a reading that starts
-    // at `readingStart` (see ClipFrameAt).
-    bool Packet(int64_t pts, int64_t readingStart, int tbNum, int tbDen, media::Rational fps) const;
 
   private:
     std::vector<std::pair<int64_t, int64_t>> spans_;  // [first, end) reader frames, in order
