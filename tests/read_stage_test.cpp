@@ -19,6 +19,7 @@ extern "C" {
 #include <libavutil/log.h>
 }
 
+#include "clip_frames.h"
 #include "clip_reader.h"
 #include "clip_spool.h"
 #include "exif_orientation.h"
@@ -164,6 +165,36 @@ TEST_F(ReadStage, SeeksBackByReadingAgain) {
         const Frame* f = reader->Get(k, &error);
         ASSERT_TRUE(f) << k << ": " << error;
         EXPECT_EQ(Shown(*f), k);
+    }
+}
+
+// The frames made on the caller's thread, with no thread or queue, are the
+// reader's own: the same pictures and the same sound, frame for frame, for
+// a trimmed clip retimed in both containers.
+TEST_F(ReadStage, FramesMadeWithoutAThreadAreTheReadersFrames) {
+    for (const char* name : {"clip.mp4", "clip.mkv"}) {
+        ClipReader::Options o = Options({25, 1});
+        o.inSeconds = 0.5;
+        o.outSeconds = 1.7;
+        std::string error;
+        tavhost::media::ClipInfo info;
+        ASSERT_TRUE(tavhost::media::Probe(P(name), &info, &error)) << error;
+        auto reader = ClipReader::Open(P(name), info, o, &error);
+        auto frames = tavhost::media::ClipFrames::Open(P(name), info, o, &error);
+        ASSERT_TRUE(reader && frames) << error;
+        const auto never = [] { return false; };
+        Frame made;
+        int64_t k = 0;
+        for (; frames->Next(&made, never, &error) == tavhost::media::ClipFrames::Made::kFrame;
+             ++k) {
+            const Frame* read = reader->Get(k, &error);
+            ASSERT_TRUE(read) << name << " frame " << k << ": " << error;
+            EXPECT_EQ(made.index, k);
+            EXPECT_EQ(Shown(made), Shown(*read)) << name << " frame " << k;
+            EXPECT_EQ(made.audio, read->audio) << name << " frame " << k;
+        }
+        EXPECT_EQ(k, reader->FrameCount()) << name << ": " << error;
+        EXPECT_EQ(k, 30) << name;
     }
 }
 

@@ -5,7 +5,7 @@
 #include <chrono>
 #include <cstring>
 
-#include "clip_decoder.h"
+#include "clip_frames.h"
 #include "picture_convert.h"
 #include "user_text.h"
 
@@ -131,123 +131,50 @@ void ClipReader::Run() {
 }
 
 void ClipReader::Decode() {
-    ClipDecoder dec;
     std::string error;
-    if (!dec.Open(path_, options_, info_, &error)) {
+    std::unique_ptr<ClipFrames> frames = ClipFrames::Open(path_, info_, options_, &error);
+    if (!frames) {
         std::lock_guard lock(mutex_);
         threadError_ = error;
         done_ = true;
         changed_.notify_all();
         return;
     }
-    // Pictures out of the graph carry their output frame number as pts.
-    AvFramePtr last, ahead;
-    bool videoEnded = false;
     auto stopping = [&] {
         if (options_.cancel && *options_.cancel) return true;
         std::lock_guard lock(mutex_);
         return stop_;
     };
-    for (int64_t k = 0; k < frameCount_; ++k) {
-        const int64_t audioStart =
-            FrameSampleStart(k, options_.output.fps, options_.output.sound.rate);
-        const int64_t audioEnd =
-            FrameSampleStart(k + 1, options_.output.fps, options_.output.sound.rate);
-        // The picture shown at k: the last one out of the graph at or before k.
-        for (;;) {
-            if (ahead && ahead->pts <= k) last = std::move(ahead);
-            if ((last && last->pts >= k) || ahead || videoEnded) break;
-            if (stopping()) return;
-            if (AvFramePtr f = dec.Video().TakePicture()) {
-                ahead = std::move(f);
-            } else if (!dec.More()) {
-                if (AvFramePtr g = dec.Video().TakePicture())
-                    ahead = std::move(g);
-                else
-                    videoEnded = true;
-            }
-        }
-        // The frame's sound.
-        while (!dec.Flushed() && dec.SoundActive() && dec.Sound()->End() < audioEnd) {
-            if (stopping()) return;
-            dec.More();
-        }
-        // Before the first picture, or past the last, the nearest one stands in.
-        const AVFrame* pic = last ? last.get() : ahead.get();
-        if (!pic) {
-            std::lock_guard lock(mutex_);
-            threadError_ =
-                "clip " + Shown() + ": no picture could be decoded" +
-                (dec.Video().GraphError().empty() ? "" : " (" + dec.Video().GraphError() + ")");
-            break;
-        }
-
+    for (;;) {
         std::unique_ptr<Frame> frame;
         {
-            std::unique_lock lock(mutex_);
-            changed_.wait(lock, [&] { return stop_ || int(queue_.size()) < options_.lookahead; });
-            if (stop_) return;
+            std::lock_guard lock(mutex_);
             if (!spare_.empty()) {
                 frame = std::move(spare_.back());
                 spare_.pop_back();
             }
         }
         if (!frame) frame = std::make_unique<Frame>();
-        frame->index = k;
-        frame->width = pic->width;
-        frame->height = pic->height;
-        frame->matrix = options_.matrix;
-        // The graph's own picture, shared rather than copied.
-        frame->picture.reset(Allocated(av_frame_clone(pic)), [](const AVFrame* f) {
-            AVFrame* owned = const_cast<AVFrame*>(f);
-            av_frame_free(&owned);
-        });
-        frame->converted = false;
-        if (!frame->picture) {
+        const ClipFrames::Made made = frames->Next(frame.get(), stopping, &error);
+        if (made == ClipFrames::Made::kStopped) return;
+        if (made == ClipFrames::Made::kFailed) {
             std::lock_guard lock(mutex_);
-            threadError_ = "out of memory";
+            threadError_ = error;
             break;
         }
-        // A copied frame carries its run's next packet in decode order.
-        frame->copied.reset();
-        frame->copiedFrame = -1;
-        if (options_.copied.Frame(k)) {
-            if (dec.Video().Copied().empty()) {
-                std::lock_guard lock(mutex_);
-                threadError_ = "clip " + Shown() + ": the picture copied at frame " +
-                               std::to_string(k) + " is not in the file";
-                break;
-            }
-            frame->copied = std::move(dec.Video().Copied().front().packet);
-            frame->copiedFrame = dec.Video().Copied().front().frame;
-            dec.Video().Copied().pop_front();
-        }
-        // Pixels wanted later are made here, beside the decoding.
-        if (frame->Yuv() && (!options_.pixelsFor || options_.pixelsFor(k)))
-            frame->Pixels(options_.fastScaling);
-
-        if (dec.Sound()) {
-            dec.Sound()->Cut(audioStart, audioEnd, frame.get());
-        } else {
-            frame->audio.assign(
-                size_t(audioEnd - audioStart) * size_t(options_.output.sound.channels), 0.0f);
-            frame->anchors.clear();
-            frame->soundDecoded = true;
-        }
-
+        if (made == ClipFrames::Made::kEnd) break;
         {
-            std::lock_guard lock(mutex_);
+            std::unique_lock lock(mutex_);
+            changed_.wait(lock, [&] { return stop_ || int(queue_.size()) < options_.lookahead; });
+            if (stop_) return;
             queue_.push_back(std::move(frame));
-            damage_ = dec.DamageFound();
+            damage_ = frames->DamageFound();
         }
         changed_.notify_all();
     }
-    // The rest of the file, so damage after the last frame served is counted
-    // too; a clip trimmed short of its end stops at its out point.
-    while (!EndsEarly() && !stopping() && dec.More()) {
-    }
+    frames->ReadToEnd(stopping);
     std::lock_guard lock(mutex_);
-    damage_ = dec.DamageFound();
+    damage_ = frames->DamageFound();
     done_ = true;
     changed_.notify_all();
 }
