@@ -22,10 +22,26 @@ using tavhost::ParseCommandLine;
 namespace tavtest {
 namespace {
 
+// The words of `line` as a shell splits them: spaces apart, '...' one word
+// whatever it holds ('' an empty one).
 std::vector<std::string> Words(const std::string& line) {
-    std::istringstream in(line);
     std::vector<std::string> words;
-    for (std::string w; in >> w;) words.push_back(w == "''" ? "" : w);
+    std::string word;
+    bool inWord = false, quoted = false;
+    for (const char ch : line) {
+        if (ch == '\'') {
+            quoted = !quoted;
+            inWord = true;
+        } else if (ch == ' ' && !quoted) {
+            if (inWord) words.push_back(word);
+            word.clear();
+            inWord = false;
+        } else {
+            word += ch;
+            inWord = true;
+        }
+    }
+    if (inWord) words.push_back(word);
     return words;
 }
 
@@ -102,6 +118,17 @@ INSTANTIATE_TEST_SUITE_P(
                     "unexpected 'boxfog'"},
         MistakeCase{"partZero", "render boxscatter a.mp4 --part 0/2 -o p.mkv", "--part takes"},
         MistakeCase{"partPastCount", "render boxscatter a.mp4 --part 3/2 -o p.mkv", "not '3/2'"},
+        MistakeCase{"partSpaceBefore", "render boxscatter a.mp4 --part ' 1/2' -o p.mkv",
+                    "not ' 1/2'"},
+        MistakeCase{"partPlus", "render boxscatter a.mp4 --part +1/2 -o p.mkv", "not '+1/2'"},
+        MistakeCase{"crfSpaceBefore", "render boxscatter --crf ' 20' a.mp4 -o o.mp4", "not ' 20'"},
+        MistakeCase{"outputTwice", "render boxscatter a.mp4 -o o.mp4 -o p.mp4",
+                    "-o is given twice"},
+        MistakeCase{"crfTwice", "render boxscatter --crf 20 a.mp4 --crf 30 -o o.mp4",
+                    "--crf is given twice"},
+        MistakeCase{"inTwiceForOneClip", "render boxscatter --in 1 --in 2 a.mp4 -o o.mp4",
+                    "--in is given twice"},
+        MistakeCase{"joinOutputTwice", "join a.mkv -o j.mp4 -o k.mp4", "-o is given twice"},
         MistakeCase{"joinNoParts", "join -o j.mp4", "no parts given"},
         MistakeCase{"joinNoOutput", "join a.mkv b.mkv", "no output given"},
         MistakeCase{"joinUnknown", "join a.mkv --fast -o j.mp4", "unknown option '--fast'"}),

@@ -36,6 +36,7 @@ struct PartLayout {
     const char* plan = "plan-a";
     int64_t dropSamples = 0;  // sound missing at its end (a part cut short)
     bool noTags = false;
+    int64_t notANumberAt = -1;  // a frame whose sound holds NaN (a damaged part)
 };
 
 class JoinStage : public ::testing::Test {
@@ -95,7 +96,8 @@ class JoinStage : public ::testing::Test {
             int64_t s1 = tavhost::media::FrameSampleStart(f + 1, kFps, kRate);
             if (f + 1 == layout.end) s1 -= layout.dropSamples;
             std::vector<float> sound;
-            for (int64_t s = s0; s < s1; ++s) sound.insert(sound.end(), 2, Sound(s));
+            for (int64_t s = s0; s < s1; ++s)
+                sound.insert(sound.end(), 2, f == layout.notANumberAt ? std::nanf("") : Sound(s));
             EXPECT_TRUE(writer->WriteAudio(sound.data(), int(s1 - s0), &error)) << error;
         }
         EXPECT_TRUE(writer->Finish(&error)) << error;
@@ -265,6 +267,10 @@ INSTANTIATE_TEST_SUITE_P(
                     {{.index = 1, .count = 3, .first = 0, .end = 10, .total = 30},
                      {.index = 3, .count = 3, .first = 20, .end = 30, .total = 30}},
                     "part 2 of 3 is missing"},
+        RefusalCase{
+            "soundNotANumbers",
+            {{.index = 1, .count = 1, .first = 0, .end = 10, .total = 10, .notANumberAt = 4}},
+            "is damaged: its sound holds values that are not numbers"},
         RefusalCase{"twice",
                     {{.index = 1, .count = 2, .first = 0, .end = 10, .total = 20},
                      {.index = 1, .count = 2, .first = 0, .end = 10, .total = 20},

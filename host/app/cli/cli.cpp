@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <cmath>
 #include <cstdlib>
+#include <set>
 
 #include "cli_usage.h"
 #include "edit.h"
@@ -57,12 +58,19 @@ bool IsOption(const std::string& a) {
     return a.size() > 1 && a[0] == '-';
 }
 
+// The options given so far that take a value: one given again is a mistake,
+// since only one value can hold.
+using Given = std::set<const OptionDef*>;
+
 // Reads the value of option `a` of `table` into `target`: one mistake when
-// it has none or it is not one the option takes.
+// it has none, it is not one the option takes, or the option is in `given`.
 template <class O, class T>
-bool ReadOption(Words& w, const std::string& a, const std::vector<O>& table, const T& target) {
+bool ReadOption(Words& w, const std::string& a, const std::vector<O>& table, const T& target,
+                Given* given) {
     const O* option = FindIn(table, a);
     if (!option) return w.Mistake("unknown option " + Quoted(a));
+    if (option->kind != ValueKind::kFlag && !given->insert(option).second)
+        return w.Mistake(a + " is given twice: give it once");
     std::string v;
     if (option->kind != ValueKind::kFlag && !w.Value(a, &v)) return false;
     OptionValue value;
@@ -77,10 +85,11 @@ bool ReadOption(Words& w, const std::string& a, const std::vector<O>& table, con
 // A command of options only: each word is one of `table`'s, or --help.
 void ParseOptionsOnly(Words& w, Command* c, const std::vector<CommandOption>& table,
                       const std::string& usage) {
+    Given given;
     while (!w.Done()) {
         const std::string a = w.Next();
         if (IsHelp(a)) return void(w.Help(usage));
-        if (!ReadOption(w, a, table, c)) return;
+        if (!ReadOption(w, a, table, c, &given)) return;
     }
 }
 
@@ -96,6 +105,7 @@ void ParseRender(Words& w, Command* c) {
     std::optional<TimeValue> in, outPoint;  // for the next clip
     const OptionTarget target{&job, &job.settings, &job.transition, &job.output,
                               &in,  &outPoint,     &c->verbose};
+    Given given;
     // The bundle, then the clips, each taking the trims given before it.
     auto plainWord = [&](const std::string& a) {
         if (!haveBundle && job.editFile.empty()) {
@@ -112,6 +122,10 @@ void ParseRender(Words& w, Command* c) {
         clip.out = outPoint;
         in.reset();
         outPoint.reset();
+        // Each clip takes trims of its own.
+        std::erase_if(given, [](const OptionDef* o) {
+            return std::string(o->name) == "--in" || std::string(o->name) == "--out";
+        });
         job.clips.push_back(clip);
         return true;
     };
@@ -127,7 +141,7 @@ void ParseRender(Words& w, Command* c) {
             continue;
         }
         if (IsHelp(a)) return void(w.Help(RenderUsage()));
-        if (!ReadOption(w, a, RenderOptions(), target)) return;
+        if (!ReadOption(w, a, RenderOptions(), target, &given)) return;
     }
     if (in || outPoint) return void(w.Mistake("--in and --out go before the clip they trim"));
     if (!job.editFile.empty()) {
@@ -147,11 +161,12 @@ void ParseRender(Words& w, Command* c) {
 void ParsePlaceholder(Words& w, Command* c) {
     c->kind = Command::Kind::kPlaceholder;
     auto& job = c->placeholder;
+    Given given;
     while (!w.Done()) {
         const std::string a = w.Next();
         if (IsHelp(a)) return void(w.Help(PlaceholderUsage()));
         if (IsOption(a)) {
-            if (!ReadOption(w, a, PlaceholderOptions(), c)) return;
+            if (!ReadOption(w, a, PlaceholderOptions(), c, &given)) return;
         } else if (job.bundle.empty() && !a.empty()) {
             job.bundle = a;
         } else {
@@ -168,6 +183,7 @@ void ParsePlaceholder(Words& w, Command* c) {
 void ParseJoin(Words& w, Command* c) {
     c->kind = Command::Kind::kJoin;
     bool optionsEnded = false;
+    Given given;
     while (!w.Done()) {
         const std::string a = w.Next();
         if (!optionsEnded && a == "--") {
@@ -175,7 +191,7 @@ void ParseJoin(Words& w, Command* c) {
         } else if (!optionsEnded && IsHelp(a)) {
             return void(w.Help(JoinUsage()));
         } else if (!optionsEnded && IsOption(a)) {
-            if (!ReadOption(w, a, JoinOptions(), c)) return;
+            if (!ReadOption(w, a, JoinOptions(), c, &given)) return;
         } else if (a.empty()) {
             return void(w.Mistake("a part's name is empty"));
         } else {

@@ -92,7 +92,7 @@ inline const std::vector<CommandOption>& JoinOptions() {
           "the movie: .mp4, .mov or .mkv, or - for standard output"},
          [](const OptionValue& v, Command* const& c) { c->join.output = v.text; }},
         {{"--quiet", "-q", nullptr, ValueKind::kFlag, 0, 0, OptionScope::kCommandLine, nullptr,
-          "no summary line"},
+          "no summary line (it is shown only when standard error is a terminal)"},
          [](const OptionValue&, Command* const& c) { c->join.quiet = true; }}};
     return kOptions;
 }

@@ -1,6 +1,7 @@
 #include "part_join.h"
 
 #include <algorithm>
+#include <cmath>
 #include <filesystem>
 #include <memory>
 
@@ -209,7 +210,15 @@ bool TakeSound(AVCodecContext* dec, AVFrame* frame, int channels, PartSound& cli
             *error = "cannot read part " + Quoted(path) + ": its sound is not float samples";
             return false;
         }
-        clips.Take(reinterpret_cast<const float*>(frame->data[0]), frame->nb_samples);
+        const float* samples = reinterpret_cast<const float*>(frame->data[0]);
+        const float* end = samples + size_t(frame->nb_samples) * size_t(channels);
+        // A part's sound is the render's exact samples, never NaN or infinite.
+        if (!std::all_of(samples, end, [](float v) { return std::isfinite(v); })) {
+            av_frame_unref(frame);
+            *error = Quoted(path) + " is damaged: its sound holds values that are not numbers";
+            return false;
+        }
+        clips.Take(samples, frame->nb_samples);
         av_frame_unref(frame);
     }
 }
@@ -289,7 +298,7 @@ bool JoinParts(const std::vector<std::string>& paths, const std::string& output,
                  ": the parts' pictures are H.264; name the movie .mp4, .mov or .mkv";
         return false;
     }
-    if (const std::string clash = OutputClash(paths, {output}); !clash.empty()) {
+    if (const std::string clash = OutputClash(paths, {output}, "part"); !clash.empty()) {
         *error = clash;
         return false;
     }

@@ -12,6 +12,10 @@
 namespace tavhost {
 
 bool ParseWholeNumber(const std::string& text, long long lo, long long hi, long long* out) {
+    // Digits, after a minus sign at most: no space or plus sign before them.
+    const size_t first = !text.empty() && text[0] == '-' ? 1 : 0;
+    if (first >= text.size() || !std::isdigit(static_cast<unsigned char>(text[first])))
+        return false;
     char* end = nullptr;
     errno = 0;
     const long long v = std::strtoll(text.c_str(), &end, 10);

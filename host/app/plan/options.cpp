@@ -111,7 +111,8 @@ std::vector<Option> MakeOptions() {
         {{"--contact-sheet", nullptr, "IMG", K::kName, 0, 0, S::kCommandLine, nullptr,
           "also write frames of the transition side by side (.png or .jpg)"},
          [](const V& v, const T& t) { t.job->contactSheet = v.text; }},
-        {{"--quiet", "-q", nullptr, K::kFlag, 0, 0, S::kCommandLine, nullptr, "no progress bar"},
+        {{"--quiet", "-q", nullptr, K::kFlag, 0, 0, S::kCommandLine, nullptr,
+          "no progress bar or summary (shown only when standard error is a terminal)"},
          [](const V&, const T& t) { t.job->quiet = true; }},
         {{"--output", "-o", "OUT", K::kName, 0, 0, S::kOutput, "path",
           ".mp4, .mov or .mkv (H.264 and AAC), .webm (VP9 and Opus), a folder\n"

@@ -19,17 +19,17 @@ bool SameFile(const std::string& a, const std::string& b) {
 }
 
 std::string OutputClash(const std::vector<std::string>& inputs,
-                        const std::vector<std::string>& outputs) {
+                        const std::vector<std::string>& outputs, const std::string& kind) {
     for (size_t i = 0; i < outputs.size(); ++i) {
         if (outputs[i].empty()) continue;
-        for (const std::string& input : inputs)
-            if (SameFile(outputs[i], input))
-                return Quoted(outputs[i]) + " is the clip '" + input +
-                       "': writing it would destroy the clip";
+        for (const std::string& in : inputs)
+            if (SameFile(outputs[i], in))
+                return Quoted(outputs[i]) + " is the " + kind + " " + Quoted(in) +
+                       ": writing it would destroy the " + kind;
         for (size_t j = i + 1; j < outputs.size(); ++j)
             if (!outputs[j].empty() && SameFile(outputs[i], outputs[j]))
-                return Quoted(outputs[j]) + " and '" + outputs[i] +
-                       "' are the same file: give each output its own name";
+                return Quoted(outputs[j]) + " and " + Quoted(outputs[i]) +
+                       " are the same file: give each output its own name";
     }
     return {};
 }

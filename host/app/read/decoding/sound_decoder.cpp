@@ -72,6 +72,14 @@ void SoundDecoder::Take(AVFrame* frame) {
     const int n = swr_convert(swr_.get(), outPlanes, capacity,
                               const_cast<const uint8_t**>(frame->extended_data), frame->nb_samples);
     if (n <= 0) return;
+    // Float sound that is not a number (a damaged clip) is silence, and said.
+    bool damaged = false;
+    for (float& v : out)
+        if (!std::isfinite(v)) {
+            v = 0.0f;
+            damaged = true;
+        }
+    if (damaged) damage_(fmt_->streams[stream_]->time_base, frame->pts);
     // A whole packet's samples, all kept, mark where that packet begins.
     if (options_.soundGrid >= 0 && n == kPacketSamples && frame->nb_samples == n &&
         frame->pts != AV_NOPTS_VALUE && next_ >= base_) {
