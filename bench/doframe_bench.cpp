@@ -21,13 +21,13 @@ namespace {
 // first call of each size GetFrame costs only the host's own bookkeeping.
 class StillFrames : public tavhost::FrameProvider {
   public:
-    TavPluginResult ProvideFrame(int32_t number, bool, PixMap& picture, std::vector<float>& audio,
+    TavPluginResult ProvideFrame(int32_t number, bool, PixMap* picture, std::vector<float>& audio,
                                  int16_t& volume) override {
-        if (filled_.insert(picture.baseAddr).second) {
-            const int w = picture.bounds.right - picture.bounds.left;
-            const int h = picture.bounds.bottom - picture.bounds.top;
+        if (picture && filled_.insert(picture->baseAddr).second) {
+            const int w = picture->bounds.right - picture->bounds.left;
+            const int h = picture->bounds.bottom - picture->bounds.top;
             for (int y = 0; y < h; ++y) {
-                uint32_t* row = TavPixelRow(picture, y);
+                uint32_t* row = TavPixelRow(*picture, y);
                 for (int x = 0; x < w; ++x) row[x] = 0xFF000000u | uint32_t(x * 7 + y * 3 + number);
             }
         }

@@ -46,14 +46,14 @@ class HostileClips : public tavhost::FrameProvider {
           audioFloats_(in.ConsumeIntegralInRange<size_t>(0, 4000)),
           volume_(in.ConsumeIntegral<int16_t>()) {}
 
-    TavPluginResult ProvideFrame(int32_t number, bool, PixMap& picture, std::vector<float>& audio,
+    TavPluginResult ProvideFrame(int32_t number, bool, PixMap* picture, std::vector<float>& audio,
                                  int16_t& volume) override {
         if (number >= refuseFrom_ && refuseFrom_ >= 0) return refusal_;
-        const int w = picture.bounds.right - picture.bounds.left;
-        const int h = picture.bounds.bottom - picture.bounds.top;
+        const int w = picture ? picture->bounds.right - picture->bounds.left : 0;
+        const int h = picture ? picture->bounds.bottom - picture->bounds.top : 0;
         for (int y = 0; y < h; ++y)
             for (int x = 0; x < w; ++x)
-                TavPixelRow(picture, y)[x] =
+                TavPixelRow(*picture, y)[x] =
                     0xFF000000u | (uint32_t(number) * 31u + uint32_t(x * 7 + y));
         audio.assign(audioFloats_, 0.25f);
         volume = volume_;

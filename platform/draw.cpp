@@ -52,6 +52,8 @@ CGrafPort* CurrentPort() {
 }
 
 void FillPortRect(CGrafPort* port, const Rect& r, uint32_t pixel) {
+    if (WorldWatcher* watcher = port->pixMap.watcher)
+        if (watcher->TakeFill(port->pixMap, r, pixel)) return;
     tav::FillPixels(port->pixMap, r, pixel);
 }
 
@@ -85,6 +87,7 @@ OSErr NewGWorld(GWorldPtr* offscreenGWorld, short pixelDepth, const Rect* bounds
     port->pixMap.rowBytes = rowBytes;
     port->pixMap.bounds = *bounds;
     port->pixMap.pixelSize = 32;
+    port->pixMap.watcher = nullptr;
     port->pixMapBlock.master = &port->pixMap;
     port->pixMapBlock.state = 0;
     port->pixelsState = 0;

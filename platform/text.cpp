@@ -135,6 +135,7 @@ void DrawString(const unsigned char* s) {
     Font& font = TheFont();
     std::lock_guard lock(font.mutex);
     if (!font.SetSize(EffectiveSize(port))) return;
+    if (tavdraw::WorldWatcher* watcher = port->pixMap.watcher) watcher->MakeReal(port->pixMap);
     const uint32_t pixel = TavPixelFromRGB(port->foreColor);
     int penX = port->pen.h;
     const int baseline = port->pen.v;

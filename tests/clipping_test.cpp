@@ -121,7 +121,7 @@ TEST(WorldLimits, GetFrameRefusesFramesBeyondTheLimit) {
 class ThrowingClips : public tavhost::FrameProvider {
   public:
     explicit ThrowingClips(bool outOfMemory) : outOfMemory_(outOfMemory) {}
-    TavPluginResult ProvideFrame(int32_t, bool, PixMap&, std::vector<float>&, int16_t&) override {
+    TavPluginResult ProvideFrame(int32_t, bool, PixMap*, std::vector<float>&, int16_t&) override {
         if (outOfMemory_) throw std::bad_alloc();
         throw std::runtime_error("decoder gone");
     }

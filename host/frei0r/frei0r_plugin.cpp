@@ -130,16 +130,21 @@ class Inputs : public tavhost::FrameProvider {
     int32_t secondNumber = 0;
     unsigned width = 0, height = 0;
 
-    TavPluginResult ProvideFrame(int32_t number, bool, PixMap& picture, std::vector<float>& audio,
+    // The input frame numbered `number`, or null.
+    const uint32_t* Frame(int32_t number) const {
+        return number == firstNumber ? first : number == secondNumber ? second : nullptr;
+    }
+
+    TavPluginResult ProvideFrame(int32_t number, bool, PixMap* picture, std::vector<float>& audio,
                                  int16_t& volume) override {
-        const uint32_t* frame = number == firstNumber    ? first
-                                : number == secondNumber ? second
-                                                         : nullptr;
-        const int w = picture.bounds.right - picture.bounds.left;
-        const int h = picture.bounds.bottom - picture.bounds.top;
-        if (!frame || unsigned(w) != width || unsigned(h) != height)
-            return kPluginCantGetNeededFrame;
-        CopyIn(frame, picture, width, height);
+        const uint32_t* frame = Frame(number);
+        if (!frame) return kPluginCantGetNeededFrame;
+        if (picture) {
+            const int w = picture->bounds.right - picture->bounds.left;
+            const int h = picture->bounds.bottom - picture->bounds.top;
+            if (unsigned(w) != width || unsigned(h) != height) return kPluginCantGetNeededFrame;
+            CopyIn(frame, *picture, width, height);
+        }
         audio.clear();  // frei0r carries no sound
         volume = 255;
         return kPluginOK;

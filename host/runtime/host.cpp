@@ -35,6 +35,11 @@ GWorldPtr NewWorld(int32_t width, int32_t height) {
 
 }  // namespace
 
+Drawing DrawingFromEnvironment() {
+    const char* drawing = std::getenv("TAV_DRAW");
+    return drawing && std::string_view(drawing) == "direct" ? Drawing::kDirect : Drawing::kRecorded;
+}
+
 Host::Host(OutputFormat format) : format_(format) {
     transition_.speed = 0.5f;
     outputAudio_.assign(format_.FloatsPerFrame(), 0.0f);
@@ -68,6 +73,10 @@ GWorldPtr Host::EnsureOutputWorld(int32_t width, int32_t height) {
     return output_;
 }
 
+Composed Host::Compose(ComposeTarget* target) {
+    return recorder_.Compose(target);
+}
+
 void Host::ClearOutputAudio(size_t floats) {
     outputAudio_.assign(floats, 0.0f);
     mixCount_ = 0;
@@ -92,6 +101,9 @@ int32_t Host::Call(TavPluginMainProc main, int32_t which, TavPluginParams& param
         previousGains_ = std::move(gains_);
         gains_.clear();
     }
+    const bool recording =
+        drawing_ == Drawing::kRecorded && uint8_t(params.selector) == kPlugDoFrame && params.frame;
+    if (recording) recorder_.Begin(params.frame, params.frameRect);
     int32_t result;
     {
         CurrentHostScope current(this);
@@ -100,6 +112,12 @@ int32_t Host::Call(TavPluginMainProc main, int32_t which, TavPluginParams& param
 
     const auto selector = uint8_t(params.selector);
     TakeBackLentFrames(selector);
+    if (recording) {
+        recorder_.EndCall();
+        if (!composeLater_ && Compose(nullptr) == Composed::kFailed) recorder_.NotePictureFailed();
+        // A picture that could not be drawn after its frame was lent.
+        if (recorder_.PictureFailed() && result == kPluginOK) result = kPluginCantGetNeededFrame;
+    }
     if (heldTransitions_ > 0) {
         Problem("transition record not released");
         heldTransitions_ = 0;
@@ -200,10 +218,16 @@ TavPluginResult Host::GetFrame(int32_t number, GWorldPtr* world, int32_t width, 
     if (!frame.world) return kPluginOutOfMemory;
     frame.audio.clear();
     int16_t frameVolume = 255;
-    const TavPluginResult code = provider_->ProvideFrame(
-        number, quality == kDVLowQuality, **GetGWorldPixMap(frame.world), frame.audio, frameVolume);
-    if (code != kPluginOK) return code;
     PixMapHandle pm = GetGWorldPixMap(frame.world);
+    (*pm)->watcher = nullptr;
+    frame.pending = false;
+    // While the output is recorded the picture is drawn only if its pixels are used.
+    const bool defer = recorder_.Recording();
+    const bool lowQuality = quality == kDVLowQuality;
+    const TavPluginResult code = provider_->ProvideFrame(number, lowQuality, defer ? nullptr : *pm,
+                                                         frame.audio, frameVolume);
+    if (code != kPluginOK) return code;
+    if (defer) recorder_.Defer(frame, lowQuality);
     frame.lent = true;
     frame.number = number;
     frame.volume = frameVolume;

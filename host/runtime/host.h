@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "media_format.h"
+#include "recorder.h"
 #include "tav/draw_host.h"
 #include "tav/plugin.h"
 
@@ -31,9 +32,23 @@ class FrameProvider {
     // samples, in `audio`. `volume` is the clip's volume, 255 for full.
     // Returns kPluginOK or the code the plug-in should get
     // (kPluginCantGetNeededFrame). May throw; the service turns that into a code.
-    virtual TavPluginResult ProvideFrame(int32_t number, bool lowQuality, PixMap& picture,
+    // With no `picture` (recorded drawing) only the sound is wanted now, and
+    // everything that can fail is checked; DrawPicture may follow.
+    virtual TavPluginResult ProvideFrame(int32_t number, bool lowQuality, PixMap* picture,
                                          std::vector<float>& audio, int16_t& volume) = 0;
+    // Draws the picture of a frame ProvideFrame served.
+    virtual TavPluginResult DrawPicture(int32_t number, bool lowQuality, PixMap& picture) {
+        std::vector<float> audio;
+        int16_t volume = 0;
+        return ProvideFrame(number, lowQuality, &picture, audio, volume);
+    }
 };
+
+// How DoFrame's drawing reaches the output: carried out pixel by pixel as
+// the plug-in draws, or recorded and composed once after the call (the
+// default; TAV_DRAW=direct in the environment selects the direct way).
+enum class Drawing { kDirect, kRecorded };
+Drawing DrawingFromEnvironment();
 
 // A source frame the host lends to a plug-in: the cookie points at one of these.
 struct LentFrame {
@@ -43,6 +58,8 @@ struct LentFrame {
     int32_t number = 0;
     int16_t volume = 0;
     bool lent = false;
+    bool pending = false;  // lent with its picture not drawn yet
+    bool lowQuality = false;
     SInt8 handleStateAtLoan = 0;
     GWorldFlags pixelsStateAtLoan = 0;
     std::vector<float> audio;
@@ -68,6 +85,18 @@ class Host {
 
     const OutputFormat& Format() const { return format_; }
     void SetProvider(FrameProvider* provider) { provider_ = provider; }
+
+    Drawing GetDrawing() const { return drawing_; }
+    void SetDrawing(Drawing drawing) { drawing_ = drawing; }
+    // Recorded drawing is composed into the output world as DoFrame returns,
+    // unless the host composes it itself: then Compose must follow each DoFrame.
+    void ComposeLater(bool later) { composeLater_ = later; }
+    // Composes the last DoFrame's recorded drawing into `target` where it
+    // can (null: the output world), else into the output world.
+    Composed Compose(ComposeTarget* target);
+    // The last DoFrame's recording (empty after direct drawing).
+    const FrameRecording& Recorded() const { return recorder_.Recorded(); }
+    Recorder& RecorderOf() { return recorder_; }
 
     TavPluginTransitionInfo& Transition() { return transition_; }
     // Clip 1: the clip whose settings the plug-in reads and writes back.
@@ -122,6 +151,9 @@ class Host {
 
     OutputFormat format_;
     FrameProvider* provider_ = nullptr;
+    Drawing drawing_ = DrawingFromEnvironment();
+    bool composeLater_ = false;
+    Recorder recorder_{provider_};
     TavPluginTransitionInfo transition_{};
     TavPluginClipInfo clip_{};
     std::map<std::pair<int16_t, int16_t>, std::string> strings_;

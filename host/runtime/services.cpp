@@ -128,12 +128,17 @@ TavPluginResult SvcSetClipInfo(TavPluginInstance instance, TavPluginClipInfo* in
 TavPluginResult SvcBlit(PixMapPtr src, PixMapPtr dst, const Rect* srcRect, const Rect* dstRect,
                         int32_t) noexcept {
     if (!src || !dst || !srcRect || !dstRect) return kPluginBadParams;
+    // A world a host watches (recorded drawing, a picture not drawn yet).
+    if (tavdraw::WorldWatcher* watcher = dst->watcher ? dst->watcher : src->watcher)
+        return static_cast<Recorder*>(watcher)->Blit(*src, *dst, *srcRect, *dstRect);
     return BlitPixMaps(src, dst, *srcRect, *dstRect);
 }
 
 TavPluginResult SvcFillRect(PixMapPtr dst, const Rect* rect, const RGBColor* color) noexcept {
     if (!dst || !rect || !color) return kPluginBadParams;
-    tav::FillPixels(*dst, *rect, TavPixelFromRGB(*color));
+    const uint32_t pixel = TavPixelFromRGB(*color);
+    if (dst->watcher && dst->watcher->TakeFill(*dst, *rect, pixel)) return kPluginOK;
+    tav::FillPixels(*dst, *rect, pixel);
     return kPluginOK;
 }
 

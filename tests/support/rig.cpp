@@ -11,14 +11,14 @@ uint32_t PatternClips::Pixel(int32_t number, int x, int y) {
     return 0xFF000000u | (r << 16) | (g << 8) | b;
 }
 
-TavPluginResult PatternClips::ProvideFrame(int32_t number, bool, PixMap& picture,
+TavPluginResult PatternClips::ProvideFrame(int32_t number, bool, PixMap* picture,
                                            std::vector<float>& audio, int16_t& frameVolume) {
     if (number < 0 || number >= limit) return kPluginCantGetNeededFrame;
     ++provided;
-    const int w = picture.bounds.right - picture.bounds.left;
-    const int h = picture.bounds.bottom - picture.bounds.top;
+    const int w = picture ? picture->bounds.right - picture->bounds.left : 0;
+    const int h = picture ? picture->bounds.bottom - picture->bounds.top : 0;
     for (int y = 0; y < h; ++y) {
-        uint32_t* row = TavPixelRow(picture, y);
+        uint32_t* row = TavPixelRow(*picture, y);
         for (int x = 0; x < w; ++x) row[x] = Pixel(number, x, y);
     }
     audio.assign(tavhost::OutputFormat{}.FloatsPerFrame(), Sample(number));

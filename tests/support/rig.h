@@ -55,7 +55,7 @@ class PatternClips : public tavhost::FrameProvider {
     static uint32_t Pixel(int32_t number, int x, int y);
     static float Sample(int32_t number) { return 0.001f * float(number % 500 + 1); }
 
-    TavPluginResult ProvideFrame(int32_t number, bool lowQuality, PixMap& picture,
+    TavPluginResult ProvideFrame(int32_t number, bool lowQuality, PixMap* picture,
                                  std::vector<float>& audio, int16_t& volume) override;
 
     int16_t volume = 255;

@@ -36,15 +36,19 @@ bool DrawFrameInto(const media::Frame& frame, PixMap& picture, bool lowQuality) 
                         h, picture.rowBytes / 4, lowQuality);
 }
 
-TavPluginResult TimelineFrames::ProvideFrame(int32_t number, bool lowQuality, PixMap& picture,
-                                             std::vector<float>& audio, int16_t& volume) {
+const media::Frame* TimelineFrames::FrameOf(int32_t number) {
     SourceRef ref;
-    if (!placement_ || !placement_->Map(number, &ref)) return kPluginCantGetNeededFrame;
-    const media::Frame* frame = clips_.Frame(ref.clip, ref.index, &error_);
+    if (!placement_ || !placement_->Map(number, &ref)) return nullptr;
+    return clips_.Frame(ref.clip, ref.index, &error_);
+}
+
+TavPluginResult TimelineFrames::ProvideFrame(int32_t number, bool lowQuality, PixMap* picture,
+                                             std::vector<float>& audio, int16_t& volume) {
+    const media::Frame* frame = FrameOf(number);
     if (!frame) return kPluginCantGetNeededFrame;
-    if (!DrawFrameInto(*frame, picture, lowQuality)) {
-        error_ = "cannot scale a picture to " + std::to_string(picture.bounds.right) + "x" +
-                 std::to_string(picture.bounds.bottom);
+    if (picture && !DrawFrameInto(*frame, *picture, lowQuality)) {
+        error_ = "cannot scale a picture to " + std::to_string(picture->bounds.right) + "x" +
+                 std::to_string(picture->bounds.bottom);
         return kPluginCantGetNeededFrame;
     }
     audio.assign(frame->audio.begin(), frame->audio.end());

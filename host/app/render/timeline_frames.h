@@ -24,8 +24,10 @@ class TimelineFrames : public FrameProvider {
     // The transition whose frames are asked for; none: every ask fails.
     void SetTransition(const Placement* placement) { placement_ = placement; }
 
-    TavPluginResult ProvideFrame(int32_t number, bool lowQuality, PixMap& picture,
+    TavPluginResult ProvideFrame(int32_t number, bool lowQuality, PixMap* picture,
                                  std::vector<float>& audio, int16_t& volume) override;
+    // The clip frame source frame `number` is, or null (Error() says why).
+    const media::Frame* FrameOf(int32_t number);
 
     // Why the last frame could not be read, if a read failed.
     const std::string& Error() const { return error_; }

@@ -6,14 +6,40 @@
 
 #include "tav/quickdraw.h"
 
+namespace tavdraw {
+class WorldWatcher;
+}
+
 // A pixel map: 32 bits a pixel, 0xAARRGGBB in native byte order, rows
 // `rowBytes` apart, covering `bounds` in the port's own coordinates.
+// `watcher`, when a host sets one, sees the drawing first (WorldWatcher).
 struct PixMap {
     uint32_t* baseAddr;
     int32_t rowBytes;
     Rect bounds;
     int16_t pixelSize;
+    tavdraw::WorldWatcher* watcher;
 };
+
+namespace tavdraw {
+
+// Set by a host on a world whose pixels are not what they stand for yet: a
+// source picture not drawn, or an output whose drawing is recorded rather
+// than carried out. The drawing layer asks it before touching the pixels.
+class WorldWatcher {
+  public:
+    // A fill of `r` with `pixel`: true when the watcher took it (recorded);
+    // false when the caller is to fill the pixels, which are real by then.
+    virtual bool TakeFill(PixMap& pm, const Rect& r, uint32_t pixel) = 0;
+    // The pixels are about to be read or drawn directly: from here on they
+    // hold what they stand for.
+    virtual void MakeReal(PixMap& pm) = 0;
+
+  protected:
+    ~WorldWatcher() = default;
+};
+
+}  // namespace tavdraw
 
 constexpr OSErr noErr = 0;
 constexpr OSErr paramErr = -50;
