@@ -52,10 +52,11 @@ const tavhost::Bundle& Load(const std::string& name) {
 }
 
 void DoFrameBench(benchmark::State& state, std::string name, int w, int h, int16_t which,
-                  int32_t renderFrame) {
+                  int32_t renderFrame, tavhost::Drawing drawing) {
     tavhost::Host host;
     StillFrames frames;
     host.SetProvider(&frames);
+    host.SetDrawing(drawing);
     host.EnsureOutputWorld(w, h);
     tavhost::TransitionInstance inst(Load(name), host, which);
     inst.GetInfo(0.5f);
@@ -81,7 +82,7 @@ void MemcpyFloor(benchmark::State& state, int w, int h) {
 }
 
 int Register() {
-    const std::pair<int, int> sizes[] = {{720, 480}, {1920, 1080}};
+    const std::pair<int, int> sizes[] = {{720, 480}, {1920, 1080}, {3840, 2160}};
     const char* bundles[] = {"boxscatter", "boxrevealwhite", "boxrevealblack", "boxconcealwhite",
                              "boxconcealblack"};
     for (auto [w, h] : sizes) {
@@ -91,12 +92,14 @@ int Register() {
         for (const char* name : bundles)
             for (auto [which, box] : {std::pair{int16_t(1), 2}, std::pair{int16_t(4), 16}})
                 for (auto [frame, pct] : {std::pair{24, 25}, std::pair{74, 75}})
-                    benchmark::RegisterBenchmark(
-                        (std::string(name) + "/" + size + "/box" + std::to_string(box) + "/" +
-                         std::to_string(pct) + "%")
-                            .c_str(),
-                        DoFrameBench, name, w, h, which, frame)
-                        ->Unit(benchmark::kMicrosecond);
+                    for (auto [drawing, how] : {std::pair{tavhost::Drawing::kRecorded, "recorded"},
+                                                std::pair{tavhost::Drawing::kDirect, "direct"}})
+                        benchmark::RegisterBenchmark(
+                            (std::string(name) + "/" + size + "/box" + std::to_string(box) + "/" +
+                             std::to_string(pct) + "%/" + how)
+                                .c_str(),
+                            DoFrameBench, name, w, h, which, frame, drawing)
+                            ->Unit(benchmark::kMicrosecond);
     }
     return 0;
 }

@@ -36,7 +36,7 @@ void FrameRecording::Begin(const PixelArea& world, const PixelArea& frame) {
     step_ = 0;
     shift_ = -1;
     columns_ = rows_ = 0;
-    boxes_ = 0;
+    boxes_ = false;
     cells_.clear();
     haveLast_ = false;
 }
@@ -54,43 +54,23 @@ uint8_t FrameRecording::LayerIndex(const Layer& layer) {
     return lastLayer_;
 }
 
-bool FrameRecording::Put(const Layer& layer, const PixelArea& area) {
-    const uint8_t index = LayerIndex(layer);
-    if (index == kMaxLayers) return false;
-    if (area.Empty()) return true;
+void FrameRecording::PutOther(uint8_t index, const PixelArea& area) {
+    if (area.Empty()) return;
     if (!frame_.Empty() && Contains(area, frame_)) {
         // Everything drawn inside the frame before is covered.
         std::erase_if(operations_, [&](const Operation& op) { return Contains(area, op.area); });
-        if (boxes_ > 0) std::fill(cells_.begin(), cells_.end(), uint8_t(0));
-        boxes_ = 0;
+        if (boxes_) std::fill(cells_.begin(), cells_.end(), uint8_t(0));
+        boxes_ = false;
         operations_.push_back({area, index});
-        return true;
+        return;
     }
-    int32_t row = 0, col = 0;
-    if (BoxOf(area, &row, &col)) {
-        uint8_t& cell = cells_[size_t(row) * size_t(columns_) + size_t(col)];
-        boxes_ += cell == 0;
-        cell = uint8_t(index + 1);
-        return true;
+    // The first box starts the grid; then it is a box or something else.
+    if (step_ == 0 && StartGrid(area)) {
+        PutAt(index, area);
+        return;
     }
-    if (boxes_ > 0) SpillGrid();
+    if (boxes_) SpillGrid();
     operations_.push_back({area, index});
-    return true;
-}
-
-bool FrameRecording::BoxOf(const PixelArea& area, int32_t* row, int32_t* col) {
-    if (step_ == 0 && !StartGrid(area)) return false;
-    const int32_t x = area.left - frame_.left, y = area.top - frame_.top;
-    if (x < 0 || y < 0) return false;
-    const int32_t c = shift_ >= 0 ? x >> shift_ : x / step_;
-    const int32_t r = shift_ >= 0 ? y >> shift_ : y / step_;
-    if (c >= columns_ || r >= rows_ || c * step_ != x || r * step_ != y) return false;
-    const int32_t w = std::min(step_, frame_.Width() - x);
-    const int32_t h = std::min(step_, frame_.Height() - y);
-    if (area.Width() != w || area.Height() != h) return false;
-    *row = r;
-    *col = c;
-    return true;
 }
 
 bool FrameRecording::StartGrid(const PixelArea& area) {
@@ -121,7 +101,7 @@ void FrameRecording::SpillGrid() {
             operations_.push_back({BoxArea(r, c), uint8_t(cell - 1)});
             cell = 0;
         }
-    boxes_ = 0;
+    boxes_ = false;
 }
 
 PixelArea FrameRecording::BoxArea(int32_t row, int32_t col) const {

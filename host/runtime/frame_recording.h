@@ -6,6 +6,7 @@
 // carrying the operations out one by one.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <vector>
 
@@ -39,9 +40,33 @@ class FrameRecording {
     void Begin(const tav::PixelArea& world, const tav::PixelArea& frame);
     // Records `area` (clipped to world and source already) shown from
     // `layer`. False when the frame has used kMaxLayers layers already.
-    bool Put(const Layer& layer, const tav::PixelArea& area);
+    bool Put(const Layer& layer, const tav::PixelArea& area) {
+        const uint8_t index = LayerIndex(layer);
+        if (index == kMaxLayers) return false;
+        PutAt(index, area);
+        return true;
+    }
+    // The index `layer` has in this recording (kMaxLayers when there is no room).
+    uint8_t LayerIndex(const Layer& layer);
+    // Records `area` shown from the layer at `index`: a box of the grid
+    // (the usual case, kept short) or an operation.
+    void PutAt(uint8_t index, const tav::PixelArea& area) {
+        if (step_ > 0 && !area.Empty()) {
+            const int32_t x = area.left - frame_.left, y = area.top - frame_.top;
+            const int32_t c = shift_ >= 0 ? x >> shift_ : x / step_;
+            const int32_t r = shift_ >= 0 ? y >> shift_ : y / step_;
+            if (x >= 0 && y >= 0 && c < columns_ && r < rows_ && c * step_ == x &&
+                r * step_ == y && area.right == std::min(area.left + step_, frame_.right) &&
+                area.bottom == std::min(area.top + step_, frame_.bottom)) {
+                cells_[size_t(r) * size_t(columns_) + size_t(c)] = uint8_t(index + 1);
+                boxes_ = true;
+                return;
+            }
+        }
+        PutOther(index, area);
+    }
 
-    bool Empty() const { return operations_.empty() && boxes_ == 0; }
+    bool Empty() const { return operations_.empty() && !boxes_; }
     const tav::PixelArea& World() const { return world_; }
     const tav::PixelArea& Frame() const { return frame_; }
     const std::vector<Layer>& Layers() const { return layers_; }
@@ -62,9 +87,7 @@ class FrameRecording {
     bool InsideFrame() const;
 
   private:
-    uint8_t LayerIndex(const Layer& layer);
-    // The box `area` is, starting the grid if it can; false when it is none.
-    bool BoxOf(const tav::PixelArea& area, int32_t* row, int32_t* col);
+    void PutOther(uint8_t index, const tav::PixelArea& area);
     bool StartGrid(const tav::PixelArea& area);
     // Turns the map into operations: something that is not a box follows it.
     void SpillGrid();
@@ -73,7 +96,7 @@ class FrameRecording {
     std::vector<Layer> layers_;
     std::vector<Operation> operations_;
     int32_t step_ = 0, shift_ = -1, columns_ = 0, rows_ = 0;
-    size_t boxes_ = 0;  // boxes drawn in the map
+    bool boxes_ = false;  // a box is drawn in the map
     std::vector<uint8_t> cells_;
     uint8_t lastLayer_ = 0;
     bool haveLast_ = false;

@@ -83,10 +83,119 @@ void PaintArea(const PlaneLayout& layout, const PixelArea& target, const PlaneIm
     }
 }
 
-struct Run {
-    int32_t x0, x1;
-    uint8_t layer;
-};
+// Copies one box's samples of a row. Through a register, so a box copied
+// onto itself (the output's own row standing for "left as it is") is fine.
+template <size_t N>
+inline void CopyBox(uint8_t* out, const uint8_t* in) {
+    struct Chunk {
+        uint8_t b[N];
+    } chunk;
+    std::memcpy(&chunk, in, N);
+    std::memcpy(out, &chunk, N);
+}
+
+// Row `count` boxes of `N` bytes each: box c comes from rows[cells[c]] at the
+// same offset. Branch-free: the map picks the row, not the path.
+template <size_t N>
+void BoxRow(uint8_t* out, const uint8_t* const* rows, const uint8_t* cells, int32_t count) {
+    for (int32_t c = 0; c < count; ++c) {
+        const size_t at = size_t(c) * N;
+        CopyBox<N>(out + at, rows[cells[c]] + at);
+    }
+}
+
+void BoxRowAny(uint8_t* out, const uint8_t* const* rows, const uint8_t* cells, int32_t count,
+               size_t n) {
+    for (int32_t c = 0; c < count; ++c) {
+        const size_t at = size_t(c) * n;
+        std::memmove(out + at, rows[cells[c]] + at, n);
+    }
+}
+
+void BoxRowOf(size_t n, uint8_t* out, const uint8_t* const* rows, const uint8_t* cells,
+              int32_t count) {
+    switch (n) {
+        case 1: return BoxRow<1>(out, rows, cells, count);
+        case 2: return BoxRow<2>(out, rows, cells, count);
+        case 4: return BoxRow<4>(out, rows, cells, count);
+        case 8: return BoxRow<8>(out, rows, cells, count);
+        case 16: return BoxRow<16>(out, rows, cells, count);
+        case 32: return BoxRow<32>(out, rows, cells, count);
+        case 64: return BoxRow<64>(out, rows, cells, count);
+        default: return BoxRowAny(out, rows, cells, count, n);
+    }
+}
+
+// Boxes of at least this many bytes a row are copied only where they differ
+// from the base: reading a second picture whole costs more than the branches.
+constexpr size_t kWideBox = 32;
+
+// Boxes whose row is not the output's own, copied.
+void BoxRowSparse(size_t n, uint8_t* out, const uint8_t* const* rows, const uint8_t* cells,
+                  int32_t count) {
+    for (int32_t c = 0; c < count; ++c) {
+        const uint8_t* in = rows[cells[c]];
+        if (in == out) continue;
+        const size_t at = size_t(c) * n;
+        std::memcpy(out + at, in + at, n);
+    }
+}
+
+// The box map over its plane rows: each sample row is made box by box from
+// the row of the layer the box shows (empty boxes: the base layer's row, or
+// the output's own). Fill colours are rows of their own, made once.
+void ComposeBoxes(const FrameRecording& recording, const PlaneLayout& layout,
+                  const PixelArea& target, const PlaneImage& out,
+                  const std::vector<LayerPlanes>& layers, int base) {
+    const std::vector<Layer>& kinds = recording.Layers();
+    const PixelArea& frame = recording.Frame();
+    const int32_t step = recording.Step(), columns = recording.Columns();
+    // Whole boxes in a row, and the last one cut at the frame's right edge.
+    const int32_t whole = frame.Width() / step;
+    std::vector<const uint8_t*> rows(kinds.size() + 1);
+    std::vector<std::vector<uint8_t>> fills(kinds.size());
+    for (int p = 0; p < layout.planes; ++p) {
+        const int sx = layout.shiftX[p], sy = layout.shiftY[p], bytes = layout.bytes[p];
+        const int32_t px0 = Down(frame.left - target.left, sx);
+        const int32_t pw = Up(frame.right - target.left, sx) - px0;
+        const size_t boxBytes = size_t(step >> sx) * size_t(bytes);
+        for (size_t k = 0; k < kinds.size(); ++k)
+            if (kinds[k].fill) {
+                fills[k].resize(size_t(pw) * size_t(bytes));
+                FillSamples(fills[k].data(), pw, bytes, layers[k].fill[p]);
+            }
+        const int32_t py0 = Down(frame.top - target.top, sy);
+        const int32_t py1 = Up(frame.bottom - target.top, sy);
+        for (int32_t py = py0; py < py1; ++py) {
+            uint8_t* row = out.data[p] + py * out.stride[p] + ptrdiff_t(px0) * bytes;
+            // Row pointers, each at the frame's left edge: index 0 for empty boxes.
+            const int32_t y = target.top + (py << sy);
+            for (size_t k = 0; k < kinds.size(); ++k) {
+                const Layer& l = kinds[k];
+                rows[k + 1] = l.fill ? fills[k].data()
+                                     : layers[k].image.data[p] +
+                                           Down(y - l.dy, sy) * layers[k].image.stride[p] +
+                                           ptrdiff_t(Down(frame.left - l.dx, sx)) * bytes;
+            }
+            const uint8_t* cells = recording.BoxRow(((py << sy) + target.top - frame.top) / step);
+            if (base >= 0 && boxBytes >= kWideBox) {
+                // Wide boxes: the base row in one copy, then the other boxes
+                // over it, so that only the pixels shown are read.
+                std::memcpy(row, rows[size_t(base) + 1], size_t(pw) * bytes);
+                rows[0] = row;
+                rows[size_t(base) + 1] = row;
+                BoxRowSparse(boxBytes, row, rows.data(), cells, whole);
+            } else {
+                rows[0] = base >= 0 ? rows[size_t(base) + 1] : row;
+                BoxRowOf(boxBytes, row, rows.data(), cells, whole);
+            }
+            if (whole < columns) {
+                const size_t at = size_t(whole) * boxBytes;
+                std::memmove(row + at, rows[cells[whole]] + at, size_t(pw) * bytes - at);
+            }
+        }
+    }
+}
 
 }  // namespace
 
@@ -122,33 +231,8 @@ void Compose(const FrameRecording& recording, const PlaneLayout& layout, const P
     if (!base)
         for (const Operation& op : ops)
             PaintArea(layout, target, out, kinds[op.layer], layers[op.layer], op.area);
-    const int32_t step = recording.Step();
-    std::vector<Run> runs;
-    runs.reserve(size_t(recording.Columns()));
-    for (int32_t r = 0; r < recording.Rows(); ++r) {
-        const uint8_t* cells = recording.BoxRow(r);
-        runs.clear();
-        for (int32_t c = 0; c < recording.Columns(); ++c) {
-            const int v = cells[c] ? cells[c] - 1 : base ? ops[0].layer : -1;
-            if (v < 0) continue;
-            const int32_t x0 = frame.left + c * step;
-            const int32_t x1 = std::min(x0 + step, frame.right);
-            if (!runs.empty() && runs.back().layer == v && runs.back().x1 == x0)
-                runs.back().x1 = x1;
-            else
-                runs.push_back({x0, x1, uint8_t(v)});
-        }
-        if (runs.empty()) continue;
-        const int32_t top = frame.top + r * step;
-        const int32_t bottom = std::min(top + step, frame.bottom);
-        for (int p = 0; p < layout.planes; ++p) {
-            const int sy = layout.shiftY[p];
-            const int32_t py0 = Down(top - target.top, sy), py1 = Up(bottom - target.top, sy);
-            for (const Run& run : runs)
-                PaintSpan(layout, p, target, out, kinds[run.layer], layers[run.layer], run.x0,
-                          run.x1, py0, py1);
-        }
-    }
+    if (recording.Rows() > 0)
+        ComposeBoxes(recording, layout, target, out, layers, base ? ops[0].layer : -1);
 }
 
 }  // namespace tavhost

@@ -24,6 +24,7 @@ void Recorder::Begin(GWorldPtr output, const Rect& frameRect) {
     output_->watcher = this;
     recording_.Begin(PixelArea::Of(output_->bounds), PixelArea::Of(frameRect));
     deferred_.clear();
+    Forget();
     pictureFailed_ = false;
 }
 
@@ -32,6 +33,7 @@ void Recorder::Defer(LentFrame& frame, bool lowQuality) {
     frame.lowQuality = lowQuality;
     PixMapOf(frame.world).watcher = this;
     deferred_.push_back(&frame);
+    Forget();
 }
 
 void Recorder::EndCall() {
@@ -39,6 +41,7 @@ void Recorder::EndCall() {
     output_ = nullptr;
     for (LentFrame* f : deferred_) PixMapOf(f->world).watcher = nullptr;
     deferred_.clear();
+    Forget();
 }
 
 LentFrame* Recorder::Deferred(const PixMap& pm) {
@@ -54,11 +57,16 @@ void Recorder::DrawDeferred(LentFrame& f, PixMap& pm) {
         pictureFailed_ = true;
 }
 
-TavPluginResult Recorder::Blit(PixMap& src, PixMap& dst, const Rect& srcRect, const Rect& dstRect) {
+TavPluginResult Recorder::Blit(PixMap& src, PixMap& dst, const Rect& srcRect,
+                               const Rect& dstRect) {
     if (&dst == output_ && &src != output_) {
         const PixelArea from = PixelArea::Of(srcRect), to = PixelArea::Of(dstRect);
-        LentFrame* f = Deferred(src);
-        if (f && from.Width() == to.Width() && from.Height() == to.Height()) {
+        if (&src != lastSource_) {
+            lastSource_ = &src;
+            lastFrame_ = Deferred(src);
+            lastLayer_ = -1;
+        }
+        if (lastFrame_ && from.Width() == to.Width() && from.Height() == to.Height()) {
             if (from.Empty()) return kPluginOK;
             // The pixels BlitPixMaps would copy: inside the destination and,
             // moved back, inside the source.
@@ -66,14 +74,22 @@ TavPluginResult Recorder::Blit(PixMap& src, PixMap& dst, const Rect& srcRect, co
             const int32_t offX = from.left - to.left, offY = from.top - to.top;
             const PixelArea area =
                 Clip(Clip(to, PixelArea::Of(dst.bounds)), sb.Shifted(-offX, -offY));
-            Layer layer;
-            layer.number = f->number;
-            layer.lowQuality = f->lowQuality;
-            layer.width = f->width;
-            layer.height = f->height;
-            layer.dx = sb.left - offX;
-            layer.dy = sb.top - offY;
-            if (recording_.Put(layer, area)) return kPluginOK;
+            if (lastLayer_ < 0 || offX != lastOffX_ || offY != lastOffY_) {
+                Layer layer;
+                layer.number = lastFrame_->number;
+                layer.lowQuality = lastFrame_->lowQuality;
+                layer.width = lastFrame_->width;
+                layer.height = lastFrame_->height;
+                layer.dx = sb.left - offX;
+                layer.dy = sb.top - offY;
+                lastLayer_ = recording_.LayerIndex(layer);
+                lastOffX_ = offX;
+                lastOffY_ = offY;
+            }
+            if (lastLayer_ < int(FrameRecording::kMaxLayers)) {
+                recording_.PutAt(uint8_t(lastLayer_), area);
+                return kPluginOK;
+            }
         }
     }
     // Not something the recording expresses: both worlds real, then copied.
@@ -94,6 +110,7 @@ bool Recorder::TakeFill(PixMap& pm, const Rect& r, uint32_t pixel) {
 }
 
 void Recorder::MakeReal(PixMap& pm) {
+    Forget();
     if (&pm == output_) {
         if (!ComposeWorld(pm)) pictureFailed_ = true;
         recording_.Begin(recording_.World(), recording_.Frame());

@@ -72,6 +72,12 @@ class Recorder final : public tavdraw::WorldWatcher {
 
   private:
     LentFrame* Deferred(const PixMap& pm);
+    // The last copy's source is no longer known to be what it was.
+    void Forget() {
+        lastSource_ = nullptr;
+        lastFrame_ = nullptr;
+        lastLayer_ = -1;
+    }
     // Draws deferred frame `f`'s picture into its world.
     void DrawDeferred(LentFrame& f, PixMap& pm);
     // What is recorded so far, carried out on the world's pixels.
@@ -83,6 +89,11 @@ class Recorder final : public tavdraw::WorldWatcher {
     PixMap* world_ = nullptr;   // the world the last recording was drawn into
     FrameRecording recording_;
     std::vector<LentFrame*> deferred_;
+    // The source of the last recorded copy, its frame and the layer it made.
+    const PixMap* lastSource_ = nullptr;
+    LentFrame* lastFrame_ = nullptr;
+    int32_t lastOffX_ = 0, lastOffY_ = 0;
+    int lastLayer_ = -1;
     std::vector<GWorldPtr> scratch_;  // source pictures for composing into the world
     bool pictureFailed_ = false;
 };
