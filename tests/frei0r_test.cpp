@@ -11,6 +11,7 @@ extern "C" {
 
 #include <algorithm>
 #include <atomic>
+#include <cstdlib>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -145,6 +146,48 @@ TEST_P(Frei0r, EndsAreExactAndTheMiddleMixes) {
             EXPECT_EQ(fromCount + toCount, mid.size());
         }
         plugin_->destruct(inst);
+    }
+}
+
+// Frames composed straight into the output buffer (the default) are those
+// drawn pixel by pixel into the host's worlds (TAV_DRAW=direct), whatever
+// the size, box size and progress, also when the host hands the first input
+// as the output buffer itself.
+TEST_P(Frei0r, ComposedFramesAreTheDirectlyDrawnOnes) {
+    for (const auto& [w, h] :
+         {std::pair{64u, 48u}, std::pair{33u, 17u}, std::pair{3u, 2u}, std::pair{1u, 1u}}) {
+        ::setenv("TAV_DRAW", "direct", 1);
+        f0r_instance_t direct = plugin_->construct(w, h);
+        ::unsetenv("TAV_DRAW");
+        f0r_instance_t composed = plugin_->construct(w, h);
+        ASSERT_NE(direct, nullptr);
+        ASSERT_NE(composed, nullptr);
+        const auto a = Picture(w, h, 5), b = Picture(w, h, 0x3C3C3C);
+        for (double box : {0.0, 0.34, 0.67, 1.0}) {
+            plugin_->set(direct, &box, 1);
+            plugin_->set(composed, &box, 1);
+            for (double progress : {0.0, 0.01, 0.3, 0.5, 0.77, 0.99, 1.0}) {
+                SCOPED_TRACE(std::to_string(w) + "x" + std::to_string(h) + " box " +
+                             std::to_string(box) + " progress " + std::to_string(progress));
+                EXPECT_EQ(Render(composed, w, h, progress, 9, 1.5, a, b),
+                          Render(direct, w, h, progress, 9, 1.5, a, b));
+                if (!mixer_) continue;
+                for (const bool second : {false, true}) {
+                    std::vector<uint32_t> inPlace[2] = {second ? b : a, second ? b : a};
+                    for (int k = 0; k < 2; ++k) {
+                        f0r_instance_t inst = k ? composed : direct;
+                        plugin_->set(inst, &progress, 0);
+                        uint32_t* out = inPlace[k].data();
+                        plugin_->update2(inst, 1.5, second ? a.data() : out,
+                                         second ? out : b.data(), nullptr, out);
+                    }
+                    EXPECT_EQ(inPlace[1], inPlace[0])
+                        << (second ? "second" : "first") << " input as the output";
+                }
+            }
+        }
+        plugin_->destruct(direct);
+        plugin_->destruct(composed);
     }
 }
 

@@ -151,6 +151,39 @@ class Inputs : public tavhost::FrameProvider {
     }
 };
 
+// The output buffer as the target recorded frames are composed into: the
+// inputs' own pixels and the colours in frei0r's byte order, so a frame is
+// one pass over the output with no conversion either way.
+class OutputBuffer : public tavhost::ComposeTarget {
+  public:
+    OutputBuffer(const Inputs& inputs, uint32_t* out) : inputs_(inputs), out_(out) {}
+    tavhost::PlaneLayout Layout() const override { return tavhost::PlaneLayout::Pixels(); }
+    tavhost::PlaneImage Image() override {
+        tavhost::PlaneImage image;
+        image.data[0] = reinterpret_cast<uint8_t*>(out_);
+        image.stride[0] = ptrdiff_t(inputs_.width) * 4;
+        return image;
+    }
+    bool Source(int32_t number, bool, int32_t w, int32_t h, tavhost::PlaneImage* image) override {
+        const uint32_t* frame = inputs_.Frame(number);
+        // An input that is the output buffer itself would be overwritten
+        // while it is read: the world takes that frame.
+        if (!frame || frame == out_ || unsigned(w) != inputs_.width ||
+            unsigned(h) != inputs_.height)
+            return false;
+        image->data[0] = reinterpret_cast<uint8_t*>(const_cast<uint32_t*>(frame));
+        image->stride[0] = ptrdiff_t(inputs_.width) * 4;
+        return true;
+    }
+    void FillSamples(uint32_t pixel, uint32_t samples[3]) override {
+        samples[0] = SwapRedBlue(pixel);
+    }
+
+  private:
+    const Inputs& inputs_;
+    uint32_t* out_;
+};
+
 // MLT's "threads" property cuts each picture into horizontal slices and
 // calls one instance for all of them at once, each call given its slice as a
 // whole picture. Nothing tells a plug-in where its slice lies, so the box
@@ -182,6 +215,7 @@ struct Plugin {
 
     Plugin(unsigned w, unsigned h) : width(w), height(h) {
         host.SetProvider(&inputs);
+        host.ComposeLater(true);
         inputs.width = w;
         inputs.height = h;
     }
@@ -260,6 +294,10 @@ struct Plugin {
             inst->DoFrame(startFrame, renderFrame, kSteps, frameRect, true);
         }
         host.ClearProblems();
+        OutputBuffer target(inputs, out);
+        if (host.GetDrawing() == tavhost::Drawing::kRecorded &&
+            host.Compose(&target) == tavhost::Composed::kTarget)
+            return;
         PixMap& pm = **GetGWorldPixMap(world);
         for (unsigned y = 0; y < height; ++y) {
             const uint32_t* row = TavPixelRow(pm, int(y));
