@@ -26,6 +26,7 @@
 #include "sound_copy.h"
 #include "timeline_frames.h"
 #include "variants.h"
+#include "yuv_composer.h"
 
 namespace tavhost {
 
@@ -76,6 +77,12 @@ class SequenceRender {
                                            !sink_->TakesDecodedPictures(), plan_.copy);
         provider_ = std::make_unique<TimelineFrames>(*pool_);
         plan_.host->SetProvider(provider_.get());
+        // Transition frames are composed here, into the movie's YUV where they can be.
+        plan_.host->ComposeLater(true);
+        if (sink_->TakesDecodedPictures())
+            yuv_ = std::make_unique<YuvComposer>(
+                [this](int32_t number) { return provider_->FrameOf(number); }, f.width, f.height,
+                plan_.matrix);
         if (!RenderFrames(error)) return false;
         return Finish(error);
     }
@@ -178,6 +185,7 @@ class SequenceRender {
         // Frames before the piece a render writes are only read (and drawn
         // by a transition under way), never written.
         const bool written = t >= plan_.piece.first;
+        composed_ = nullptr;
         const bool copied = !active_ && plan_.copy.CopiesFrame(t);
         const bool asItIs = !active_ && !copied && sink_->TakesAsItIs(cut->Yuv());
         if (written && !asItIs && !copied && !DrawFrameInto(*cut, *outMap_, false)) {
@@ -197,7 +205,7 @@ class SequenceRender {
         chunk.decoded = cut->soundDecoded;
         chunk.samples.resize(floats, chunk.samples.empty() ? 0.0f : chunk.samples.back());
 
-        if (active_ && !DrawTransitionFrame(t, floats, chunk, error)) return false;
+        if (active_ && !DrawTransitionFrame(t, floats, written, chunk, error)) return false;
         if (written && !WriteVideo(t, copied, asItIs, *cut, error)) return false;
         if (active_) {
             held_.push_back(std::move(chunk));
@@ -227,11 +235,13 @@ class SequenceRender {
             return sink_->CopyVideo(cut.copied->data, size_t(cut.copied->size), frame,
                                     cut.copied->flags & AV_PKT_FLAG_KEY, error);
         }
+        if (composed_) return sink_->Video(composed_, error);
         return asItIs ? sink_->Video(cut.Yuv(), error)
                       : sink_->Video(outMap_->baseAddr, outMap_->rowBytes / 4, error);
     }
 
-    bool DrawTransitionFrame(int64_t t, size_t floats, SoundChunk& chunk, std::string* error) {
+    bool DrawTransitionFrame(int64_t t, size_t floats, bool written, SoundChunk& chunk,
+                             std::string* error) {
         PlannedTransition& tr = plan_.transitions[next_];
         const Placement& p = plan_.timeline.transitions[next_];
         const int32_t i = int32_t(t - p.start);
@@ -245,6 +255,7 @@ class SequenceRender {
                      (provider_->Error().empty() ? "" : " (" + provider_->Error() + ")");
             return false;
         }
+        if ((written || sheet_) && !Compose(written, error)) return false;
         for (const std::string& problem : host().Problems())
             if (problemsSeen_.insert(tr.name + ": " + problem).second)
                 summary_->warnings.push_back(tr.name + ": " + problem);
@@ -253,6 +264,29 @@ class SequenceRender {
         if (host().MixCount() > 0) chunk.samples = host().OutputAudio();
         if (!p.Between()) chunk.clip = p.clip;
         if (sheet_) sheet_->Offer(next_, i, *outMap_);
+        return true;
+    }
+
+    // The frame the plug-in drew: into the movie's own YUV when the output
+    // takes it and the frame allows (composed_), else into the output world;
+    // the contact sheet takes the world's pixels.
+    bool Compose(bool written, std::string* error) {
+        if (host().GetDrawing() != Drawing::kRecorded) return true;
+        Composed how = Composed::kWorld;
+        if (written && yuv_) {
+            if (!yuv_->Prepare()) throw std::bad_alloc();
+            how = host().Compose(yuv_.get());
+            if (how == Composed::kTarget) composed_ = yuv_->Picture();
+        } else {
+            how = host().Compose(nullptr);
+        }
+        if (how == Composed::kTarget && sheet_) how = host().Compose(nullptr);
+        if (how == Composed::kFailed) {
+            *error =
+                "cannot draw a transition frame: " +
+                (provider_->Error().empty() ? std::string("out of memory") : provider_->Error());
+            return false;
+        }
         return true;
     }
 
@@ -352,6 +386,8 @@ class SequenceRender {
     RenderSummary* summary_;
     std::unique_ptr<ClipPool> pool_;
     std::unique_ptr<TimelineFrames> provider_;
+    std::unique_ptr<YuvComposer> yuv_;
+    const AVFrame* composed_ = nullptr;       // this frame's picture, when composed in YUV
     std::vector<TavPluginClipInfo> records_;  // each clip's settings, as plug-ins left them
     std::vector<Fade> fades_;
     PixMap* outMap_ = nullptr;
