@@ -174,7 +174,8 @@ TEST_F(Sequence, ClipsOpenOnlyAroundTheirFrames) {
     std::string error;
     ASSERT_TRUE(tavhost::LayOut(lengths, requests, &tl, &warnings, &error)) << error;
     const tavhost::CopyPlan noCopies;
-    tavhost::ClipPool pool(clips, tl, nullptr, 5, false, noCopies);
+    tavhost::ClipPool pool(clips, tl, nullptr, 5, tavhost::ClipPool::Pixels::kTransitions,
+                           noCopies);
     int most = 0;
     for (int64_t t = 0; t < tl.total; ++t) {
         ASSERT_TRUE(pool.Advance(t, &error)) << error;

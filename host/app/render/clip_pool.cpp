@@ -5,13 +5,13 @@
 namespace tavhost {
 
 ClipPool::ClipPool(const std::vector<PlannedClip>& clips, const Timeline& timeline,
-                   const std::atomic<bool>* cancel, int64_t lead, bool pixelsEverywhere,
+                   const std::atomic<bool>* cancel, int64_t lead, Pixels pixels,
                    const CopyPlan& copy)
     : clips_(clips),
       cancel_(cancel),
       lead_(lead),
       transitionFrames_(clips.size()),
-      pixelsEverywhere_(pixelsEverywhere),
+      pixels_(pixels),
       readers_(clips.size()),
       damage_(clips.size()) {
     for (size_t j = 0; j < clips.size(); ++j) {
@@ -43,7 +43,9 @@ ClipPool::ClipPool(const std::vector<PlannedClip>& clips, const Timeline& timeli
 bool ClipPool::Open(size_t clip, std::string* error) {
     media::ClipReader::Options options = clips_[clip].options;
     options.cancel = cancel_;
-    if (!pixelsEverywhere_) {
+    if (pixels_ == Pixels::kNone) {
+        options.pixelsFor = [](int64_t) { return false; };
+    } else if (pixels_ == Pixels::kTransitions) {
         const auto* spans = &transitionFrames_[clip];
         options.pixelsFor = [spans](int64_t index) {
             return std::any_of(spans->begin(), spans->end(), [&](const auto& span) {

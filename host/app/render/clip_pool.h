@@ -18,13 +18,14 @@ namespace tavhost {
 
 class ClipPool {
   public:
-    // Readers open `lead` output frames before a clip's first use. Frames
-    // the transitions use are made into pixels as they are decoded; all
-    // frames when `pixelsEverywhere` (an output that takes pixels only).
-    // The pictures `copy` copies are not decoded at all.
+    // Which frames are made into pixels as they are decoded (the others
+    // when first asked for): none (transitions composed in YUV), those the
+    // transitions use, or all (an output that takes pixels only).
+    enum class Pixels { kNone, kTransitions, kEverywhere };
+    // Readers open `lead` output frames before a clip's first use. The
+    // pictures `copy` copies are not decoded at all.
     ClipPool(const std::vector<PlannedClip>& clips, const Timeline& timeline,
-             const std::atomic<bool>* cancel, int64_t lead, bool pixelsEverywhere,
-             const CopyPlan& copy);
+             const std::atomic<bool>* cancel, int64_t lead, Pixels pixels, const CopyPlan& copy);
 
     // Opens the readers needed from output frame t on and closes those no
     // longer needed, noting what decoding found wrong in each.
@@ -51,7 +52,7 @@ class ClipPool {
     // Per clip, the spans of its frames [first, last] that transitions use.
     std::vector<std::vector<std::pair<int64_t, int64_t>>> transitionFrames_;
     std::vector<CopiedPictures> copied_;  // per clip: its pictures copied as packets
-    bool pixelsEverywhere_;
+    Pixels pixels_;
     std::vector<std::unique_ptr<media::ClipReader>> readers_;
     std::vector<media::Damage> damage_;
     size_t opened_ = 0, closed_ = 0;

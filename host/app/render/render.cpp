@@ -71,15 +71,21 @@ class SequenceRender {
             fades_.emplace_back();
         }
         if (!OpenOutputs(error)) return false;
+        // Transition frames are composed here: into the movie's YUV where they
+        // can be, and then no picture is made into pixels ahead of use.
+        plan_.host->ComposeLater(true);
+        const bool inYuv =
+            sink_->TakesDecodedPictures() && host().GetDrawing() == Drawing::kRecorded;
+        const ClipPool::Pixels pixels = !sink_->TakesDecodedPictures()
+                                            ? ClipPool::Pixels::kEverywhere
+                                        : inYuv ? ClipPool::Pixels::kNone
+                                                : ClipPool::Pixels::kTransitions;
         // Clips open a second ahead, so their decoding has started when needed.
         pool_ = std::make_unique<ClipPool>(plan_.clips, plan_.timeline, &gInterrupted,
-                                           std::llround(f.fps.Value()),
-                                           !sink_->TakesDecodedPictures(), plan_.copy);
+                                           std::llround(f.fps.Value()), pixels, plan_.copy);
         provider_ = std::make_unique<TimelineFrames>(*pool_);
         plan_.host->SetProvider(provider_.get());
-        // Transition frames are composed here, into the movie's YUV where they can be.
-        plan_.host->ComposeLater(true);
-        if (sink_->TakesDecodedPictures())
+        if (inYuv)
             yuv_ = std::make_unique<YuvComposer>(
                 [this](int32_t number) { return provider_->FrameOf(number); }, f.width, f.height,
                 plan_.matrix);
@@ -188,11 +194,10 @@ class SequenceRender {
         composed_ = nullptr;
         const bool copied = !active_ && plan_.copy.CopiesFrame(t);
         const bool asItIs = !active_ && !copied && sink_->TakesAsItIs(cut->Yuv());
-        if (written && !asItIs && !copied && !DrawFrameInto(*cut, *outMap_, false)) {
-            *error = "cannot scale frame " + std::to_string(cutRef.index) + " of " +
-                     plan_.clips[size_t(cutRef.clip)].label + " to the output's size";
+        // A transition composed in YUV wants the cut's pixels below it only
+        // if it falls back to the world (Compose).
+        if (written && !asItIs && !copied && !(active_ && yuv_) && !DrawCut(*cut, cutRef, error))
             return false;
-        }
         const OutputFormat& f = plan_.format;
         const size_t floats = size_t(media::FrameSampleStart(t + 1, f.fps, f.sound.rate) -
                                      media::FrameSampleStart(t, f.fps, f.sound.rate)) *
@@ -205,7 +210,8 @@ class SequenceRender {
         chunk.decoded = cut->soundDecoded;
         chunk.samples.resize(floats, chunk.samples.empty() ? 0.0f : chunk.samples.back());
 
-        if (active_ && !DrawTransitionFrame(t, floats, written, chunk, error)) return false;
+        if (active_ && !DrawTransitionFrame(t, floats, written, *cut, cutRef, chunk, error))
+            return false;
         if (written && !WriteVideo(t, copied, asItIs, *cut, error)) return false;
         if (active_) {
             held_.push_back(std::move(chunk));
@@ -240,8 +246,16 @@ class SequenceRender {
                       : sink_->Video(outMap_->baseAddr, outMap_->rowBytes / 4, error);
     }
 
-    bool DrawTransitionFrame(int64_t t, size_t floats, bool written, SoundChunk& chunk,
-                             std::string* error) {
+    // The hard cut's picture as the output world's pixels.
+    bool DrawCut(const media::Frame& cut, const SourceRef& ref, std::string* error) {
+        if (DrawFrameInto(cut, *outMap_, false)) return true;
+        *error = "cannot scale frame " + std::to_string(ref.index) + " of " +
+                 plan_.clips[size_t(ref.clip)].label + " to the output's size";
+        return false;
+    }
+
+    bool DrawTransitionFrame(int64_t t, size_t floats, bool written, const media::Frame& cut,
+                             const SourceRef& cutRef, SoundChunk& chunk, std::string* error) {
         PlannedTransition& tr = plan_.transitions[next_];
         const Placement& p = plan_.timeline.transitions[next_];
         const int32_t i = int32_t(t - p.start);
@@ -255,7 +269,7 @@ class SequenceRender {
                      (provider_->Error().empty() ? "" : " (" + provider_->Error() + ")");
             return false;
         }
-        if ((written || sheet_) && !Compose(written, error)) return false;
+        if ((written || sheet_) && !Compose(written, cut, cutRef, error)) return false;
         for (const std::string& problem : host().Problems())
             if (problemsSeen_.insert(tr.name + ": " + problem).second)
                 summary_->warnings.push_back(tr.name + ": " + problem);
@@ -270,17 +284,19 @@ class SequenceRender {
     // The frame the plug-in drew: into the movie's own YUV when the output
     // takes it and the frame allows (composed_), else into the output world;
     // the contact sheet takes the world's pixels.
-    bool Compose(bool written, std::string* error) {
+    bool Compose(bool written, const media::Frame& cut, const SourceRef& cutRef,
+                 std::string* error) {
         if (host().GetDrawing() != Drawing::kRecorded) return true;
         Composed how = Composed::kWorld;
         if (written && yuv_) {
             if (!yuv_->Prepare()) throw std::bad_alloc();
-            how = host().Compose(yuv_.get());
-            if (how == Composed::kTarget) composed_ = yuv_->Picture();
-        } else {
+            if (host().Compose(yuv_.get()) == Composed::kTarget) composed_ = yuv_->Picture();
+        }
+        if (!composed_ || sheet_) {
+            // The world: the cut's picture, then what the plug-in drew.
+            if (yuv_ && !DrawCut(cut, cutRef, error)) return false;
             how = host().Compose(nullptr);
         }
-        if (how == Composed::kTarget && sheet_) how = host().Compose(nullptr);
         if (how == Composed::kFailed) {
             *error =
                 "cannot draw a transition frame: " +
