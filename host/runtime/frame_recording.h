@@ -55,8 +55,8 @@ class FrameRecording {
             const int32_t x = area.left - frame_.left, y = area.top - frame_.top;
             const int32_t c = shift_ >= 0 ? x >> shift_ : x / step_;
             const int32_t r = shift_ >= 0 ? y >> shift_ : y / step_;
-            if (x >= 0 && y >= 0 && c < columns_ && r < rows_ && c * step_ == x &&
-                r * step_ == y && area.right == std::min(area.left + step_, frame_.right) &&
+            if (x >= 0 && y >= 0 && c < columns_ && r < rows_ && c * step_ == x && r * step_ == y &&
+                area.right == std::min(area.left + step_, frame_.right) &&
                 area.bottom == std::min(area.top + step_, frame_.bottom)) {
                 cells_[size_t(r) * size_t(columns_) + size_t(c)] = uint8_t(index + 1);
                 boxes_ = true;

@@ -64,6 +64,7 @@ GWorldPtr Host::EnsureOutputWorld(int32_t width, int32_t height) {
         Rect bounds;
         GetPortBounds(output_, &bounds);
         if (bounds.right == width && bounds.bottom == height) return output_;
+        recorder_.WorldGone(**GetGWorldPixMap(output_));
         DisposeGWorld(output_);
         output_ = nullptr;
     }

@@ -115,14 +115,22 @@ void BoxRowAny(uint8_t* out, const uint8_t* const* rows, const uint8_t* cells, i
 void BoxRowOf(size_t n, uint8_t* out, const uint8_t* const* rows, const uint8_t* cells,
               int32_t count) {
     switch (n) {
-        case 1: return BoxRow<1>(out, rows, cells, count);
-        case 2: return BoxRow<2>(out, rows, cells, count);
-        case 4: return BoxRow<4>(out, rows, cells, count);
-        case 8: return BoxRow<8>(out, rows, cells, count);
-        case 16: return BoxRow<16>(out, rows, cells, count);
-        case 32: return BoxRow<32>(out, rows, cells, count);
-        case 64: return BoxRow<64>(out, rows, cells, count);
-        default: return BoxRowAny(out, rows, cells, count, n);
+        case 1:
+            return BoxRow<1>(out, rows, cells, count);
+        case 2:
+            return BoxRow<2>(out, rows, cells, count);
+        case 4:
+            return BoxRow<4>(out, rows, cells, count);
+        case 8:
+            return BoxRow<8>(out, rows, cells, count);
+        case 16:
+            return BoxRow<16>(out, rows, cells, count);
+        case 32:
+            return BoxRow<32>(out, rows, cells, count);
+        case 64:
+            return BoxRow<64>(out, rows, cells, count);
+        default:
+            return BoxRowAny(out, rows, cells, count, n);
     }
 }
 

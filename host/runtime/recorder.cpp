@@ -57,8 +57,7 @@ void Recorder::DrawDeferred(LentFrame& f, PixMap& pm) {
         pictureFailed_ = true;
 }
 
-TavPluginResult Recorder::Blit(PixMap& src, PixMap& dst, const Rect& srcRect,
-                               const Rect& dstRect) {
+TavPluginResult Recorder::Blit(PixMap& src, PixMap& dst, const Rect& srcRect, const Rect& dstRect) {
     if (&dst == output_ && &src != output_) {
         const PixelArea from = PixelArea::Of(srcRect), to = PixelArea::Of(dstRect);
         if (&src != lastSource_) {

@@ -54,6 +54,12 @@ class Recorder final : public tavdraw::WorldWatcher {
     // The call is over: no world is watched any more; the recording stays
     // for Compose.
     void EndCall();
+    // `world` is about to be disposed: a recording drawn into it is dropped.
+    void WorldGone(const PixMap& world) {
+        if (&world != world_) return;
+        world_ = nullptr;
+        recording_.Begin({}, {});
+    }
     // A picture that could not be drawn since the call began.
     bool PictureFailed() const { return pictureFailed_; }
     void NotePictureFailed() { pictureFailed_ = true; }

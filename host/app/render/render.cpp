@@ -17,6 +17,7 @@
 #include "clip_sound.h"
 #include "contact_sheet.h"
 #include "damage_report.h"
+#include "frame_canvas.h"
 #include "instance.h"
 #include "interrupt.h"
 #include "movie_writer.h"
@@ -26,7 +27,6 @@
 #include "sound_copy.h"
 #include "timeline_frames.h"
 #include "variants.h"
-#include "yuv_composer.h"
 
 namespace tavhost {
 
@@ -71,9 +71,8 @@ class SequenceRender {
             fades_.emplace_back();
         }
         if (!OpenOutputs(error)) return false;
-        // Transition frames are composed here: into the movie's YUV where they
-        // can be, and then no picture is made into pixels ahead of use.
-        plan_.host->ComposeLater(true);
+        // Transition frames are composed into the movie's YUV where they can
+        // be, and then no picture is made into pixels ahead of use.
         const bool inYuv =
             sink_->TakesDecodedPictures() && host().GetDrawing() == Drawing::kRecorded;
         const ClipPool::Pixels pixels = !sink_->TakesDecodedPictures()
@@ -85,10 +84,8 @@ class SequenceRender {
                                            std::llround(f.fps.Value()), pixels, plan_.copy);
         provider_ = std::make_unique<TimelineFrames>(*pool_);
         plan_.host->SetProvider(provider_.get());
-        if (inYuv)
-            yuv_ = std::make_unique<YuvComposer>(
-                [this](int32_t number) { return provider_->FrameOf(number); }, f.width, f.height,
-                plan_.matrix);
+        canvas_ = std::make_unique<FrameCanvas>(host(), *provider_, *outMap_, inYuv, f.width,
+                                                f.height, plan_.matrix);
         if (!RenderFrames(error)) return false;
         return Finish(error);
     }
@@ -191,12 +188,13 @@ class SequenceRender {
         // Frames before the piece a render writes are only read (and drawn
         // by a transition under way), never written.
         const bool written = t >= plan_.piece.first;
-        composed_ = nullptr;
+        canvas_->Begin();
         const bool copied = !active_ && plan_.copy.CopiesFrame(t);
         const bool asItIs = !active_ && !copied && sink_->TakesAsItIs(cut->Yuv());
         // A transition composed in YUV wants the cut's pixels below it only
         // if it falls back to the world (Compose).
-        if (written && !asItIs && !copied && !(active_ && yuv_) && !DrawCut(*cut, cutRef, error))
+        if (written && !asItIs && !copied && canvas_->CutFirst(active_) &&
+            !canvas_->DrawCut(*cut, FrameName(cutRef), error))
             return false;
         const OutputFormat& f = plan_.format;
         const size_t floats = size_t(media::FrameSampleStart(t + 1, f.fps, f.sound.rate) -
@@ -241,17 +239,13 @@ class SequenceRender {
             return sink_->CopyVideo(cut.copied->data, size_t(cut.copied->size), frame,
                                     cut.copied->flags & AV_PKT_FLAG_KEY, error);
         }
-        if (composed_) return sink_->Video(composed_, error);
+        if (const AVFrame* composed = canvas_->Composed()) return sink_->Video(composed, error);
         return asItIs ? sink_->Video(cut.Yuv(), error)
                       : sink_->Video(outMap_->baseAddr, outMap_->rowBytes / 4, error);
     }
 
-    // The hard cut's picture as the output world's pixels.
-    bool DrawCut(const media::Frame& cut, const SourceRef& ref, std::string* error) {
-        if (DrawFrameInto(cut, *outMap_, false)) return true;
-        *error = "cannot scale frame " + std::to_string(ref.index) + " of " +
-                 plan_.clips[size_t(ref.clip)].label + " to the output's size";
-        return false;
+    std::string FrameName(const SourceRef& ref) const {
+        return "frame " + std::to_string(ref.index) + " of " + plan_.clips[size_t(ref.clip)].label;
     }
 
     bool DrawTransitionFrame(int64_t t, size_t floats, bool written, const media::Frame& cut,
@@ -269,7 +263,8 @@ class SequenceRender {
                      (provider_->Error().empty() ? "" : " (" + provider_->Error() + ")");
             return false;
         }
-        if ((written || sheet_) && !Compose(written, cut, cutRef, error)) return false;
+        if (!canvas_->Compose(written, sheet_ != nullptr, cut, FrameName(cutRef), error))
+            return false;
         for (const std::string& problem : host().Problems())
             if (problemsSeen_.insert(tr.name + ": " + problem).second)
                 summary_->warnings.push_back(tr.name + ": " + problem);
@@ -278,31 +273,6 @@ class SequenceRender {
         if (host().MixCount() > 0) chunk.samples = host().OutputAudio();
         if (!p.Between()) chunk.clip = p.clip;
         if (sheet_) sheet_->Offer(next_, i, *outMap_);
-        return true;
-    }
-
-    // The frame the plug-in drew: into the movie's own YUV when the output
-    // takes it and the frame allows (composed_), else into the output world;
-    // the contact sheet takes the world's pixels.
-    bool Compose(bool written, const media::Frame& cut, const SourceRef& cutRef,
-                 std::string* error) {
-        if (host().GetDrawing() != Drawing::kRecorded) return true;
-        Composed how = Composed::kWorld;
-        if (written && yuv_) {
-            if (!yuv_->Prepare()) throw std::bad_alloc();
-            if (host().Compose(yuv_.get()) == Composed::kTarget) composed_ = yuv_->Picture();
-        }
-        if (!composed_ || sheet_) {
-            // The world: the cut's picture, then what the plug-in drew.
-            if (yuv_ && !DrawCut(cut, cutRef, error)) return false;
-            how = host().Compose(nullptr);
-        }
-        if (how == Composed::kFailed) {
-            *error =
-                "cannot draw a transition frame: " +
-                (provider_->Error().empty() ? std::string("out of memory") : provider_->Error());
-            return false;
-        }
         return true;
     }
 
@@ -402,8 +372,7 @@ class SequenceRender {
     RenderSummary* summary_;
     std::unique_ptr<ClipPool> pool_;
     std::unique_ptr<TimelineFrames> provider_;
-    std::unique_ptr<YuvComposer> yuv_;
-    const AVFrame* composed_ = nullptr;       // this frame's picture, when composed in YUV
+    std::unique_ptr<FrameCanvas> canvas_;
     std::vector<TavPluginClipInfo> records_;  // each clip's settings, as plug-ins left them
     std::vector<Fade> fades_;
     PixMap* outMap_ = nullptr;
