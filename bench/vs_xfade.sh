@@ -94,6 +94,8 @@ jobs=("ffmpeg hard cut (no transition)|cut"
   "ffmpeg xfade fade|xfade fade"
   "tavhost boxscatter box 16|ours --variant 4"
   "tavhost boxscatter box 2|ours --variant 1"
+  "tavhost boxscatter box 16, drawn directly (TAV_DRAW=direct)|TAV_DRAW=direct ours --variant 4"
+  "tavhost boxscatter box 2, drawn directly (TAV_DRAW=direct)|TAV_DRAW=direct ours --variant 1"
   "tavhost boxscatter box 8 --preview|ours --variant 3 --preview"
   "tavhost boxscatter box 16 --copy-unchanged|ours --variant 4 --copy-unchanged"
   "tavhost boxscatter box 2 --copy-unchanged|ours --variant 1 --copy-unchanged")
