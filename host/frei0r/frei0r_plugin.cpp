@@ -313,7 +313,7 @@ struct ParamInfo {
 };
 constexpr ParamInfo kParams[] = {
     {"progress", "How far the transition has gone, 0 (not begun) to 1 (complete)"},
-    {"box size", "Side of the boxes: 0 is 2 pixels, 0.33 is 4, 0.67 is 8, 1 is 16 (or the pixels)"},
+    {"box size", "Side of the boxes: 0 is 2 pixels, 0.33 is 4, 0.67 is 8, 1 is 16"},
     {"seed", "Seed of the box pattern: the same seed and time give the same frame"},
 };
 

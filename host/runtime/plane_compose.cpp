@@ -138,14 +138,87 @@ void BoxRowOf(size_t n, uint8_t* out, const uint8_t* const* rows, const uint8_t*
 // from the base: reading a second picture whole costs more than the branches.
 constexpr size_t kWideBox = 32;
 
-// Boxes whose row is not the output's own, copied.
-void BoxRowSparse(size_t n, uint8_t* out, const uint8_t* const* rows, const uint8_t* cells,
-                  int32_t count) {
-    for (int32_t c = 0; c < count; ++c) {
-        const uint8_t* in = rows[cells[c]];
-        if (in == out) continue;
-        const size_t at = size_t(c) * n;
-        std::memcpy(out + at, in + at, n);
+// Where a layer's samples of plane `p` start at the frame's left edge on
+// plane row `py`, and how far apart its rows are (0 for a fill's one row).
+struct LayerRows {
+    const uint8_t* first = nullptr;
+    ptrdiff_t stride = 0;
+    const uint8_t* Row(int32_t py) const { return first + py * stride; }
+};
+
+LayerRows RowsOf(const Layer& l, const LayerPlanes& planes, const std::vector<uint8_t>& fill,
+                 const PlaneLayout& layout, int p, const PixelArea& target,
+                 const PixelArea& frame) {
+    if (l.fill) return {fill.data(), 0};
+    const int sx = layout.shiftX[p], sy = layout.shiftY[p];
+    // Plane row py of the target is the layer's plane row py + shift (Fits).
+    const ptrdiff_t stride = planes.image.stride[p];
+    return {planes.image.data[p] + Down(target.top - l.dy, sy) * stride +
+                ptrdiff_t(Down(frame.left - l.dx, sx)) * layout.bytes[p],
+            stride};
+}
+
+// Rows [ry0, ry1) of one box, `n` bytes each: whole boxes of the usual sizes
+// as a few wide loads and stores.
+template <size_t N>
+void CopyRowsOf(uint8_t* o, ptrdiff_t stride, const LayerRows& l, size_t at, int32_t ry0,
+                int32_t ry1) {
+    for (int32_t py = ry0; py < ry1; ++py, o += stride) CopyBox<N>(o, l.Row(py) + at);
+}
+
+void CopyBoxRows(uint8_t* o, ptrdiff_t stride, const LayerRows& l, size_t at, int32_t ry0,
+                 int32_t ry1, size_t n) {
+    switch (n) {
+        case 32:
+            return CopyRowsOf<32>(o, stride, l, at, ry0, ry1);
+        case 64:
+            return CopyRowsOf<64>(o, stride, l, at, ry0, ry1);
+        case 128:
+            return CopyRowsOf<128>(o, stride, l, at, ry0, ry1);
+        default:
+            for (int32_t py = ry0; py < ry1; ++py, o += stride) std::memcpy(o, l.Row(py) + at, n);
+    }
+}
+
+// Wide boxes over a base layer: the base first, then each box that shows
+// another layer, all its rows, as drawing box by box does: only the pixels
+// shown are read.
+void WideBoxes(const FrameRecording& recording, const PlaneLayout& layout, int p,
+               const PixelArea& target, const PlaneImage& out,
+               const std::vector<LayerPlanes>& layers,
+               const std::vector<std::vector<uint8_t>>& fills, int base) {
+    const std::vector<Layer>& kinds = recording.Layers();
+    const PixelArea& frame = recording.Frame();
+    const int sx = layout.shiftX[p], sy = layout.shiftY[p], bytes = layout.bytes[p];
+    const int32_t step = recording.Step();
+    const int32_t px0 = Down(frame.left - target.left, sx);
+    const size_t rowBytes = size_t(Up(frame.right - target.left, sx) - px0) * size_t(bytes);
+    const int32_t py0 = Down(frame.top - target.top, sy);
+    const int32_t py1 = Up(frame.bottom - target.top, sy);
+    std::vector<LayerRows> rows(kinds.size());
+    for (size_t k = 0; k < kinds.size(); ++k)
+        rows[k] = RowsOf(kinds[k], layers[k], fills[k], layout, p, target, frame);
+    const ptrdiff_t stride = out.stride[p];
+    uint8_t* first = out.data[p] + py0 * stride + ptrdiff_t(px0) * bytes;
+    // Row by row: one large copy would bypass the cache (non-temporal
+    // stores), and the boxes written next would then miss it.
+    const LayerRows& b = rows[size_t(base)];
+    for (int32_t py = py0; py < py1; ++py)
+        std::memcpy(first + (py - py0) * stride, b.Row(py), rowBytes);
+    for (int32_t r = 0; r < recording.Rows(); ++r) {
+        const uint8_t* cells = recording.BoxRow(r);
+        const int32_t top = frame.top + r * step;
+        const int32_t ry0 = Down(top - target.top, sy);
+        const int32_t ry1 = Up(std::min(top + step, frame.bottom) - target.top, sy);
+        for (int32_t c = 0; c < recording.Columns(); ++c) {
+            if (cells[c] == 0 || cells[c] == base + 1) continue;
+            const LayerRows& l = rows[size_t(cells[c] - 1)];
+            const size_t at = size_t(Down(c * step, sx)) * size_t(bytes);
+            const size_t n =
+                std::min(size_t(Up((c + 1) * step, sx)) * size_t(bytes), rowBytes) - at;
+            uint8_t* o = first + (ry0 - py0) * stride + at;
+            CopyBoxRows(o, stride, l, at, ry0, ry1, n);
+        }
     }
 }
 
@@ -174,6 +247,10 @@ void ComposeBoxes(const FrameRecording& recording, const PlaneLayout& layout,
             }
         const int32_t py0 = Down(frame.top - target.top, sy);
         const int32_t py1 = Up(frame.bottom - target.top, sy);
+        if (base >= 0 && boxBytes >= kWideBox) {
+            WideBoxes(recording, layout, p, target, out, layers, fills, base);
+            continue;
+        }
         for (int32_t py = py0; py < py1; ++py) {
             uint8_t* row = out.data[p] + py * out.stride[p] + ptrdiff_t(px0) * bytes;
             // Row pointers, each at the frame's left edge: index 0 for empty boxes.
@@ -186,17 +263,8 @@ void ComposeBoxes(const FrameRecording& recording, const PlaneLayout& layout,
                                            ptrdiff_t(Down(frame.left - l.dx, sx)) * bytes;
             }
             const uint8_t* cells = recording.BoxRow(((py << sy) + target.top - frame.top) / step);
-            if (base >= 0 && boxBytes >= kWideBox) {
-                // Wide boxes: the base row in one copy, then the other boxes
-                // over it, so that only the pixels shown are read.
-                std::memcpy(row, rows[size_t(base) + 1], size_t(pw) * bytes);
-                rows[0] = row;
-                rows[size_t(base) + 1] = row;
-                BoxRowSparse(boxBytes, row, rows.data(), cells, whole);
-            } else {
-                rows[0] = base >= 0 ? rows[size_t(base) + 1] : row;
-                BoxRowOf(boxBytes, row, rows.data(), cells, whole);
-            }
+            rows[0] = base >= 0 ? rows[size_t(base) + 1] : row;
+            BoxRowOf(boxBytes, row, rows.data(), cells, whole);
             if (whole < columns) {
                 const size_t at = size_t(whole) * boxBytes;
                 std::memmove(row + at, rows[cells[whole]] + at, size_t(pw) * bytes - at);

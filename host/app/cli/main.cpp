@@ -58,8 +58,9 @@ int RunList(float speed) {
         std::printf("%s  %s\n", bundle->Name().c_str(), path.c_str());
         for (const tavhost::VariantInfo& v : variants) {
             std::string boxes = v.which <= 4 ? "box " + std::to_string(1 << v.which) + " px" : "";
-            std::string length = v.frames >= 0 ? std::to_string(v.frames) + " frames"
-                                               : "draws no picture (a plain cut)";
+            // A variant that gives no length draws nothing of its own.
+            std::string length =
+                v.frames >= 0 ? std::to_string(v.frames) + " frames" : "a plain cut";
             std::printf("  variant %d  %-10s %-24s %-22s takes %d before, %d after\n", v.which,
                         boxes.c_str(), Where(v.type), length.c_str(), v.takeBefore, v.takeAfter);
         }

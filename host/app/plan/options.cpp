@@ -53,7 +53,8 @@ std::vector<Option> MakeOptions() {
              t.job->part = {v.width, v.height};
          }},
         {{"--edit", nullptr, "FILE", K::kName, 0, 0, S::kCommandLine, nullptr,
-          "the clips and transitions from an edit file (see README)"},
+          "the clips and transitions from an edit file (the README's\n"
+          "\"Sequences\"; /usr/share/doc/tav/README.md.gz when installed)"},
          [](const V& v, const T& t) { t.job->editFile = v.text; }},
         {{"--preview", nullptr, nullptr, K::kFlag, 0, 0, S::kCommandLine, nullptr,
           "a quick look, at least ten times real time at 854x480: the\n"
