@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "box_pattern.h"
 #include "host.h"
 #include "instance.h"
 #include "loaded_bundle.h"
@@ -123,6 +124,19 @@ void DoFrameBench(benchmark::State& state, std::string name, int w, int h, int16
     state.SetBytesProcessed(int64_t(state.iterations()) * w * h * 4);
 }
 
+// A frame's pattern alone (BoxPattern): what a host that composes on the GPU
+// spends on the CPU for each frame.
+void PatternBench(benchmark::State& state, std::string name, int w, int h, int16_t which) {
+    tavhost::BoxPattern pattern(Load(name), which, w, h);
+    tavhost::BoxMap map;
+    double progress = 0.0;
+    for (auto _ : state) {
+        progress = progress >= 0.99 ? 0.01 : progress + 0.01;
+        if (!pattern.Draw(progress, 7, &map)) state.SkipWithError("no box pattern");
+        benchmark::DoNotOptimize(map.cells.data());
+    }
+}
+
 void MemcpyFloor(benchmark::State& state, int w, int h) {
     std::vector<uint32_t> a(size_t(w) * h, 0xFF123456u), b(size_t(w) * h);
     for (auto _ : state) {
@@ -154,6 +168,13 @@ int Register() {
                             DoFrameBench, name, w, h, which, frame, way)
                             ->Unit(benchmark::kMicrosecond);
     }
+    for (const char* name : {"boxscatter", "boxconcealwhite"})
+        for (auto [which, box] :
+             {std::pair{int16_t(1), 2}, std::pair{int16_t(3), 8}, std::pair{int16_t(4), 16}})
+            benchmark::RegisterBenchmark(
+                (std::string("pattern/") + name + "/1920x1080/box" + std::to_string(box)).c_str(),
+                PatternBench, name, 1920, 1080, which)
+                ->Unit(benchmark::kMicrosecond);
     return 0;
 }
 

@@ -4,12 +4,14 @@
 // scripts of every kind of drawing, where the recording must step aside.
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <map>
 #include <random>
 #include <string>
 #include <tuple>
 #include <vector>
 
+#include "box_pattern.h"
 #include "support/drawing_script.h"
 #include "support/rig.h"
 
@@ -198,6 +200,52 @@ TEST_P(RecordedScripts, SamePixelsAsDrawingDirectly) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Seeds, RecordedScripts, ::testing::Range(0, 300));
+
+// The pattern alone, drawn with no pixels: every pixel the bundle draws
+// directly is the picture (or colour) the map gives its box, for every bundle
+// and box size, at the start, the middle and the end, on frames of odd size.
+using PatternCase = std::tuple<std::string, int>;
+
+class BoxPatterns : public ::testing::TestWithParam<PatternCase> {};
+
+TEST_P(BoxPatterns, EveryPixelIsWhatItsBoxShows) {
+    const auto& [bundle, which] = GetParam();
+    constexpr int kW = 37, kH = 29;
+    tavhost::BoxPattern pattern(LoadBundle(bundle), int16_t(which), kW, kH);
+    ASSERT_TRUE(pattern.Ready());
+    Rig direct(bundle, int16_t(which), kW, kH);
+    direct.host.SetDrawing(Drawing::kDirect);
+    direct.Start();
+    constexpr int32_t kSteps = tavhost::BoxPattern::kSteps;
+    for (const double progress : {0.00001, 0.3, 0.5, 0.77, 1.0}) {
+        SCOPED_TRACE("progress " + std::to_string(progress));
+        const int32_t frame = int32_t(std::lround(progress * kSteps)) - 1;
+        tavhost::BoxMap map;
+        ResetRand(uint64_t(frame) + 3);
+        ASSERT_TRUE(pattern.Draw(progress, 5, &map));
+        ResetRand(uint64_t(frame) + 3);
+        ASSERT_EQ(direct.Frame(frame, kSteps, 1), kPluginOK);
+        ASSERT_EQ(map.cells.size(), size_t(map.columns) * size_t(map.rows));
+        for (int y = 0; y < kH; ++y)
+            for (int x = 0; x < kW; ++x) {
+                const uint8_t shows = map.cells[size_t(y / map.step) * map.columns + x / map.step];
+                const uint32_t want =
+                    shows == tavhost::BoxMap::kColour
+                        ? map.colour
+                        : PatternClips::Pixel(
+                              1 + frame + (shows == tavhost::BoxMap::kSecond ? kSteps : 0), x, y);
+                ASSERT_EQ(direct.Out(x, y), want) << "at " << x << "," << y;
+            }
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(AllBundles, BoxPatterns,
+                         ::testing::Combine(::testing::ValuesIn(kAllBundles),
+                                            ::testing::Values(1, 2, 3, 4)),
+                         [](const ::testing::TestParamInfo<PatternCase>& info) {
+                             return std::get<0>(info.param) + "_variant" +
+                                    std::to_string(std::get<1>(info.param));
+                         });
 
 }  // namespace
 }  // namespace tavtest
