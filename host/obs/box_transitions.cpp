@@ -119,12 +119,7 @@ class BoxTransition {
         }
         Upload();
         cost_ += os_gettime_ns() - start;
-        if (++frames_ == 300) {
-            blog(LOG_INFO, "[tav-box-transitions] %ux%u: %.3f ms of CPU a frame (pattern and map)",
-                 cx, cy, double(cost_) / double(frames_) / 1e6);
-            cost_ = 0;
-            frames_ = 0;
-        }
+        ++frames_;
 
         const bool previous = gs_framebuffer_srgb_enabled();
         gs_enable_framebuffer_srgb(true);
@@ -140,6 +135,18 @@ class BoxTransition {
         gs_effect_set_vec4(color_, &colour);
         while (gs_effect_loop(effect_, "Boxes")) gs_draw_sprite(nullptr, 0, cx, cy);
         gs_enable_framebuffer_srgb(previous);
+    }
+
+    // A transition has ended: what its frames cost, in OBS's log.
+    void Stopped() {
+        if (frames_ > 0)
+            blog(LOG_INFO,
+                 "[tav-box-transitions] %ux%u, box %d: %d frames, %.3f ms a frame for the pattern "
+                 "and its map",
+                 width_, height_, 1 << patternVariant_, frames_,
+                 double(cost_) / double(frames_) / 1e6);
+        cost_ = 0;
+        frames_ = 0;
     }
 
     float MixA(float t) const {
@@ -264,6 +271,10 @@ void VideoRender(void* data, gs_effect_t*) {
     obs_transition_video_render(static_cast<BoxTransition*>(data)->Source(), RenderFrame);
 }
 
+void TransitionStop(void* data) {
+    Guarded([&] { static_cast<BoxTransition*>(data)->Stopped(); });
+}
+
 float MixA(void* data, float t) {
     return static_cast<BoxTransition*>(data)->MixA(t);
 }
@@ -319,6 +330,7 @@ obs_source_info Info(const char* id) {
     info.audio_render = AudioRender;
     info.get_properties = Properties<K>;
     info.get_defaults = Defaults<K>;
+    info.transition_stop = TransitionStop;
     return info;
 }
 
