@@ -11,8 +11,9 @@ transition=$2
 work=${3:-$(mktemp -d)}
 here=$(dirname "$(realpath "$0")")
 mkdir -p "$work"
+# The run's own folders in WORK_DIR, made afresh.
 home="$work/home"
-rm -rf "$home"
+rm -rf "$home" "$work/out"
 config="$home/.config/obs-studio"
 mkdir -p "$config/basic/profiles/Check" "$config/basic/scenes" "$work/out"
 
