@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "box_pattern.h"
+#include "bundle_random.h"
 #include "host.h"
 #include "instance.h"
 #include "loaded_bundle.h"
@@ -112,7 +113,7 @@ void DoFrameBench(benchmark::State& state, std::string name, int w, int h, int16
     tavhost::TransitionInstance inst(Load(name), host, which);
     inst.GetInfo(0.5f);
     inst.Initialize();
-    std::srand(1);  // as the host seeds each transition
+    tavhost::SeedBundleRandom(1);  // as the host seeds each transition
     const Rect rect = {0, 0, int16_t(h), int16_t(w)};
     for (auto _ : state) {
         if (inst.DoFrame(0, renderFrame, 100, rect) != kPluginOK)

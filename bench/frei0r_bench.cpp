@@ -1,7 +1,7 @@
 // The frei0r plug-ins as an editor calls them: f0r_update2 (Box Scatter) and
 // f0r_update (a reveal) at 1080p and 4K, box 2, 8 (the default) and 16, composed straight
 // into the output buffer beside drawing directly into the host's worlds
-// (TAV_DRAW=direct), with the C library's own rand() as in an editor.
+// (TAV_DRAW=direct).
 #include <benchmark/benchmark.h>
 #include <dlfcn.h>
 

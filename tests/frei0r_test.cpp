@@ -214,6 +214,42 @@ TEST_P(Frei0r, PatternDependsOnlyOnSeedAndTime) {
     plugin_->destruct(two);
 }
 
+// Editors draw frames on several threads, and other plug-ins in the same
+// process call rand() and srand() while they do: instances drawing at once
+// on two threads, with a third thread reseeding and drawing from the C
+// library's rand() throughout, each give the frame they give alone.
+TEST_P(Frei0r, PatternHoldsWhileThreadsAndTheProcessUseRand) {
+    const unsigned w = 128, h = 96;
+    const auto a = Picture(w, h, 3), b = Picture(w, h, 41);
+    const double seeds[2] = {5, 6};
+    std::vector<uint32_t> alone[2];
+    for (int i = 0; i < 2; ++i) {
+        f0r_instance_t inst = plugin_->construct(w, h);
+        alone[i] = Render(inst, w, h, 0.5, seeds[i], 1.0, a, b);
+        plugin_->destruct(inst);
+    }
+    std::atomic<bool> done{false};
+    std::thread other([&] {
+        for (unsigned n = 0; !done.load(); ++n) {
+            std::srand(n);
+            for (int k = 0; k < 64; ++k) (void)std::rand();
+        }
+    });
+    std::atomic<int> differing{0};
+    std::vector<std::thread> drawing;
+    for (int i = 0; i < 2; ++i)
+        drawing.emplace_back([&, i] {
+            f0r_instance_t inst = plugin_->construct(w, h);
+            for (int round = 0; round < 40; ++round)
+                if (Render(inst, w, h, 0.5, seeds[i], 1.0, a, b) != alone[i]) ++differing;
+            plugin_->destruct(inst);
+        });
+    for (std::thread& t : drawing) t.join();
+    done = true;
+    other.join();
+    EXPECT_EQ(differing.load(), 0);
+}
+
 // MLT's "threads" property draws one picture as slices, calling one instance
 // from several threads at once, each with its slice as the whole picture:
 // every slice comes out as that slice drawn alone (never a mix of two

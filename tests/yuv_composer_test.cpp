@@ -18,6 +18,7 @@ extern "C" {
 #include <libavutil/frame.h>
 }
 
+#include "bundle_random.h"
 #include "clip_reader.h"
 #include "host.h"
 #include "instance.h"
@@ -139,7 +140,7 @@ TEST_P(YuvComposition, MatchesTheWorldsAndKeepsTheClipsSamples) {
             tavhost::TransitionInstance inst(*bundle, host, int16_t(which));
             inst.GetInfo(0.5f);
             inst.Initialize();
-            std::srand(77 + unsigned(frame));
+            tavhost::SeedBundleRandom(77 + unsigned(frame));
             ASSERT_EQ(inst.DoFrame(0, frame, kFrames, rect), kPluginOK);
             const PixMap& pm = **GetGWorldPixMap(host.OutputWorld());
             tavhost::media::RgbToYuv(pm.baseAddr, pm.rowBytes / 4, w, h, direct.get(), matrix);
@@ -152,7 +153,7 @@ TEST_P(YuvComposition, MatchesTheWorldsAndKeepsTheClipsSamples) {
         tavhost::TransitionInstance inst(*bundle, host, int16_t(which));
         inst.GetInfo(0.5f);
         inst.Initialize();
-        std::srand(77 + unsigned(frame));
+        tavhost::SeedBundleRandom(77 + unsigned(frame));
         ASSERT_EQ(inst.DoFrame(0, frame, kFrames, rect), kPluginOK);
         ASSERT_TRUE(composer.Prepare());
         if (host.Compose(&composer) != tavhost::Composed::kTarget) continue;

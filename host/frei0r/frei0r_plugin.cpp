@@ -22,6 +22,7 @@ extern "C" {
 #include <string>
 #include <vector>
 
+#include "bundle_random.h"
 #include "frame_buffers.h"
 #include "host.h"
 #include "instance.h"
@@ -49,8 +50,10 @@ const bool kMixer = std::strcmp(kBundle, "boxscatter") == 0;
 constexpr int32_t kSteps = 100000;
 
 std::unique_ptr<tavhost::Bundle> gBundle;
-// rand() is one sequence for the whole process: a frame's pattern is seeded
-// from its own time and drawn with no other instance in between.
+// A frame's pattern is seeded from its own time on the thread that draws it
+// (bundle_random.h), so instances draw on the editor's threads at once. Only
+// where the bundle calls the C library's rand(), one sequence for the whole
+// process, does each frame wait for the others.
 std::mutex gRandMutex;
 
 // The bundle: in a folder of TAV_PLUGIN_PATH, or installed with this
@@ -215,9 +218,10 @@ struct Plugin {
         inputs.secondNumber = startFrame + renderFrame + kSteps;
         const Rect frameRect = {0, 0, int16_t(height), int16_t(width)};
         {
-            std::lock_guard lock(gRandMutex);
-            std::srand(unsigned(SeedOf(seed) * 2654435761u ^
-                                uint32_t(std::llround(time * 1000.0)) * 40503u));
+            std::unique_lock lock(gRandMutex, std::defer_lock);
+            if (!tavhost::BundlesHaveOwnRandom()) lock.lock();
+            tavhost::SeedBundleRandom(SeedOf(seed) * 2654435761u ^
+                                      uint32_t(std::llround(time * 1000.0)) * 40503u);
             host.ClearOutputAudio(0);
             inst->DoFrame(startFrame, renderFrame, kSteps, frameRect, true);
         }

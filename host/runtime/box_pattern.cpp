@@ -4,6 +4,8 @@
 #include <cmath>
 #include <cstdlib>
 
+#include "bundle_random.h"
+
 namespace tavhost {
 
 namespace {
@@ -53,7 +55,7 @@ bool BoxPattern::Draw(double progress, uint32_t seed, BoxMap* map) {
     }
     pictures_.asked = false;
     // The pattern is seeded by the seed and the frame alone.
-    std::srand(seed * 2654435761u ^ uint32_t(renderFrame) * 40503u);
+    SeedBundleRandom(seed * 2654435761u ^ uint32_t(renderFrame) * 40503u);
     const Rect frame = {0, 0, int16_t(height_), int16_t(width_)};
     if (instance_->DoFrame(kStart, renderFrame, kSteps, frame, true) != kPluginOK ||
         pictures_.asked)

@@ -8,6 +8,8 @@
 #include <filesystem>
 #include <set>
 
+#include "bundle_random.h"
+#include "import_binding.h"
 #include "user_text.h"
 
 namespace fs = std::filesystem;
@@ -125,6 +127,10 @@ std::unique_ptr<Bundle> Bundle::Open(const std::string& nameOrPath, std::string*
     std::error_code ec;
     if (symbol && dladdr(symbol, &info) && info.dli_fname &&
         fs::equivalent(info.dli_fname, path, ec)) {
+        // The bundle's rand() and srand() are the host's (bundle_random.h).
+        if (BindImport(handle, "rand", reinterpret_cast<void*>(BundleRand())) < 0 ||
+            BindImport(handle, "srand", reinterpret_cast<void*>(BundleSrand())) < 0)
+            NoteUnboundBundle();
         return std::unique_ptr<Bundle>(
             new Bundle(handle, reinterpret_cast<TavPluginMainProc>(symbol), path, StemOf(path)));
     }

@@ -2,12 +2,27 @@
 
 #include <deque>
 
+#include "bundle_random.h"
+
 namespace {
 
 std::deque<int32_t> gScript;
 int32_t gFixed = -1;
 int gCalls = 0;
 uint64_t gState = 1;
+
+// Values 0..2147483647, like the platform generator.
+int ScriptedRand() {
+    ++gCalls;
+    if (!gScript.empty()) {
+        const int32_t v = gScript.front();
+        gScript.pop_front();
+        return v;
+    }
+    if (gFixed >= 0) return gFixed;
+    gState = gState * 6364136223846793005ull + 1442695040888963407ull;
+    return int(gState >> 33);
+}
 
 }  // namespace
 
@@ -28,19 +43,7 @@ void ResetRand(uint64_t seed) {
     gFixed = -1;
     gCalls = 0;
     gState = seed;
+    tavhost::ServeBundleRand(&ScriptedRand);
 }
 
 }  // namespace tavtest
-
-// Values 0..2147483647, like the platform generator.
-extern "C" int rand(void) {
-    ++gCalls;
-    if (!gScript.empty()) {
-        const int32_t v = gScript.front();
-        gScript.pop_front();
-        return v;
-    }
-    if (gFixed >= 0) return gFixed;
-    gState = gState * 6364136223846793005ull + 1442695040888963407ull;
-    return int(gState >> 33);
-}

@@ -1,5 +1,6 @@
-// The test program defines rand() itself, so every call a bundle makes lands
-// here: values can be scripted one by one and the calls counted.
+// A rand() for the bundles whose values can be scripted one by one and whose
+// calls are counted: served to every bundle (bundle_random.h) from the first
+// ResetRand() on.
 #pragma once
 
 #include <cstdint>
@@ -12,6 +13,7 @@ void ScriptRand(std::vector<int32_t> values);
 // Every value handed out is `value` until changed (-1 returns to the generator).
 void FixRand(int32_t value);
 int RandCalls();
+// Starts over with `seed`, and serves this rand() to the bundles from now on.
 void ResetRand(uint64_t seed = 1);
 
 }  // namespace tavtest

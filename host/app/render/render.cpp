@@ -12,6 +12,7 @@
 #include <set>
 
 #include "av_util.h"
+#include "bundle_random.h"
 #include "clip_pool.h"
 #include "clip_reader.h"
 #include "clip_sound.h"
@@ -166,7 +167,7 @@ class SequenceRender {
             *error = BundleFailure(tr.name, "Initialize", code);
             return false;
         }
-        std::srand(tr.seed);
+        tavhost::SeedBundleRandom(tr.seed);
         provider_->SetTransition(&p);
         active_ = true;
         return true;
