@@ -170,8 +170,8 @@ int Register() {
                             ->Unit(benchmark::kMicrosecond);
     }
     for (const char* name : {"boxscatter", "boxconcealwhite"})
-        for (auto [which, box] :
-             {std::pair{int16_t(1), 2}, std::pair{int16_t(3), 8}, std::pair{int16_t(4), 16}})
+        for (auto [which, box] : {std::pair{int16_t(1), 2}, std::pair{int16_t(2), 4},
+                                  std::pair{int16_t(3), 8}, std::pair{int16_t(4), 16}})
             benchmark::RegisterBenchmark(
                 (std::string("pattern/") + name + "/1920x1080/box" + std::to_string(box)).c_str(),
                 PatternBench, name, 1920, 1080, which)

@@ -5,12 +5,21 @@
 # (driven by switch.lua), then checks the recording frame by frame: scene A,
 # then frames in which boxes of B grow in share, then scene B.
 #   tests/obs/obs_check.sh BUILD_DIR TRANSITION [WORK_DIR]
+# TAV_OBS_CANVAS=WxH and TAV_OBS_BOX=N (2, 4, 8 or 16) set another canvas
+# or box size; the recording is then not checked (the check reads 640x360
+# with boxes of 16), and what the transition's frames cost is taken from
+# OBS's log instead.
 set -euo pipefail
 build=$(realpath "$1")
 transition=$2
 work=${3:-$(mktemp -d)}
 here=$(dirname "$(realpath "$0")")
 mkdir -p "$work"
+canvas=${TAV_OBS_CANVAS:-640x360}
+box=${TAV_OBS_BOX:-16}
+[[ $canvas =~ ^([0-9]+)x([0-9]+)$ ]] || { echo "obs_check: TAV_OBS_CANVAS must be WxH, not '$canvas'" >&2; exit 2; }
+cx=${BASH_REMATCH[1]} cy=${BASH_REMATCH[2]}
+[[ $box =~ ^(2|4|8|16)$ ]] || { echo "obs_check: TAV_OBS_BOX must be 2, 4, 8 or 16, not '$box'" >&2; exit 2; }
 # The run's own folders in WORK_DIR, made afresh.
 home="$work/home"
 rm -rf "$home" "$work/out"
@@ -37,10 +46,10 @@ cat >"$config/basic/profiles/Check/basic.ini" <<INI
 [General]
 Name=Check
 [Video]
-BaseCX=640
-BaseCY=360
-OutputCX=640
-OutputCY=360
+BaseCX=$cx
+BaseCY=$cy
+OutputCX=$cx
+OutputCY=$cy
 FPSType=0
 FPSCommon=30
 [Output]
@@ -67,18 +76,18 @@ cat >"$config/basic/scenes/Check.json" <<JSON
   "scene_order": [{"name": "A"}, {"name": "B"}],
   "sources": [
     {"id": "color_source_v3", "versioned_id": "color_source_v3", "name": "Red",
-     "settings": {"color": 4278190335, "width": 640, "height": 360}},
+     "settings": {"color": 4278190335, "width": $cx, "height": $cy}},
     {"id": "color_source_v3", "versioned_id": "color_source_v3", "name": "Blue",
-     "settings": {"color": 4294901760, "width": 640, "height": 360}},
+     "settings": {"color": 4294901760, "width": $cx, "height": $cy}},
     {"id": "scene", "versioned_id": "scene", "name": "A",
      "settings": {"id_counter": 1, "items": [{"name": "Red", "id": 1, "visible": true}]}},
     {"id": "scene", "versioned_id": "scene", "name": "B",
      "settings": {"id_counter": 1, "items": [{"name": "Blue", "id": 1, "visible": true}]}}
   ],
   "transitions": [
-    {"id": "tav_box_scatter", "name": "Box Scatter", "settings": {"box_size": 16, "seed": 3}},
-    {"id": "tav_box_via_white", "name": "Box via White", "settings": {"box_size": 16}},
-    {"id": "tav_box_via_black", "name": "Box via Black", "settings": {"box_size": 16}}
+    {"id": "tav_box_scatter", "name": "Box Scatter", "settings": {"box_size": $box, "seed": 3}},
+    {"id": "tav_box_via_white", "name": "Box via White", "settings": {"box_size": $box}},
+    {"id": "tav_box_via_black", "name": "Box via Black", "settings": {"box_size": $box}}
   ],
   "modules": {"scripts-tool": [{"path": "$here/switch.lua", "settings": {}}]}
 }
@@ -113,6 +122,11 @@ done
 pkill -INT -f "obs --startrecording" || true
 wait $pid || true
 ls "$work"/out/*.mkv
+if [ "$canvas" != 640x360 ] || [ "$box" != 16 ]; then
+  grep -h -o '\[tav-box-transitions\] [0-9]*x[0-9]*, box.*' "$work/obs.log" "$home"/.config/obs-studio/logs/*.txt 2>/dev/null |
+    sort -u | grep . || { echo "obs_check: no cost line in OBS's log" >&2; exit 1; }
+  exit 0
+fi
 # Frame by frame: what each 16-pixel box shows, in the order the transition must show it.
 ffmpeg -v error -i "$work"/out/*.mkv -f rawvideo -pix_fmt rgb24 - |
   python3 "$here/check_recording.py" "$transition"
