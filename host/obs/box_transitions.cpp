@@ -6,15 +6,17 @@
 // GPU, which composes A, B and the colour in one pass.
 #include <dlfcn.h>
 #include <obs-module.h>
-#include <util/platform.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstdlib>
+#include <ctime>
 #include <filesystem>
 #include <map>
 #include <memory>
 #include <mutex>
 #include <string>
+#include <vector>
 
 #include "box_pattern.h"
 #include "loaded_bundle.h"
@@ -60,6 +62,15 @@ constexpr const char* kBoxSize = "box_size";
 constexpr const char* kSeed = "seed";
 constexpr const char* kColor = "color";
 constexpr const char* kSwitchPoint = "switch_point";
+
+// CPU time of the calling thread: what a frame's work costs, apart from the
+// time the thread waits while OBS's other threads (and a software renderer's)
+// have the cores.
+uint64_t ThreadCpuNs() {
+    timespec ts{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
+    return uint64_t(ts.tv_sec) * 1000000000u + uint64_t(ts.tv_nsec);
+}
 
 float Smoothstep(float from, float to, float x) {
     if (to <= from) return x < from ? 0.0f : 1.0f;
@@ -108,7 +119,7 @@ class BoxTransition {
     }
 
     void Render(gs_texture_t* a, gs_texture_t* b, float t, uint32_t cx, uint32_t cy) {
-        const uint64_t start = os_gettime_ns();
+        const uint64_t start = ThreadCpuNs();
         gs_texture_t* shownA = a;
         if (!Pattern(t, cx, cy, &shownA, a, b)) {
             // No pattern: a plain cut at the switch point.
@@ -117,9 +128,10 @@ class BoxTransition {
             boxes_.cells.assign(1, tavhost::BoxMap::kFirst);
             shownA = t < (kind_ == Kind::kScatter ? 0.5f : switchPoint_) ? a : b;
         }
+        const uint64_t drawn = ThreadCpuNs();
         Upload();
-        cost_ += os_gettime_ns() - start;
-        ++frames_;
+        patternCosts_.push_back(drawn - start);
+        uploadCosts_.push_back(ThreadCpuNs() - drawn);
 
         const bool previous = gs_framebuffer_srgb_enabled();
         gs_enable_framebuffer_srgb(true);
@@ -137,16 +149,35 @@ class BoxTransition {
         gs_enable_framebuffer_srgb(previous);
     }
 
-    // A transition has ended: what its frames cost, in OBS's log.
+    // A transition has ended: what its frames cost in CPU time, in OBS's
+    // log: the pattern drawn, and its map handed to the graphics driver. The
+    // first frame also loads the bundles and sets the patterns up, so it is
+    // said apart from the others' median and slowest.
     void Stopped() {
-        if (frames_ > 0)
+        if (!patternCosts_.empty())
             blog(LOG_INFO,
-                 "[tav-box-transitions] %ux%u, box %d: %d frames, %.3f ms a frame for the pattern "
-                 "and its map",
-                 width_, height_, 1 << patternVariant_, frames_,
-                 double(cost_) / double(frames_) / 1e6);
-        cost_ = 0;
-        frames_ = 0;
+                 "[tav-box-transitions] %ux%u, box %d: %zu frames; CPU time a frame: pattern %s, "
+                 "map upload %s",
+                 width_, height_, 1 << patternVariant_, patternCosts_.size(),
+                 Summary(patternCosts_).c_str(), Summary(uploadCosts_).c_str());
+        patternCosts_.clear();
+        uploadCosts_.clear();
+    }
+
+    // "median M ms, at most X ms (frame K), first F ms" of frame costs in ns.
+    static std::string Summary(const std::vector<uint64_t>& costs) {
+        std::vector<uint64_t> rest(costs.begin() + 1, costs.end());
+        const auto slowest = std::max_element(rest.begin(), rest.end());
+        const double most = slowest == rest.end() ? 0.0 : double(*slowest) / 1e6;
+        const long mostFrame = long(slowest - rest.begin()) + 2;
+        std::sort(rest.begin(), rest.end());
+        const double first = double(costs.front()) / 1e6;
+        const double median = rest.empty() ? first : double(rest[rest.size() / 2]) / 1e6;
+        char text[112];
+        std::snprintf(text, sizeof text,
+                      "median %.3f ms, at most %.3f ms (frame %ld), first %.3f ms", median, most,
+                      mostFrame, first);
+        return text;
     }
 
     float MixA(float t) const {
@@ -223,8 +254,8 @@ class BoxTransition {
     std::unique_ptr<tavhost::BoxPattern> first_, second_;
     uint32_t width_ = 0, height_ = 0;
     tavhost::BoxMap boxes_;
-    uint64_t cost_ = 0;
-    int frames_ = 0;
+    // Each frame's CPU time in this transition, in ns.
+    std::vector<uint64_t> patternCosts_, uploadCosts_;
 };
 
 // Nothing thrown may leave a callback into OBS.

@@ -34,6 +34,10 @@ BoxPattern::BoxPattern(const Bundle& bundle, int16_t variant, int32_t width, int
         return;
     instance_->SetLength(kSteps);
     ready_ = true;
+    // One frame drawn now, so the worlds the host lends exist before the
+    // first frame that is asked for.
+    BoxMap warmUp;
+    Draw(0.5, 0, &warmUp);
 }
 
 BoxPattern::~BoxPattern() {

@@ -26,8 +26,9 @@ struct BoxMap {
 
 class BoxPattern {
   public:
-    // `bundle`'s `variant` drawing frames of `width` x `height`. A bundle that
-    // cannot start leaves Ready() false.
+    // `bundle`'s `variant` drawing frames of `width` x `height`, with all it
+    // needs set up (one frame is drawn). A bundle that cannot start leaves
+    // Ready() false.
     BoxPattern(const Bundle& bundle, int16_t variant, int32_t width, int32_t height);
     ~BoxPattern();
     BoxPattern(const BoxPattern&) = delete;

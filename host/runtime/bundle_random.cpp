@@ -9,7 +9,8 @@ namespace tavhost {
 
 namespace {
 
-thread_local RandomSequence tSequence;
+// Set up at compile time, so a thread's first use needs no initialisation check.
+constinit thread_local RandomSequence tSequence{1};
 std::atomic<int (*)()> gServed{nullptr};
 std::atomic<bool> gUnbound{false};
 

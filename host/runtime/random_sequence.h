@@ -10,9 +10,9 @@ namespace tavhost {
 
 class RandomSequence {
   public:
-    explicit RandomSequence(uint32_t seed = 1) { Seed(seed); }
+    constexpr explicit RandomSequence(uint32_t seed = 1) { Seed(seed); }
 
-    void Seed(uint32_t seed) {
+    constexpr void Seed(uint32_t seed) {
         state_[0] = int32_t(seed == 0 ? 1 : seed);
         for (int i = 1; i < kDegree; ++i) {
             // 16807 * previous mod (2^31 - 1), without overflowing 32 bits.
@@ -27,7 +27,7 @@ class RandomSequence {
     }
 
     // The next number, 0 to 2^31 - 1.
-    int Next() {
+    constexpr int Next() {
         const uint32_t value = uint32_t(state_[front_]) + uint32_t(state_[rear_]);
         state_[front_] = int32_t(value);
         front_ = front_ + 1 == kDegree ? 0 : front_ + 1;
@@ -37,7 +37,7 @@ class RandomSequence {
 
   private:
     static constexpr int kDegree = 31, kSeparation = 3;
-    int32_t state_[kDegree];
+    int32_t state_[kDegree] = {};
     int front_ = kSeparation, rear_ = 0;
 };
 

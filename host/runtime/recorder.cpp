@@ -58,6 +58,19 @@ void Recorder::DrawDeferred(LentFrame& f, PixMap& pm) {
 }
 
 TavPluginResult Recorder::Blit(PixMap& src, PixMap& dst, const Rect& srcRect, const Rect& dstRect) {
+    // The usual box: from the last copy's source with its offset, inside
+    // both worlds whole, so nothing is clipped.
+    if (&src == lastSource_ && &dst == output_ && lastLayer_ >= 0 &&
+        lastLayer_ < int(FrameRecording::kMaxLayers)) {
+        const PixelArea to = PixelArea::Of(dstRect);
+        if (srcRect.left - to.left == lastOffX_ && srcRect.top - to.top == lastOffY_ &&
+            srcRect.right - to.right == lastOffX_ && srcRect.bottom - to.bottom == lastOffY_ &&
+            !to.Empty() && to.left >= lastInside_.left && to.top >= lastInside_.top &&
+            to.right <= lastInside_.right && to.bottom <= lastInside_.bottom) {
+            recording_.PutAt(uint8_t(lastLayer_), to);
+            return kPluginOK;
+        }
+    }
     if (&dst == output_ && &src != output_) {
         const PixelArea from = PixelArea::Of(srcRect), to = PixelArea::Of(dstRect);
         if (&src != lastSource_) {
@@ -84,6 +97,7 @@ TavPluginResult Recorder::Blit(PixMap& src, PixMap& dst, const Rect& srcRect, co
                 lastLayer_ = recording_.LayerIndex(layer);
                 lastOffX_ = offX;
                 lastOffY_ = offY;
+                lastInside_ = Clip(PixelArea::Of(dst.bounds), sb.Shifted(-offX, -offY));
             }
             if (lastLayer_ < int(FrameRecording::kMaxLayers)) {
                 recording_.PutAt(uint8_t(lastLayer_), area);

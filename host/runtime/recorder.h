@@ -100,6 +100,8 @@ class Recorder final : public tavdraw::WorldWatcher {
     LentFrame* lastFrame_ = nullptr;
     int32_t lastOffX_ = 0, lastOffY_ = 0;
     int lastLayer_ = -1;
+    // Where a copy with the last offset lies inside both worlds whole.
+    tav::PixelArea lastInside_;
     std::vector<GWorldPtr> scratch_;  // source pictures for composing into the world
     bool pictureFailed_ = false;
 };
