@@ -202,6 +202,33 @@ class JoinRefuses : public Parts, public ::testing::WithParamInterface<Refusal> 
         // A part cut short, as by a full disk or a copy stopped half way.
         fs::copy_file(P("r-2.mkv"), P("short.mkv"));
         fs::resize_file(P("short.mkv"), fs::file_size(P("short.mkv")) / 2);
+        // One byte changed inside a picture of a part, as by a bad disk.
+        fs::copy_file(P("r-2.mkv"), P("damaged.mkv"));
+        const std::string pos =
+            Sh("ffprobe -v error -select_streams v -show_entries packet=pos "
+               "-of csv=p=0 '" +
+               P("r-2.mkv") + "' | sed -n 5p");
+        ASSERT_GT(std::atoll(pos.c_str()), 0) << pos;
+        {
+            std::fstream f(P("damaged.mkv"), std::ios::in | std::ios::out | std::ios::binary);
+            f.seekg(std::atoll(pos.c_str()) + 12);
+            const char b = char(f.get() ^ 0x5A);
+            f.seekp(std::atoll(pos.c_str()) + 12);
+            f.put(b);
+        }
+        // The parts of a copying render carry the clips' AAC packets in
+        // streams of their own: one of them dropped by a remux; and a part
+        // remade by a remux that leaves out its seal.
+        RenderParts(Paths("boxscatter --copy-unchanged --length 20f {ca.mp4} {cb.mp4} {ca.mp4}"), 2,
+                    "c");
+        for (const auto& [name, how] : {std::pair{"dropped.mkv", "-map 0 -map -0:3"},
+                                        {"unsealed.mkv", "-map 0 -metadata TAV_SEAL="}}) {
+            bool ok = false;
+            const std::string out = Sh("ffmpeg -v error -y -i '" + P("c-1.mkv") + "' " + how +
+                                           " -c copy '" + P(name) + "' 2>&1",
+                                       &ok);
+            ASSERT_TRUE(ok) << out;
+        }
     }
 };
 
@@ -240,6 +267,11 @@ INSTANTIATE_TEST_SUITE_P(
                 "plain.mkv' is not a part of a render"},
         Refusal{"forged", "{forged.mkv}", "j.mp4", 1, "has the tags of a part but not its streams"},
         Refusal{"cutShort", "{r-1.mkv} {short.mkv} {r-3.mkv}", "j.mp4", 1, "short.mkv'"},
+        Refusal{"damaged", "{r-1.mkv} {damaged.mkv} {r-3.mkv}", "j.mp4", 1,
+                "damaged.mkv' is damaged"},
+        Refusal{"clipTrackDropped", "{dropped.mkv} {c-2.mkv}", "j.mp4", 1,
+                "dropped.mkv' is damaged"},
+        Refusal{"unsealed", "{unsealed.mkv} {c-2.mkv}", "j.mp4", 1, "unsealed.mkv' has no seal"},
         Refusal{"noSuchPart", "{r-1.mkv} {nowhere.mkv} {r-3.mkv}", "j.mp4", 1,
                 "cannot open part '"},
         Refusal{"aPipe", "{r-1.mkv} {pipe.mkv} {r-3.mkv}", "j.mp4", 1, "it is not a file"},

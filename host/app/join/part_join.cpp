@@ -11,6 +11,7 @@
 #include "media_types.h"
 #include "movie_format.h"
 #include "output_safety.h"
+#include "part_seal.h"
 #include "part_sound.h"
 #include "part_tags.h"
 #include "sinks.h"
@@ -106,12 +107,22 @@ bool Examine(const std::string& path, Part* part, std::string* error) {
         *error = Quoted(path) + " has a part's tags but no sound format";
         return false;
     }
+    // What the part holds must be what was written: its seal says so.
+    const char* seal = tag(media::kSealTag);
+    if (!seal) {
+        *error = Quoted(path) +
+                 " has no seal: it is damaged, or was remade from a part (render the part again)";
+        return false;
+    }
+    media::PartDigest digest;
+    digest.Begin(part->tags.Tags(), ic);
     media::PacketPtr pkt{Allocated(av_packet_alloc())};
     int64_t pictures = 0, samples = 0;
     for (;;) {
         const int rc = av_read_frame(ic, pkt.get());
         if (rc == AVERROR_EOF) break;
         if (rc < 0) return ReadFailed(rc, path, error);
+        digest.Add(pkt.get());
         if (pkt->stream_index == video) {
             // Every picture lies inside the part (an empty one holds one).
             const int64_t at = pkt->pts == AV_NOPTS_VALUE
@@ -138,6 +149,11 @@ bool Examine(const std::string& path, Part* part, std::string* error) {
         *error = Quoted(path) + " is cut short: it holds " + std::to_string(pictures) + " of its " +
                  std::to_string(t.end - t.first) + " frames and " + std::to_string(samples) +
                  " of its " + std::to_string(wanted) + " sound samples";
+        return false;
+    }
+    if (digest.Seal() != seal) {
+        *error = Quoted(path) +
+                 " is damaged: what it holds is not what was written (its seal does not match)";
         return false;
     }
     return true;

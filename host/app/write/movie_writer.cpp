@@ -6,6 +6,7 @@
 
 #include "clip_packet_recorder.h"
 #include "muxer.h"
+#include "part_seal.h"
 #include "sound_splicer.h"
 #include "sound_track.h"
 #include "user_text.h"
@@ -24,6 +25,7 @@ std::unique_ptr<MovieWriter> MovieWriter::Open(const std::string& path, const Op
 
 bool MovieWriter::Start(const std::string& path, const Options& options, std::string* error) {
     options_ = options;
+    path_ = path;
     muxer_ = Muxer::Open(path, options_.encoding.container,
                          options_.shown.empty() ? Quoted(path) : options_.shown, error);
     if (!muxer_) return false;
@@ -37,7 +39,14 @@ bool MovieWriter::Start(const std::string& path, const Options& options, std::st
                                                          options_.soundStart);
         if (!recorder_->Open(error)) return false;
     }
-    return muxer_->Start(options_.tags, error);
+    if (!Sealed()) return muxer_->Start(options_.tags, error);
+    auto tags = options_.tags;
+    tags.emplace_back(kSealTag, SealPlaceholder());
+    return muxer_->Start(tags, error, true);
+}
+
+bool MovieWriter::Sealed() const {
+    return options_.exactSound && !options_.tags.empty();
 }
 
 bool MovieWriter::WriteVideo(const uint32_t* pixels, int rowPixels, std::string* error) {
@@ -91,7 +100,9 @@ bool MovieWriter::Finish(std::string* error) {
         !sound_->Encode(pending_.data(), int(pending_.size() / channels), true, error))
         return false;
     pending_.clear();
-    return video_->Finish(error) && sound_->Close(error) && muxer_->Finish(error);
+    if (!video_->Finish(error) || !sound_->Close(error) || !muxer_->Finish(error)) return false;
+    return !Sealed() || SealPart(path_, options_.tags,
+                                 options_.shown.empty() ? Quoted(path_) : options_.shown, error);
 }
 
 }  // namespace tavhost::media

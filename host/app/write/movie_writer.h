@@ -61,7 +61,8 @@ struct MovieOptions {
     // A part of a render: its sound kept exact (32-bit float PCM) so that the
     // join encodes it once, as a whole render does.
     bool exactSound = false;
-    // The file's own tags (a part's place in its render).
+    // The file's own tags (a part's place in its render). A file with tags
+    // and exact sound is a part: it is sealed when complete (part_seal.h).
     std::vector<std::pair<std::string, std::string>> tags;
     // Pictures encoded already (a join of parts): the stream as the parts
     // carry it, its packets given whole to WritePacket; no video encoder.
@@ -124,8 +125,10 @@ class MovieWriter {
   private:
     MovieWriter() = default;
     bool Start(const std::string& path, const Options& options, std::string* error);
+    bool Sealed() const;
 
     Options options_;  // what the parts below read
+    std::string path_;
     std::unique_ptr<Muxer> muxer_;
     std::unique_ptr<VideoTrack> video_;
     std::unique_ptr<SoundTrack> sound_;

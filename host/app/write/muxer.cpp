@@ -43,8 +43,8 @@ std::string Muxer::Failed(const std::string& why) const {
     return "cannot write " + shown_ + ": " + why;
 }
 
-bool Muxer::Start(const std::vector<std::pair<std::string, std::string>>& tags,
-                  std::string* error) {
+bool Muxer::Start(const std::vector<std::pair<std::string, std::string>>& tags, std::string* error,
+                  bool patchedLater) {
     for (const auto& [key, value] : tags)
         if (av_dict_set(&oc_->metadata, key.c_str(), value.c_str(), 0) < 0) {
             *error = Failed("out of memory");
@@ -63,6 +63,7 @@ bool Muxer::Start(const std::vector<std::pair<std::string, std::string>>& tags,
     const bool seekable = oc_->pb && (oc_->pb->seekable & AVIO_SEEKABLE_NORMAL);
     av_dict_set(&mux, "movflags",
                 seekable ? "+faststart" : "+frag_keyframe+empty_moov+default_base_moof", 0);
+    if (patchedLater) av_dict_set(&mux, "write_crc32", "0", 0);
     const int rc = avformat_write_header(oc_, &mux);
     av_dict_free(&mux);
     if (rc < 0) {

@@ -29,7 +29,10 @@ class Muxer {
     // Opens the file (unless the format writes none) and writes the tags and
     // the header: a file gets its index first, for players that stream it;
     // a pipe, which cannot be rewound, a fragmented movie written as it goes.
-    bool Start(const std::vector<std::pair<std::string, std::string>>& tags, std::string* error);
+    // `patchedLater`: a tag's value is overwritten once the file is
+    // complete, so the container keeps no checksums over it.
+    bool Start(const std::vector<std::pair<std::string, std::string>>& tags, std::string* error,
+               bool patchedLater = false);
     // `pkt`, its times in `from`, to `stream`, interleaved with the others by time.
     bool Write(AVPacket* pkt, AVRational from, AVStream* stream, std::string* error);
     bool Finish(std::string* error);
