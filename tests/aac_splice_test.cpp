@@ -140,9 +140,10 @@ TEST(SpliceAfterStretch, TheStretchsLastPacketMustMeetTheCopiedOneInALongWindow)
 }
 
 // FFmpeg's AAC encoder, as the movie opens it, fed `blocks` blocks of
-// `tone(i)` (sample i of the sound) and flushed: each packet's window.
-std::vector<AacWindow> Encode(int blocks, double (*tone)(int64_t)) {
-    const tavhost::SoundFormat sound{48000, 2};
+// `channels` channels, channel c of sample i `tone(i, c)`, and flushed: each
+// packet's window.
+std::vector<AacWindow> Encode(int blocks, double (*tone)(int64_t, int), int channels = 2) {
+    const tavhost::SoundFormat sound{48000, channels};
     std::string why;
     tavhost::media::CodecPtr enc = tavhost::media::OpenSoundCoder(
         avcodec_find_encoder(AV_CODEC_ID_AAC), sound, false, true, &why);
@@ -153,7 +154,7 @@ std::vector<AacWindow> Encode(int blocks, double (*tone)(int64_t)) {
     AVPacket* pkt = av_packet_alloc();
     auto drain = [&] {
         while (avcodec_receive_packet(enc.get(), pkt) == 0) {
-            out.push_back(tavhost::media::WindowOf(pkt->data, size_t(pkt->size)));
+            out.push_back(tavhost::media::WindowOf(pkt->data, size_t(pkt->size), channels));
             av_packet_unref(pkt);
         }
     };
@@ -166,7 +167,7 @@ std::vector<AacWindow> Encode(int blocks, double (*tone)(int64_t)) {
         for (int c = 0; c < sound.channels; ++c) {
             auto* plane = reinterpret_cast<float*>(frame->extended_data[c]);
             for (int i = 0; i < frame->nb_samples; ++i)
-                plane[i] = float(tone(int64_t(b) * frame->nb_samples + i));
+                plane[i] = float(tone(int64_t(b) * frame->nb_samples + i, c));
         }
         frame->pts = int64_t(b) * frame->nb_samples;
         EXPECT_EQ(avcodec_send_frame(enc.get(), frame), 0);
@@ -180,7 +181,7 @@ std::vector<AacWindow> Encode(int blocks, double (*tone)(int64_t)) {
     return out;
 }
 
-double Tone(int64_t i) {
+double Tone(int64_t i, int = 0) {
     return 0.5 * std::sin(2 * std::numbers::pi * 440.0 * double(i) / 48000.0);
 }
 
@@ -209,10 +210,36 @@ TEST(SpliceWindows, AreReadFromTheEncodersOwnPackets) {
         EXPECT_EQ(steady[i].shape, steady[5].shape) << i;
     }
     const std::vector<AacWindow> click = Encode(
-        40, [](int64_t i) { return i >= 20 * 1024 + 500 && i < 20 * 1024 + 520 ? 0.9 : 0.0; });
+        40, [](int64_t i, int) { return i >= 20 * 1024 + 500 && i < 20 * 1024 + 520 ? 0.9 : 0.0; });
     int shortOnes = 0;
     for (const AacWindow& w : click) shortOnes += w.known && w.sequence == kShort ? 1 : 0;
     EXPECT_GT(shortOnes, 0);
+}
+
+// A window is known only where it is every channel's: a click in one channel
+// of a pair makes the encoder window the two apart, and those packets' windows
+// are not known (the other channel's cannot be read without the spectral data
+// before it); mono is known; a stream of six channels never is.
+TEST(SpliceWindows, AreKnownOnlyWhereEveryChannelsIsRead) {
+    auto clickRight = [](int64_t i, int c) {
+        const double click = i >= 20 * 1024 + 500 && i < 20 * 1024 + 520 ? 0.9 : 0.0;
+        return c == 1 ? click + 0.3 * Tone(i) : 0.3 * Tone(i);
+    };
+    const std::vector<AacWindow> apart = Encode(40, clickRight);
+    ASSERT_GT(apart.size(), 30u);
+    // Together before the click (block 20), apart somewhere around it.
+    for (size_t i = 5; i < 15; ++i) EXPECT_TRUE(apart[i].known) << i;
+    int unknown = 0;
+    for (size_t i = 15; i < apart.size(); ++i) unknown += apart[i].known ? 0 : 1;
+    EXPECT_GT(unknown, 0);
+
+    const std::vector<AacWindow> mono = Encode(40, Tone, 1);
+    ASSERT_GT(mono.size(), 30u);
+    for (size_t i = 5; i < 30; ++i) EXPECT_TRUE(mono[i].known) << i;
+
+    const std::vector<AacWindow> six = Encode(20, Tone, 6);
+    ASSERT_GT(six.size(), 10u);
+    for (const AacWindow& w : six) EXPECT_FALSE(w.known);
 }
 
 }  // namespace

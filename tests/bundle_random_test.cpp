@@ -54,12 +54,12 @@ class RandUsingFrames : public tavhost::FrameProvider {
 };
 
 TEST(BundleRandom, EveryDecisionIsTheHosts) {
-    static std::atomic<int> calls{0};
-    calls = 0;
-    tavhost::ServeBundleRand([] { return ++calls, 0; });
     // Box 2 over 32 x 16 pixels: 128 boxes, one decision each.
     tavhost::BoxPattern pattern(Scatter(), 1, 32, 16);
     ASSERT_TRUE(pattern.Ready());
+    static std::atomic<int> calls{0};
+    calls = 0;
+    tavhost::ServeBundleRand([] { return ++calls, 0; });
     tavhost::BoxMap map;
     const bool drawn = pattern.Draw(0.5, 1, &map);
     tavhost::ServeBundleRand(nullptr);

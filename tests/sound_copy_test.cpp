@@ -157,6 +157,12 @@ constexpr const char* kOtherTones =
 constexpr const char* kClicks =
     "aevalsrc=0.2*sin(2*PI*520*t)+0.6*lt(mod(t\\,0.5)\\,0.004)*(random(2)-0.5):s=48000";
 
+// Clicks in the right channel only, at other times than the left's tone
+// changes: the encoders window the two channels of a pair apart there.
+constexpr const char* kClicksRight =
+    "aevalsrc=0.2*sin(2*PI*520*t)|0.2*sin(2*PI*520*t)+0.6*lt(mod(t\\,0.5)\\,0.004)*(random(2)-"
+    "0.5):s=48000";
+
 INSTANTIATE_TEST_SUITE_P(
     Geometries, SoundCopy,
     ::testing::Values(
@@ -172,6 +178,7 @@ INSTANTIATE_TEST_SUITE_P(
                  0.6},
         // Short windows in the clips' own sound.
         CopyCase{"clicks", "boxscatter --length 60f", {kClicks, kClicks}, 10, 0.5},
+        CopyCase{"clicksInOneChannel", "boxscatter --length 60f", {kClicksRight, kClicks}, 10, 0.4},
         // Clips long enough that the sound deep inside them is not decoded at all.
         CopyCase{"longClips", "boxscatter --length 64f", {kNoiseAndTone, kOtherTones}, 24, 0.8}),
     [](const auto& info) { return std::string(info.param.name); });

@@ -62,8 +62,9 @@ enum Element : uint32_t { kSce = 0, kCpe = 1, kLfe = 3, kDse = 4, kFil = 6 };
 
 }  // namespace
 
-AacWindow WindowOf(const uint8_t* data, size_t size) {
+AacWindow WindowOf(const uint8_t* data, size_t size, int channels) {
     AacWindow w;
+    if (channels != 1 && channels != 2) return w;
     Bits bits(data, size);
     uint32_t id = 0, v = 0;
     // Data and fill elements may come before the first channel element.
@@ -86,11 +87,13 @@ AacWindow WindowOf(const uint8_t* data, size_t size) {
         }
         break;
     }
-    if (id != kSce && id != kCpe && id != kLfe) return w;
+    // Mono is one single channel element; stereo one pair with a common window.
+    if (id != (channels == 1 ? kSce : kCpe)) return w;
     uint32_t common = 0, seq = 0, shape = 0;
     if (!bits.Read(4, &v)) return w;                     // element instance tag
     if (id == kCpe && !bits.Read(1, &common)) return w;  // common window
-    if (!common && !bits.Read(8, &v)) return w;          // global gain
+    if (id == kCpe && !common) return w;
+    if (!common && !bits.Read(8, &v)) return w;  // global gain
     if (!bits.Read(1, &v) || !bits.Read(2, &seq) || !bits.Read(1, &shape)) return w;
     w.known = true;
     w.sequence = int(seq);

@@ -18,7 +18,7 @@ class ClipPacketRecorder {
     // Packets of `chunk` samples of `sound`; the part's first sample is the
     // render's `soundStart`.
     ClipPacketRecorder(Muxer& muxer, SoundFormat sound, int chunk, int64_t soundStart)
-        : muxer_(muxer), sound_(sound), origins_(chunk, soundStart) {}
+        : muxer_(muxer), sound_(sound), origins_(chunk, soundStart, sound.channels) {}
     // The two streams, described as the join's AAC encoder opens its own.
     bool Open(std::string* error);
     // `samples` more of the part's sound (or just past its end), from

@@ -58,12 +58,13 @@ SpliceBlock SoundOrigins::Describe(int64_t block, bool ending,
     packet->reset();
     if (!b.packet) return b;
     *packet = start.packet;
-    b.window = WindowOf(start.packet->data, size_t(start.packet->size));
+    b.window = WindowOf(start.packet->data, size_t(start.packet->size), channels_);
     b.nextPacket = PacketAt(at + chunk_, &next);
     b.nextSameClip =
         anchored_.size() > 1 && anchored_[1].at == at + chunk_ && anchored_[1].clip == start.clip;
     if (b.nextSameClip)
-        b.nextWindow = WindowOf(anchored_[1].packet->data, size_t(anchored_[1].packet->size));
+        b.nextWindow =
+            WindowOf(anchored_[1].packet->data, size_t(anchored_[1].packet->size), channels_);
     return b;
 }
 

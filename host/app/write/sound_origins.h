@@ -22,7 +22,8 @@ class SoundOrigins {
     };
 
     // Blocks of `chunk` samples; the movie's first sample is the render's `soundStart`.
-    SoundOrigins(int chunk, int64_t soundStart) : chunk_(chunk), soundStart_(soundStart) {}
+    SoundOrigins(int chunk, int64_t soundStart, int channels)
+        : chunk_(chunk), channels_(channels), soundStart_(soundStart) {}
 
     // `samples` more sound given, from `origin` when it is a clip's unchanged.
     void Note(int samples, const SoundOrigin* origin);
@@ -43,6 +44,7 @@ class SoundOrigins {
         int clip;
     };
     int chunk_;
+    int channels_;
     int64_t soundStart_;
     int64_t received_ = 0;  // samples given so far
     std::deque<CleanRun> runs_;

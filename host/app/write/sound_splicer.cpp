@@ -5,7 +5,7 @@
 namespace tavhost::media {
 
 SoundSplicer::SoundSplicer(SoundTrack& track, int64_t soundStart)
-    : track_(track), origins_(track.Chunk(), soundStart) {
+    : track_(track), origins_(track.Chunk(), soundStart, track.Format().channels) {
     track_.KeepOnly([this](const AVPacket& p) { return Own(p); });
 }
 
@@ -14,7 +14,7 @@ bool SoundSplicer::Own(const AVPacket& packet) {
     if (dropping_ > 0) --dropping_;
     if (own && keeping_ > 0) --keeping_;
     if (own) {
-        lastOwn_ = WindowOf(packet.data, size_t(packet.size));
+        lastOwn_ = WindowOf(packet.data, size_t(packet.size), track_.Format().channels);
         splice_.Wrote(lastOwn_);
     }
     return own;
