@@ -103,12 +103,13 @@ TEST_P(TrimsIn, EveryContainerAtEveryPoint) {
 
 INSTANTIATE_TEST_SUITE_P(
     Containers, TrimsIn,
-    ::testing::Values(TrimCase{.name = "ts", .ext = "ts", .codec = "-c:v libx264 -c:a aac"},
-                      TrimCase{.name = "m2ts", .ext = "m2ts", .codec = "-c:v libx264 -c:a aac"},
-                      TrimCase{
-                          .name = "ps", .ext = "mpg", .codec = "-c:v mpeg2video -q:v 2 -c:a mp2"},
-                      TrimCase{.name = "mkv", .ext = "mkv", .codec = "-c:v libx264 -c:a aac"},
-                      TrimCase{.name = "mp4", .ext = "mp4", .codec = "-c:v libx264 -c:a aac"}),
+    ::testing::Values(
+        TrimCase{.name = "ts", .ext = "ts", .codec = "-c:v libx264 -c:a aac"},
+        TrimCase{.name = "m2ts", .ext = "m2ts", .codec = "-c:v libx264 -c:a aac"},
+        TrimCase{.name = "ps", .ext = "mpg", .codec = "-c:v mpeg2video -q:v 2 -c:a mp2"},
+        TrimCase{.name = "vob", .ext = "vob", .codec = "-c:v mpeg2video -q:v 2 -c:a ac3 -b:a 192k"},
+        TrimCase{.name = "mkv", .ext = "mkv", .codec = "-c:v libx264 -c:a aac"},
+        TrimCase{.name = "mp4", .ext = "mp4", .codec = "-c:v libx264 -c:a aac"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // A recording whose timestamps start anywhere is whole, not damaged.
