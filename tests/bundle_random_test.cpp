@@ -9,13 +9,13 @@
 #include <cstdlib>
 #include <memory>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "box_pattern.h"
 #include "host.h"
 #include "instance.h"
 #include "loaded_bundle.h"
+#include "support/rand_elsewhere.h"
 
 namespace tavtest {
 namespace {
@@ -101,25 +101,13 @@ TEST(BundleRandom, ThreadsDrawTheirOwnSequences) {
         tavhost::BoxPattern pattern(Scatter(), 3, 96, 64);
         alone[i] = Cells(pattern, progress[i], uint32_t(i + 7));
     }
-    std::atomic<bool> done{false};
-    std::thread other([&] {
-        for (unsigned n = 0; !done.load(); ++n) {
-            std::srand(n);
-            for (int k = 0; k < 64; ++k) (void)std::rand();
-        }
-    });
-    std::atomic<int> differing{0};
-    std::vector<std::thread> drawing;
-    for (int i = 0; i < 2; ++i)
-        drawing.emplace_back([&, i] {
-            tavhost::BoxPattern pattern(Scatter(), 3, 96, 64);
-            for (int round = 0; round < 50; ++round)
-                if (Cells(pattern, progress[i], uint32_t(i + 7)) != alone[i]) ++differing;
-        });
-    for (std::thread& t : drawing) t.join();
-    done = true;
-    other.join();
-    EXPECT_EQ(differing.load(), 0);
+    // Each thread with a pattern of its own, as each editor thread has its instance.
+    tavhost::BoxPattern patterns[2] = {{Scatter(), 3, 96, 64}, {Scatter(), 3, 96, 64}};
+    EXPECT_EQ(
+        DifferingOnTwoThreads(
+            50,
+            [&](int i) { return Cells(patterns[i], progress[i], uint32_t(i + 7)) == alone[i]; }),
+        0);
     EXPECT_NE(alone[0], alone[1]);
 }
 

@@ -18,7 +18,11 @@ extern "C" {
 #include <thread>
 #include <vector>
 
+#include "support/rand_elsewhere.h"
+
 namespace {
+
+using tavtest::DifferingOnTwoThreads;
 
 // One plug-in's entry points.
 struct Plugin {
@@ -228,26 +232,13 @@ TEST_P(Frei0r, PatternHoldsWhileThreadsAndTheProcessUseRand) {
         alone[i] = Render(inst, w, h, 0.5, seeds[i], 1.0, a, b);
         plugin_->destruct(inst);
     }
-    std::atomic<bool> done{false};
-    std::thread other([&] {
-        for (unsigned n = 0; !done.load(); ++n) {
-            std::srand(n);
-            for (int k = 0; k < 64; ++k) (void)std::rand();
-        }
-    });
-    std::atomic<int> differing{0};
-    std::vector<std::thread> drawing;
-    for (int i = 0; i < 2; ++i)
-        drawing.emplace_back([&, i] {
-            f0r_instance_t inst = plugin_->construct(w, h);
-            for (int round = 0; round < 40; ++round)
-                if (Render(inst, w, h, 0.5, seeds[i], 1.0, a, b) != alone[i]) ++differing;
-            plugin_->destruct(inst);
-        });
-    for (std::thread& t : drawing) t.join();
-    done = true;
-    other.join();
-    EXPECT_EQ(differing.load(), 0);
+    f0r_instance_t insts[2] = {plugin_->construct(w, h), plugin_->construct(w, h)};
+    EXPECT_EQ(
+        DifferingOnTwoThreads(
+            40,
+            [&](int i) { return Render(insts[i], w, h, 0.5, seeds[i], 1.0, a, b) == alone[i]; }),
+        0);
+    for (f0r_instance_t inst : insts) plugin_->destruct(inst);
 }
 
 // MLT's "threads" property draws one picture as slices, calling one instance
