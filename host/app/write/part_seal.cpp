@@ -1,5 +1,6 @@
 #include "part_seal.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
