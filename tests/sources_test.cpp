@@ -3,6 +3,7 @@
 // where a movie's sound ends.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <filesystem>
@@ -510,6 +511,106 @@ TEST_P(SoundEnds, WhereTheLastFrameEnds) {
 
 INSTANTIATE_TEST_SUITE_P(Containers, SoundEnds, ::testing::Values("mp4", "mkv", "mov", "webm"),
                          [](const auto& info) { return std::string(info.param); });
+
+struct CutCase {
+    const char* name;
+    const char* ext;  // ts (188-byte packets) or m2ts (192)
+    int bframes;
+    int cutAt;  // the video packet, in decode order, the recording begins with
+};
+
+void PrintTo(const CutCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+class CutInsideAGroup : public Faithful, public ::testing::WithParamInterface<CutCase> {
+  protected:
+    // The earliest video timestamp of a file's packets, or of its decoded
+    // pictures, as ffprobe reads them.
+    static double Earliest(const std::string& path, const char* what) {
+        std::istringstream in(Sh(std::string("ffprobe -v error -select_streams v -show_entries ") +
+                                 what + "=pts_time -of csv=p=0 '" + path + "' 2>/dev/null"));
+        double earliest = 1e9;
+        for (std::string line; std::getline(in, line);)
+            if (!line.empty() && line != "N/A") earliest = std::min(earliest, std::stod(line));
+        return earliest;
+    }
+};
+
+// A recording cut inside a group of pictures (its first packets refer to a
+// keyframe it lacks) keeps its timeline from its earliest picture: every
+// picture and the sound stay where their timestamps put them, whole or
+// trimmed, and the first good picture stands in for the undecodable ones,
+// said once as damage at the clip's start.
+TEST_P(CutInsideAGroup, KeepsEveryPictureWhereItsTimestampPutsIt) {
+    const CutCase& c = GetParam();
+    const std::string whole = Make(
+        std::string("group_bf") + std::to_string(c.bframes) + "." + c.ext,
+        "-f lavfi -i testsrc2=s=160x96:r=25:d=8 -f lavfi -i "
+        "'aevalsrc=if(between(t\\,5\\,5.1)\\,0.5*sin(2*PI*1000*t)\\,0):s=48000:d=8' "
+        "-c:v libx264 -preset ultrafast -bf " +
+            std::to_string(c.bframes) + " -g 50 -keyint_min 50 -sc_threshold 0 -c:a aac -shortest");
+    // Cut at the start of the transport packet holding the chosen picture.
+    std::istringstream positions(
+        Sh("ffprobe -v error -select_streams v -show_entries packet=pos "
+           "-of csv=p=0 '" +
+           whole + "'"));
+    std::string pos;
+    for (int k = 0; k <= c.cutAt;) {  // a packet's side data comes as an empty line
+        ASSERT_TRUE(std::getline(positions, pos));
+        if (!pos.empty()) ++k;
+    }
+    const int unit = std::string(c.ext) == "m2ts" ? 192 : 188;
+    const long at = std::stol(pos) - std::stol(pos) % unit;
+    const std::string clip = P(std::string("cut_") + c.name + "." + c.ext);
+    {
+        std::ifstream from(whole, std::ios::binary);
+        std::ofstream to(clip, std::ios::binary);
+        from.seekg(at);
+        to << from.rdbuf();
+    }
+    // Where the cut clip starts in the whole one, in frames, and its first
+    // picture that decodes, as FFmpeg finds them.
+    const double start = Earliest(clip, "packet");
+    const long shift = std::lround((start - Earliest(whole, "packet")) * 25);
+    const long good = std::lround((Earliest(clip, "frame") - start) * 25);
+    ASSERT_GT(good, 0) << "the cut clip must begin with pictures that do not decode";
+
+    const std::string lossless = "boxrevealblack --length 2f --crf 0 --preset ultrafast ";
+    const std::string full = P(std::string("group_whole_") + c.name + ".mp4");
+    ASSERT_EQ(Render(lossless + whole + " -o " + full).status, 0);
+    const std::vector<std::string> reference = FrameMd5s(full);
+    for (const double in : {0.0, 0.4, 1.6}) {
+        const std::string out = P(std::string("group_cut_") + c.name + std::to_string(in) + ".mp4");
+        const Result run = RunTavhost("render " + lossless + "--in " + std::to_string(in) + " " +
+                                      clip + " -o " + out);
+        ASSERT_EQ(run.status, 0) << run.err;
+        const long skip = std::lround(in * 25);
+        if (skip < good) {  // said once, where reading starts
+            char where[32];
+            std::snprintf(where, sizeof where, "the first at 0:%05.2f", in);
+            EXPECT_NE(run.err.find(where), std::string::npos) << run.err;
+            EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << run.err;
+        } else
+            EXPECT_EQ(run.err, "") << "--in " << in;
+        const std::vector<std::string> got = FrameMd5s(out);
+        ASSERT_EQ(long(got.size()), long(reference.size()) - shift - skip) << "--in " << in;
+        for (long k = 2; k < long(got.size()); ++k) {  // past the reveal's two frames
+            const long source = std::max(k + skip, good) + shift;
+            ASSERT_EQ(got[size_t(k)], reference[size_t(source)])
+                << "--in " << in << ", frame " << k;
+        }
+        EXPECT_NEAR(BeepOnset(out, 48000), BeepOnset(full, 48000) - double(shift + skip) / 25,
+                    0.002)
+            << "--in " << in;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Recordings, CutInsideAGroup,
+                         ::testing::Values(CutCase{"ts_bf3", "ts", 3, 30},
+                                           CutCase{"ts_bf2", "ts", 2, 63},
+                                           CutCase{"m2ts_bf3", "m2ts", 3, 81}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace
 }  // namespace tavtest

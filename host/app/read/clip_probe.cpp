@@ -258,7 +258,6 @@ void DescribeStream(const AVStream* vs, const AVRational sar, PacketIndex* index
     index->squarePixels = sar.num <= 0 || sar.den <= 0 || sar.num == sar.den;
     index->timeBaseNum = vs->time_base.num;
     index->timeBaseDen = vs->time_base.den;
-    index->origin = vs->start_time != AV_NOPTS_VALUE ? vs->start_time : 0;
     if (par->codec_id == AV_CODEC_ID_H264 && par->extradata_size > 0 &&
         !h264::ReadExtradata(par->extradata, size_t(par->extradata_size), &index->sets))
         index->unreadable = true;
@@ -323,6 +322,10 @@ bool Probe(const std::string& path, ClipInfo* info, std::string* error, PacketIn
     if (index) DescribeStream(vs, sar, index);
     const Timeline line = ScanPackets(fmt.get(), video, index);
     info->packets = line.packets;
+    info->origin = line.start != AV_NOPTS_VALUE       ? line.start
+                   : vs->start_time != AV_NOPTS_VALUE ? vs->start_time
+                                                      : 0;
+    if (index) index->origin = info->origin;
     info->damage = line.damage;
     info->content = line.content;
     if (line.packets == 0) {

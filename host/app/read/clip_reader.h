@@ -87,6 +87,10 @@ struct ClipInfo {
     bool hdr = false;            // PQ or HLG transfer
     std::string matrix, range;   // colour matrix and range the clip is read with
     int64_t packets = 0;         // video packets in the file
+    // Where the clip's timeline starts, in its video stream's time base: its
+    // earliest picture's timestamp, which need not be its first packet's (a
+    // recording cut inside a group of pictures, leading B pictures).
+    int64_t origin = INT64_MIN;  // unknown: the stream's start
     Damage damage;               // what the probe pass found missing
     std::string soundProblem;    // why the clip's sound cannot be decoded, if it cannot
     ColourTags tags;             // the colour description the stream carries

@@ -20,7 +20,10 @@ bool ClipDecoder::Open(const std::string& path, const ClipReader::Options& o, co
         return false;
     }
     AVStream* vs = fmt_->streams[video_stream_];
-    originPts_ = vs->start_time != AV_NOPTS_VALUE ? vs->start_time : 0;
+    // The probe's origin: the earliest picture, where the clip's timeline starts.
+    originPts_ = i.origin != INT64_MIN              ? i.origin
+                 : vs->start_time != AV_NOPTS_VALUE ? vs->start_time
+                                                    : 0;
     const double in = i.still ? 0.0 : std::max(0.0, o.inSeconds);
     startPts_ = ReadingStart(originPts_, in, vs->time_base.num, vs->time_base.den);
     endPts_ = std::max<int64_t>(1, std::llround(TrimmedSeconds(i, o) / av_q2d(vs->time_base)));
@@ -120,6 +123,17 @@ void ClipDecoder::Finish() {
     const Damage& probed = info_->damage;
     damage_.lostFrames = probed.lostFrames +
                          (seeked_ ? 0 : std::max<int64_t>(0, info_->packets - video_->Decoded()));
+    // Leading pictures that could not be decoded (their reference is not in
+    // the file, as in a recording cut inside a group of pictures): the first
+    // good one stood in for them from where reading starts.
+    const int64_t first = video_->FirstPicture();
+    if (first != AV_NOPTS_VALUE && first > startPts_) {
+        const AVRational tb = fmt_->streams[video_stream_]->time_base;
+        if (seeked_)  // else counted with the packets that did not decode
+            damage_.lostFrames += std::max<int64_t>(
+                1, std::llround(Seconds(first - startPts_, tb) * info_->fps.num / info_->fps.den));
+        damage_.firstAt = std::max(0.0, Seconds(startPts_ - originPts_, tb));
+    }
     damage_.errors += probed.errors;
     damage_.cutShort = probed.cutShort;
     damage_.missingAtEnd = probed.missingAtEnd;

@@ -82,6 +82,7 @@ void VideoDecoder::PushPicture(AVFrame* frame) {
         if (!BuildGraph(frame)) return;
     }
     int64_t pts = frame->best_effort_timestamp;
+    if (firstPicture_ == kNoPts) firstPicture_ = pts;
     if (pts == AV_NOPTS_VALUE)
         pts = lastPts_ == kNoPts ? 0 : lastPts_ + 1;
     else
@@ -100,6 +101,7 @@ void VideoDecoder::Reset() {
     skipping_ = false;
     unused_ = {};
     landedPast_ = false;
+    firstPicture_ = kNoPts;
 }
 
 void VideoDecoder::Drain() {

@@ -62,6 +62,10 @@ class VideoDecoder {
     void Reset();
 
     int64_t Decoded() const { return decoded_; }
+    // The timestamp of the first picture put on the timeline, decoded or
+    // standing in for a copied one (none yet: INT64_MIN); later than where
+    // reading starts when the leading pictures could not be decoded.
+    int64_t FirstPicture() const { return firstPicture_; }
     // Why the last filter graph could not be made.
     const std::string& GraphError() const { return graphError_; }
 
@@ -111,6 +115,7 @@ class VideoDecoder {
     std::deque<CopiedPacket> copied_;
     bool checking_ = false, landedPast_ = false;
     int64_t decoded_ = 0;
+    int64_t firstPicture_ = kNoPts;
 };
 
 }  // namespace tavhost::media
