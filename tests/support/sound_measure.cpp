@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cmath>
 #include <cstring>
 
 #include "support/clip_fixtures.h"
@@ -64,6 +66,19 @@ double ErrorEnergyAt(const std::vector<float>& a, const std::vector<float>& exac
         }
     }
     return e;
+}
+
+double PeakErrorAt(const std::vector<float>& a, const std::vector<float>& exact, int channels,
+                   int channel, long lag, size_t from, size_t to) {
+    const size_t c = size_t(channels);
+    double peak = 0;
+    for (size_t t = from; t < to && t * c < exact.size(); ++t) {
+        const long u = long(t) + lag;
+        if (u < 0 || size_t(u) * c >= a.size()) continue;
+        peak = std::max(peak, std::abs(double(a[size_t(u) * c + size_t(channel)]) -
+                                       double(exact[t * c + size_t(channel)])));
+    }
+    return peak;
 }
 
 long BestLag(const std::vector<float>& a, const std::vector<float>& exact, int channels, long range,

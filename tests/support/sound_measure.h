@@ -23,6 +23,11 @@ double ErrorEnergy(const std::vector<float>& a, const std::vector<float>& exact,
 double ErrorEnergyAt(const std::vector<float>& a, const std::vector<float>& exact, int channels,
                      long lag, size_t from, size_t to);
 
+// The largest difference of `a`, read `lag` frames later, and `exact` in one
+// channel over frames [from, to).
+double PeakErrorAt(const std::vector<float>& a, const std::vector<float>& exact, int channels,
+                   int channel, long lag, size_t from, size_t to);
+
 // The lag in [-range, range] frames at which `a` best matches `exact` over frames [from, to).
 long BestLag(const std::vector<float>& a, const std::vector<float>& exact, int channels, long range,
              size_t from, size_t to);

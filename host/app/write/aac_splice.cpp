@@ -22,7 +22,7 @@ bool AacSplice::MayCopy(const SpliceBlock& b) const {
 bool AacSplice::Follows(const SpliceBlock& b, const AacWindow& lastOwn) {
     // The stretch's last packet, made with the blocks past it, must end in a
     // long window of the clip packet's shape; if not, a new stretch starts here.
-    return b.mustCopy || (lastOwn.LongSecondHalf() && lastOwn.shape == b.window.shape);
+    return b.mustCopy || Meets(lastOwn, b.window);
 }
 
 }  // namespace tavhost::media

@@ -50,6 +50,11 @@ class AacSplice {
     // Whether the block may be copied. When an encoder's stretch is under
     // way it then ends before the block, and Follows decides.
     bool MayCopy(const SpliceBlock& b) const;
+    // Whether a packet windowed `after` may follow one windowed `before`
+    // that another encoder made: they overlap in long windows of one shape.
+    static bool Meets(const AacWindow& before, const AacWindow& after) {
+        return before.LongSecondHalf() && after.LongFirstHalf() && before.shape == after.shape;
+    }
     // Whether the block is copied after the stretch before it ended with a
     // packet windowed `lastOwn`.
     static bool Follows(const SpliceBlock& b, const AacWindow& lastOwn);

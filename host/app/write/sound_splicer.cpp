@@ -1,6 +1,7 @@
 #include "sound_splicer.h"
 
 #include <algorithm>
+#include <limits>
 
 namespace tavhost::media {
 
@@ -15,9 +16,21 @@ bool SoundSplicer::Own(const AVPacket& packet) {
     if (own && keeping_ > 0) --keeping_;
     if (own) {
         lastOwn_ = WindowOf(packet.data, size_t(packet.size), track_.Format().channels);
+        lastWritten_ = lastOwn_;
         splice_.Wrote(lastOwn_);
     }
     return own;
+}
+
+const float* SoundSplicer::Block(int64_t block) const {
+    const size_t floats = size_t(track_.Chunk()) * size_t(track_.Format().channels);
+    if (block >= block_) return pending_.data() + size_t(block - block_) * floats;
+    return kept_[size_t(block - keptFirst_)].data();
+}
+
+int64_t SoundSplicer::BlocksHere() const {
+    const size_t floats = size_t(track_.Chunk()) * size_t(track_.Format().channels);
+    return block_ + int64_t(pending_.size() / floats);
 }
 
 bool SoundSplicer::Take(const float* data, int samples, const SoundOrigin* origin,
@@ -34,10 +47,19 @@ bool SoundSplicer::Take(const float* data, int samples, const SoundOrigin* origi
     return true;
 }
 
+void SoundSplicer::Advance() {
+    const size_t floats = size_t(track_.Chunk()) * size_t(track_.Format().channels);
+    kept_.emplace_back(pending_.begin(), pending_.begin() + ptrdiff_t(floats));
+    if (kept_.size() > size_t(kLeadInPackets) + kHeld) {
+        kept_.pop_front();
+        ++keptFirst_;
+    }
+    pending_.erase(pending_.begin(), pending_.begin() + ptrdiff_t(floats));
+    ++block_;
+}
+
 bool SoundSplicer::DecideBlock(std::string* error) {
     const int chunk = track_.Chunk();
-    const size_t floats = size_t(chunk) * size_t(track_.Format().channels);
-    const int64_t at = block_ * chunk;
     std::shared_ptr<const AVPacket> packet;
     const SpliceBlock b = origins_.Describe(block_, ending_, &packet);
     bool copy = splice_.MayCopy(b);
@@ -46,50 +68,101 @@ bool SoundSplicer::DecideBlock(std::string* error) {
         return false;
     }
     if (copy && track_.HasEncoder()) {
-        // The stretch under way ends before this block, which it is given
-        // with the ones after: flushed any earlier, the encoder windows its
-        // last packets as if the sound ended.
-        for (int k = 0; k < AacSplice::kLeadOut; ++k)
-            if (!track_.Feed(pending_.data() + size_t(k) * floats, chunk, at + k * chunk, error))
-                return false;
-        if (!EndStretch(error)) return false;
+        // The stretch under way ends before this block only if its last
+        // packet, made with the blocks past it (flushed any earlier, the
+        // encoder windows its last packets as if the sound ended), meets the
+        // copied one; else it goes on through this block.
+        if (!FeedUpTo(block_ + AacSplice::kLeadOut, error)) return false;
         copy = AacSplice::Follows(b, lastOwn_);
+        if (copy && !EndStretch(error)) return false;
     }
     splice_.Decided(copy);
     if (copy) {
-        Remember();
-        pending_.erase(pending_.begin(), pending_.begin() + ptrdiff_t(floats));
-        PacketPtr pkt(Allocated(av_packet_alloc()));
-        if (av_packet_ref(pkt.get(), packet.get()) < 0) throw std::bad_alloc();
-        av_packet_free_side_data(pkt.get());
-        ++block_;
-        ++copied_;
-        return track_.Put(pkt.get(), error);
+        held_.push_back({block_, std::move(packet), b.window, b.mustCopy});
+        Advance();
+        return held_.size() <= kHeld || WriteHeld(held_.front().block + 1, error);
     }
-    if (!track_.HasEncoder() && !OpenStretch(error)) return false;
-    Remember();
-    ++block_;
-    const bool ok = track_.Encode(pending_.data(), chunk, true, error);
-    pending_.erase(pending_.begin(), pending_.begin() + ptrdiff_t(floats));
+    if (!track_.HasEncoder()) {
+        int64_t first = block_;
+        return StretchStart(&first, error) && StartStretch(first, error);
+    }
+    bool ok = true;
+    if (fed_ > block_) {
+        track_.Skip(chunk);  // given already, to see the stretch's last packet
+    } else {
+        ok = track_.Encode(Block(block_), chunk, true, error);
+        fed_ = block_ + 1;
+    }
+    Advance();
     return ok;
 }
 
-bool SoundSplicer::OpenStretch(std::string* error) {
-    if (!track_.OpenEncoder(error)) return false;
-    stretchFirst_ = block_;
-    writtenBefore_ = track_.Written();
-    dropping_ = AacSplice::Dropped(block_);
-    keeping_ = -1;
-    int64_t at = block_ - int64_t(before_.size());
-    for (const std::vector<float>& b : before_)
-        if (!track_.Feed(b.data(), track_.Chunk(), at++ * track_.Chunk(), error)) return false;
+bool SoundSplicer::StretchStart(int64_t* first, std::string* error) {
+    while (!held_.empty()) {
+        const Held& before = held_.back();
+        AacWindow window;
+        if (!Rehearse(*first, &window, error)) return false;
+        if (AacSplice::Meets(before.window, window) || before.mustCopy) return true;
+        // Encoded from a block earlier, the stretch meets the copied packet
+        // before that one, or goes further back.
+        *first = before.block;
+        held_.pop_back();
+    }
     return true;
 }
 
-void SoundSplicer::Remember() {
-    if (before_.size() == size_t(kLeadInPackets)) before_.pop_front();
-    const size_t floats = size_t(track_.Chunk()) * size_t(track_.Format().channels);
-    before_.emplace_back(pending_.begin(), pending_.begin() + ptrdiff_t(floats));
+bool SoundSplicer::Rehearse(int64_t first, AacWindow* window, std::string* error) {
+    const int64_t from = first - AacSplice::LeadIn(first);
+    const int64_t end = std::min(BlocksHere(), first + AacSplice::kLeadOut + 1);
+    std::vector<const float*> blocks;
+    for (int64_t j = from; j < end; ++j) blocks.push_back(Block(j));
+    std::vector<uint8_t> packet;
+    if (!track_.Rehearse(blocks, from * track_.Chunk(), size_t(AacSplice::Dropped(first)), &packet,
+                         error))
+        return false;
+    *window = packet.empty() ? AacWindow{}
+                             : WindowOf(packet.data(), packet.size(), track_.Format().channels);
+    return true;
+}
+
+bool SoundSplicer::OpenStretch(int64_t first, std::string* error) {
+    if (!WriteHeld(first, error) || !track_.OpenEncoder(error)) return false;
+    stretchFirst_ = first;
+    writtenBefore_ = track_.Written();
+    dropping_ = AacSplice::Dropped(first);
+    keeping_ = -1;
+    for (int64_t j = first - AacSplice::LeadIn(first); j < first; ++j)
+        if (!track_.Feed(Block(j), track_.Chunk(), j * track_.Chunk(), error)) return false;
+    fed_ = first;
+    return true;
+}
+
+bool SoundSplicer::StartStretch(int64_t first, std::string* error) {
+    if (!OpenStretch(first, error)) return false;
+    for (int64_t j = first; j <= block_; ++j)
+        if (!track_.Encode(Block(j), track_.Chunk(), true, error)) return false;
+    fed_ = block_ + 1;
+    Advance();
+    return true;
+}
+
+bool SoundSplicer::FeedUpTo(int64_t end, std::string* error) {
+    for (end = std::min(end, BlocksHere()); fed_ < end; ++fed_)
+        if (!track_.Feed(Block(fed_), track_.Chunk(), fed_ * track_.Chunk(), error)) return false;
+    return true;
+}
+
+bool SoundSplicer::WriteHeld(int64_t end, std::string* error) {
+    while (!held_.empty() && held_.front().block < end) {
+        PacketPtr pkt(Allocated(av_packet_alloc()));
+        if (av_packet_ref(pkt.get(), held_.front().packet.get()) < 0) throw std::bad_alloc();
+        av_packet_free_side_data(pkt.get());
+        lastWritten_ = held_.front().window;
+        held_.pop_front();
+        ++copied_;
+        if (!track_.Put(pkt.get(), error)) return false;
+    }
+    return true;
 }
 
 bool SoundSplicer::EndStretch(std::string* error) {
@@ -105,8 +178,9 @@ bool SoundSplicer::Finish(std::string* error) {
     const size_t channels = size_t(track_.Format().channels);
     while (pending_.size() >= size_t(track_.Chunk()) * channels)
         if (!DecideBlock(error)) return false;
+    if (!WriteHeld(std::numeric_limits<int64_t>::max(), error)) return false;
     if (pending_.empty()) return true;
-    if (!track_.HasEncoder() && !OpenStretch(error)) return false;
+    if (!track_.HasEncoder() && !OpenStretch(block_, error)) return false;
     return track_.Encode(pending_.data(), int(pending_.size() / channels), false, error);
 }
 

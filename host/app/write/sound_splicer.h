@@ -9,6 +9,15 @@
 // are made from the sound the copied packet overlaps with, as an encoder
 // running through would make them. The packets for the lead-in (and the
 // encoder's priming one) and those past the end are not written.
+//
+// A splice is made only where the windows on both sides are known to meet:
+// - a stretch ends before a copied block only once its own last packet is
+//   out and ends in a long window of the copied packet's shape; if not, the
+//   stretch goes on;
+// - copied packets are held back until the block after them is decided. A
+//   stretch that starts after one is first rehearsed by an encoder of its
+//   own; where its first packet would not meet the copied one, the stretch
+//   starts a block earlier, the held packet encoded instead.
 #pragma once
 
 #include <cstdint>
@@ -35,30 +44,61 @@ class SoundSplicer {
     int64_t Copied() const { return copied_; }
 
   private:
+    // A copied block not yet written.
+    struct Held {
+        int64_t block;
+        std::shared_ptr<const AVPacket> packet;
+        AacWindow window;
+        bool mustCopy;
+    };
+    // Copied blocks held back at most: how far a stretch can start earlier.
+    static constexpr size_t kHeld = 4;
+
     // Decides the next block and writes it: copied, or given to the stretch's encoder.
     bool DecideBlock(std::string* error);
-    // A new stretch's encoder, given the blocks before the stretch.
-    bool OpenStretch(std::string* error);
-    // Keeps the next block among those a new encoder is given first.
-    void Remember();
+    // The block under decision goes out: remembered, and the next one up.
+    void Advance();
+    // A new encoder for a stretch from block `first`, the copied blocks held
+    // before it written and it given its lead-in.
+    bool OpenStretch(int64_t first, std::string* error);
+    // A stretch from block `first` (held copied blocks from it on encoded
+    // instead) up to the block under decision, which goes out.
+    bool StartStretch(int64_t first, std::string* error);
+    // Where a stretch after the held copied blocks starts so that its first
+    // packet meets the copied one before it.
+    bool StretchStart(int64_t* first, std::string* error);
+    // The window of the first packet of a stretch from block `first`.
+    bool Rehearse(int64_t first, AacWindow* window, std::string* error);
+    // Gives the stretch's encoder the blocks before `end` it has not had.
+    bool FeedUpTo(int64_t end, std::string* error);
+    // Writes the held copied blocks before `end`.
+    bool WriteHeld(int64_t end, std::string* error);
     // Ends the stretch under way after the blocks past it: its own packets out.
     bool EndStretch(std::string* error);
     // Whether the encoder's packet is the stretch's own.
     bool Own(const AVPacket& packet);
+    // Block `block`'s sound: remembered, or still pending.
+    const float* Block(int64_t block) const;
+    // Blocks that are here: remembered and pending.
+    int64_t BlocksHere() const;
 
     SoundTrack& track_;
     SoundOrigins origins_;
     AacSplice splice_;
-    std::vector<float> pending_;             // interleaved sound not yet decided
-    int64_t block_ = 0;                      // the next block to go out
-    std::deque<std::vector<float>> before_;  // the blocks before it, for a new encoder
-    int64_t stretchFirst_ = 0;               // the first block of the stretch being encoded
-    int64_t writtenBefore_ = 0;              // packets the track had written when the stretch began
-    int64_t dropping_ = 0;  // packets out of the encoder that stand for its lead-in
+    std::vector<float> pending_;           // interleaved sound not yet decided, from block_
+    int64_t block_ = 0;                    // the next block to be decided
+    std::deque<std::vector<float>> kept_;  // the blocks before it, for a new encoder
+    int64_t keptFirst_ = 0;                // the block kept_ begins with
+    std::deque<Held> held_;                // copied, not yet written
+    int64_t stretchFirst_ = 0;             // the first block of the stretch being encoded
+    int64_t writtenBefore_ = 0;            // packets the track had written when the stretch began
+    int64_t fed_ = 0;                      // the stretch's encoder has had the blocks before it
+    int64_t dropping_ = 0;                 // packets out of the encoder that stand for its lead-in
     int64_t keeping_ = -1;  // when not negative: how many more of its packets are written
     int64_t copied_ = 0;
-    bool ending_ = false;  // the last blocks of the movie are being decided
-    AacWindow lastOwn_;    // the window of the encoder's last packet written
+    bool ending_ = false;    // the last blocks of the movie are being decided
+    AacWindow lastOwn_;      // the window of the encoder's last packet written
+    AacWindow lastWritten_;  // the window of the last packet written, copied or encoded
 };
 
 }  // namespace tavhost::media

@@ -82,29 +82,73 @@ bool SoundTrack::Feed(const float* data, int samples, int64_t pts, std::string* 
     return Send(data, samples, pts, error) && Drain(error);
 }
 
-bool SoundTrack::Send(const float* data, int samples, int64_t pts, std::string* error) {
+bool SoundTrack::Fill(AVFrame* frame, const float* data, int samples, int64_t pts,
+                      std::string* error) const {
     const size_t channels = size_t(sound_.channels);
-    frame_->nb_samples = samples;
-    if (int rc = av_frame_make_writable(frame_.get()); rc < 0) {
+    frame->nb_samples = samples;
+    if (int rc = av_frame_make_writable(frame); rc < 0) {
         *error = muxer_.Failed("cannot encode the sound: " + AvError(rc));
         return false;
     }
-    if (enc_->sample_fmt == AV_SAMPLE_FMT_FLT) {
-        auto* all = reinterpret_cast<float*>(frame_->data[0]);
+    if (frame->format == AV_SAMPLE_FMT_FLT) {
+        auto* all = reinterpret_cast<float*>(frame->data[0]);
         for (size_t i = 0; i < size_t(samples) * channels; ++i)
             all[i] = std::clamp(data[i], -1.0f, 1.0f);
     } else {
         for (size_t c = 0; c < channels; ++c) {
-            auto* plane = reinterpret_cast<float*>(frame_->extended_data[c]);
+            auto* plane = reinterpret_cast<float*>(frame->extended_data[c]);
             for (size_t i = 0; i < size_t(samples); ++i)
                 plane[i] = std::clamp(data[i * channels + c], -1.0f, 1.0f);
         }
     }
-    frame_->pts = pts;
+    frame->pts = pts;
+    return true;
+}
+
+bool SoundTrack::Send(const float* data, int samples, int64_t pts, std::string* error) {
+    if (!Fill(frame_.get(), data, samples, pts, error)) return false;
     if (int rc = avcodec_send_frame(enc_.get(), frame_.get()); rc < 0) {
         *error = muxer_.Failed("audio encoding failed: " + AvError(rc));
         return false;
     }
+    return true;
+}
+
+bool SoundTrack::Rehearse(const std::vector<const float*>& blocks, int64_t firstPts, size_t wanted,
+                          std::vector<uint8_t>* packet, std::string* error) const {
+    std::string why;
+    CodecPtr enc = OpenSoundCoder(codec_, sound_, muxer_.Webm(), muxer_.GlobalHeader(), &why);
+    if (!enc) {
+        *error = muxer_.Failed(why);
+        return false;
+    }
+    AvFramePtr frame(Allocated(av_frame_alloc()));
+    frame->format = enc->sample_fmt;
+    frame->sample_rate = sound_.rate;
+    av_channel_layout_default(&frame->ch_layout, sound_.channels);
+    frame->nb_samples = chunk_;
+    if (av_frame_get_buffer(frame.get(), 0) < 0) throw std::bad_alloc();
+    PacketPtr pkt(Allocated(av_packet_alloc()));
+    size_t out = 0;
+    packet->clear();
+    const auto drain = [&]() {
+        while (avcodec_receive_packet(enc.get(), pkt.get()) == 0) {
+            if (out++ == wanted) packet->assign(pkt->data, pkt->data + pkt->size);
+            av_packet_unref(pkt.get());
+        }
+    };
+    int64_t pts = firstPts;
+    for (const float* block : blocks) {
+        if (!Fill(frame.get(), block, chunk_, pts, error)) return false;
+        pts += chunk_;
+        if (int rc = avcodec_send_frame(enc.get(), frame.get()); rc < 0) {
+            *error = muxer_.Failed("audio encoding failed: " + AvError(rc));
+            return false;
+        }
+        drain();
+        if (out > wanted) return true;
+    }
+    if (avcodec_send_frame(enc.get(), nullptr) >= 0) drain();
     return true;
 }
 
@@ -139,6 +183,12 @@ bool SoundTrack::Close(std::string* error) {
     if (!Drain(error)) return false;
     enc_.reset();
     return true;
+}
+
+void SoundTrack::Skip(int samples) {
+    place_ += samples;
+    silence_.zeroChunks = 0;
+    silence_.steady = false;
 }
 
 bool SoundTrack::Put(AVPacket* pkt, std::string* error) {

@@ -43,12 +43,21 @@ class SoundTrack {
     // Gives the encoder `samples` of `data`, the first at sample `pts`, and
     // writes what it gives back; the track's place stays.
     bool Feed(const float* data, int samples, int64_t pts, std::string* error);
+    // The track's place moves on past `samples` the encoder was already given (Feed).
+    void Skip(int samples);
+    // What a new encoder makes of `blocks` (each one chunk, the first at
+    // sample `firstPts`), without touching the track: its packet number
+    // `wanted` in `packet` (left empty when it has fewer).
+    bool Rehearse(const std::vector<const float*>& blocks, int64_t firstPts, size_t wanted,
+                  std::vector<uint8_t>* packet, std::string* error) const;
     // The encoder's last packets out, and it closed.
     bool Close(std::string* error);
     // A packet that goes in as it is (a clip's), one chunk long.
     bool Put(AVPacket* pkt, std::string* error);
 
   private:
+    bool Fill(AVFrame* frame, const float* data, int samples, int64_t pts,
+              std::string* error) const;
     bool Send(const float* data, int samples, int64_t pts, std::string* error);
     bool Drain(std::string* error);
     bool Write(AVPacket* pkt, std::string* error);
