@@ -139,6 +139,84 @@ TEST(SpliceAfterStretch, TheStretchsLastPacketMustMeetTheCopiedOneInALongWindow)
     EXPECT_TRUE(AacSplice::Follows(undecoded, W(kShort, kSine)));
 }
 
+struct StartCase {
+    const char* name;
+    std::vector<tavhost::media::HeldCopy> held;  // the last one just before block 50
+    std::vector<AacWindow> rehearsed;            // a stretch's first window from 50, 49, 48...
+    int kept;                                    // held blocks that stay copied
+};
+
+std::ostream& operator<<(std::ostream& os, const StartCase& c) {
+    return os << c.name;
+}
+
+tavhost::media::HeldCopy H(int64_t block, AacWindow window, bool mustCopy = false) {
+    return {block, window, mustCopy};
+}
+
+class SpliceStarts : public ::testing::TestWithParam<StartCase> {};
+
+// A stretch after copied packets starts where its first packet meets the
+// copied one before it, rehearsed block by block further back; a packet that
+// only holds undecoded sound stays copied whatever comes after it.
+TEST_P(SpliceStarts, WhereTheStretchsFirstWindowMeetsTheCopiedOne) {
+    const StartCase& c = GetParam();
+    std::vector<int64_t> asked;
+    const int kept = AacSplice::StretchStart(c.held, 50, [&](int64_t block, AacWindow* w) {
+        asked.push_back(block);
+        const size_t k = size_t(50 - block);
+        *w = k < c.rehearsed.size() ? c.rehearsed[k] : AacWindow{};
+        return true;
+    });
+    EXPECT_EQ(kept, c.kept);
+    // Each rehearsal starts where the last held copy still kept ends.
+    for (size_t k = 0; k < asked.size(); ++k) EXPECT_EQ(asked[k], 50 - int64_t(k));
+    EXPECT_EQ(asked.size(),
+              c.held.empty() ? 0u : std::min(c.held.size() - size_t(c.kept) + 1, c.held.size()));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Windows, SpliceStarts,
+    ::testing::Values(
+        StartCase{"nothing held", {}, {}, 0},
+        StartCase{"the first window long", {H(48, W(kLong)), H(49, W(kLong))}, {W(kLong)}, 2},
+        StartCase{"an onset the copied packet did not see",
+                  {H(47, W(kLong)), H(48, W(kLong)), H(49, W(kLong))},
+                  {W(kShort), W(kLongStart)},
+                  2},
+        StartCase{"the encoder's transition window in another shape",
+                  {H(48, W(kLong)), H(49, W(kLong))},
+                  {W(kLongStart, kSine), W(kLong)},
+                  1},
+        StartCase{"a copied long-start packet needs a short first half",
+                  {H(48, W(kLong)), H(49, W(kLongStart))},
+                  {W(kLong), W(kLong)},
+                  1},
+        StartCase{"none meets: the stretch starts at the oldest",
+                  {H(48, W(kLong)), H(49, W(kLong))},
+                  {W(kShort), W(kShort), W(kShort)},
+                  0},
+        StartCase{"undecoded sound stays copied",
+                  {H(48, W(kLong)), H(49, W(kShort), true)},
+                  {W(kShort)},
+                  2},
+        StartCase{"a stretch never starts before undecoded sound",
+                  {H(47, W(kLong), true), H(48, W(kLong)), H(49, W(kLong))},
+                  {W(kShort), W(kShort), W(kShort)},
+                  1}),
+    [](const ::testing::TestParamInfo<StartCase>& info) {
+        std::string name;
+        for (const char* p = info.param.name; *p; ++p)
+            if (std::isalnum(static_cast<unsigned char>(*p))) name += *p;
+        return name;
+    });
+
+TEST(SpliceStarts, ARehearsalThatFailsIsSaid) {
+    EXPECT_EQ(
+        AacSplice::StretchStart({H(49, W(kLong))}, 50, [](int64_t, AacWindow*) { return false; }),
+        -1);
+}
+
 // FFmpeg's AAC encoder, as the movie opens it, fed `blocks` blocks of
 // `channels` channels, channel c of sample i `tone(i, c)`, and flushed: each
 // packet's window.

@@ -25,4 +25,20 @@ bool AacSplice::Follows(const SpliceBlock& b, const AacWindow& lastOwn) {
     return b.mustCopy || Meets(lastOwn, b.window);
 }
 
+int AacSplice::StretchStart(const std::vector<HeldCopy>& held, int64_t first,
+                            const std::function<bool(int64_t, AacWindow*)>& rehearse) {
+    size_t keep = held.size();
+    while (keep > 0) {
+        const HeldCopy& before = held[keep - 1];
+        AacWindow window;
+        if (!rehearse(first, &window)) return -1;
+        if (before.mustCopy || Meets(before.window, window)) break;
+        // Encoded from a block earlier, the stretch meets the copied packet
+        // before that one, or goes further back.
+        first = before.block;
+        --keep;
+    }
+    return int(keep);
+}
+
 }  // namespace tavhost::media

@@ -13,6 +13,8 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <functional>
+#include <vector>
 
 #include "aac_units.h"
 #include "media_types.h"
@@ -34,6 +36,13 @@ struct SpliceBlock {
     // sound unchanged whether or not it can be copied; `nextWindow` is its window.
     bool nextSameClip = false;
     AacWindow nextWindow;
+};
+
+// A copied block held back until the block after it is decided.
+struct HeldCopy {
+    int64_t block = 0;
+    AacWindow window;
+    bool mustCopy = false;  // only its packet holds its sound: it stays copied
 };
 
 class AacSplice {
@@ -58,6 +67,16 @@ class AacSplice {
     // Whether the block is copied after the stretch before it ended with a
     // packet windowed `lastOwn`.
     static bool Follows(const SpliceBlock& b, const AacWindow& lastOwn);
+    // Where a stretch that would start at block `first`, after the copied
+    // blocks `held` (oldest first, the last one at first - 1), starts so
+    // that its first packet meets the copied one before it: at `first`, or
+    // at a held block, which is then encoded with those after it.
+    // `rehearse(b, &w)` gives the window of the first packet of a stretch
+    // from block b. Returns how many of `held` stay copied (-1 when a
+    // rehearsal failed); where none meets, the stretch starts at the
+    // oldest held block that may be encoded.
+    static int StretchStart(const std::vector<HeldCopy>& held, int64_t first,
+                            const std::function<bool(int64_t, AacWindow*)>& rehearse);
     // The block went out copied or encoded.
     void Decided(bool copied) { lastCopied_ = copied; }
     // A packet the encoder wrote as the movie's own: its long windows' shape.

@@ -16,7 +16,6 @@ bool SoundSplicer::Own(const AVPacket& packet) {
     if (own && keeping_ > 0) --keeping_;
     if (own) {
         lastOwn_ = WindowOf(packet.data, size_t(packet.size), track_.Format().channels);
-        lastWritten_ = lastOwn_;
         splice_.Wrote(lastOwn_);
     }
     return own;
@@ -78,9 +77,9 @@ bool SoundSplicer::DecideBlock(std::string* error) {
     }
     splice_.Decided(copy);
     if (copy) {
-        held_.push_back({block_, std::move(packet), b.window, b.mustCopy});
+        held_.push_back({{block_, b.window, b.mustCopy}, std::move(packet)});
         Advance();
-        return held_.size() <= kHeld || WriteHeld(held_.front().block + 1, error);
+        return held_.size() <= kHeld || WriteHeld(held_.front().copy.block + 1, error);
     }
     if (!track_.HasEncoder()) {
         int64_t first = block_;
@@ -98,15 +97,14 @@ bool SoundSplicer::DecideBlock(std::string* error) {
 }
 
 bool SoundSplicer::StretchStart(int64_t* first, std::string* error) {
-    while (!held_.empty()) {
-        const Held& before = held_.back();
-        AacWindow window;
-        if (!Rehearse(*first, &window, error)) return false;
-        if (AacSplice::Meets(before.window, window) || before.mustCopy) return true;
-        // Encoded from a block earlier, the stretch meets the copied packet
-        // before that one, or goes further back.
-        *first = before.block;
-        held_.pop_back();
+    std::vector<HeldCopy> copies;
+    for (const Held& h : held_) copies.push_back(h.copy);
+    const int keep = AacSplice::StretchStart(
+        copies, *first, [&](int64_t b, AacWindow* w) { return Rehearse(b, w, error); });
+    if (keep < 0) return false;
+    if (size_t(keep) < held_.size()) {
+        *first = held_[size_t(keep)].copy.block;
+        held_.resize(size_t(keep));
     }
     return true;
 }
@@ -153,11 +151,10 @@ bool SoundSplicer::FeedUpTo(int64_t end, std::string* error) {
 }
 
 bool SoundSplicer::WriteHeld(int64_t end, std::string* error) {
-    while (!held_.empty() && held_.front().block < end) {
+    while (!held_.empty() && held_.front().copy.block < end) {
         PacketPtr pkt(Allocated(av_packet_alloc()));
         if (av_packet_ref(pkt.get(), held_.front().packet.get()) < 0) throw std::bad_alloc();
         av_packet_free_side_data(pkt.get());
-        lastWritten_ = held_.front().window;
         held_.pop_front();
         ++copied_;
         if (!track_.Put(pkt.get(), error)) return false;

@@ -46,10 +46,8 @@ class SoundSplicer {
   private:
     // A copied block not yet written.
     struct Held {
-        int64_t block;
+        HeldCopy copy;
         std::shared_ptr<const AVPacket> packet;
-        AacWindow window;
-        bool mustCopy;
     };
     // Copied blocks held back at most: how far a stretch can start earlier.
     static constexpr size_t kHeld = 4;
