@@ -42,6 +42,14 @@ SpliceBlock Inside(AacWindow window, bool nextPacket = true) {
     return b;
 }
 
+// A case's description as a test name: its letters and digits.
+std::string TestName(const char* description) {
+    std::string name;
+    for (const char* p = description; *p; ++p)
+        if (std::isalnum(static_cast<unsigned char>(*p))) name += *p;
+    return name;
+}
+
 struct Case {
     const char* name;
     SpliceBlock block;
@@ -119,12 +127,7 @@ INSTANTIATE_TEST_SUITE_P(
                       b.nextWindow = W(kLong);
                   }),
              true, kKbd, true}),
-    [](const ::testing::TestParamInfo<Case>& info) {
-        std::string name;
-        for (const char* p = info.param.name; *p; ++p)
-            if (std::isalnum(static_cast<unsigned char>(*p))) name += *p;
-        return name;
-    });
+    [](const auto& info) { return TestName(info.param.name); });
 
 TEST(SpliceAfterStretch, TheStretchsLastPacketMustMeetTheCopiedOneInALongWindow) {
     const SpliceBlock b = Inside(W(kLong));
@@ -204,12 +207,7 @@ INSTANTIATE_TEST_SUITE_P(
                   {H(47, W(kLong), true), H(48, W(kLong)), H(49, W(kLong))},
                   {W(kShort), W(kShort), W(kShort)},
                   1}),
-    [](const ::testing::TestParamInfo<StartCase>& info) {
-        std::string name;
-        for (const char* p = info.param.name; *p; ++p)
-            if (std::isalnum(static_cast<unsigned char>(*p))) name += *p;
-        return name;
-    });
+    [](const auto& info) { return TestName(info.param.name); });
 
 TEST(SpliceStarts, ARehearsalThatFailsIsSaid) {
     EXPECT_EQ(
