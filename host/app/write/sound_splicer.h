@@ -94,9 +94,8 @@ class SoundSplicer {
     int64_t dropping_ = 0;                 // packets out of the encoder that stand for its lead-in
     int64_t keeping_ = -1;  // when not negative: how many more of its packets are written
     int64_t copied_ = 0;
-    bool ending_ = false;    // the last blocks of the movie are being decided
-    AacWindow lastOwn_;      // the window of the encoder's last packet written
-    AacWindow lastWritten_;  // the window of the last packet written, copied or encoded
+    bool ending_ = false;  // the last blocks of the movie are being decided
+    AacWindow lastOwn_;    // the window of the encoder's last packet written
 };
 
 }  // namespace tavhost::media

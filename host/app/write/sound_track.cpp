@@ -41,18 +41,29 @@ bool SoundTrack::Open(std::string* error) {
     }
     stream_->time_base = enc_->time_base;
     chunk_ = enc_->frame_size > 0 ? enc_->frame_size : kPacketSamples;
-    frame_->format = enc_->sample_fmt;
-    frame_->sample_rate = sound_.rate;
-    av_channel_layout_default(&frame_->ch_layout, sound_.channels);
-    frame_->nb_samples = chunk_;
-    if (av_frame_get_buffer(frame_.get(), 0) < 0) throw std::bad_alloc();
+    frame_ = ChunkFrame(AVSampleFormat(enc_->sample_fmt));
     return true;
 }
 
-bool SoundTrack::OpenEncoder(std::string* error) {
+AvFramePtr SoundTrack::ChunkFrame(AVSampleFormat format) const {
+    AvFramePtr frame(Allocated(av_frame_alloc()));
+    frame->format = format;
+    frame->sample_rate = sound_.rate;
+    av_channel_layout_default(&frame->ch_layout, sound_.channels);
+    frame->nb_samples = chunk_;
+    if (av_frame_get_buffer(frame.get(), 0) < 0) throw std::bad_alloc();
+    return frame;
+}
+
+CodecPtr SoundTrack::NewCoder(std::string* error) const {
     std::string why;
-    enc_ = OpenSoundCoder(codec_, sound_, muxer_.Webm(), muxer_.GlobalHeader(), &why);
-    if (!enc_) *error = muxer_.Failed(why);
+    CodecPtr enc = OpenSoundCoder(codec_, sound_, muxer_.Webm(), muxer_.GlobalHeader(), &why);
+    if (!enc) *error = muxer_.Failed(why);
+    return enc;
+}
+
+bool SoundTrack::OpenEncoder(std::string* error) {
+    enc_ = NewCoder(error);
     silence_ = Silence{};
     return bool(enc_);
 }
@@ -116,18 +127,9 @@ bool SoundTrack::Send(const float* data, int samples, int64_t pts, std::string* 
 
 bool SoundTrack::Rehearse(const std::vector<const float*>& blocks, int64_t firstPts, size_t wanted,
                           std::vector<uint8_t>* packet, std::string* error) const {
-    std::string why;
-    CodecPtr enc = OpenSoundCoder(codec_, sound_, muxer_.Webm(), muxer_.GlobalHeader(), &why);
-    if (!enc) {
-        *error = muxer_.Failed(why);
-        return false;
-    }
-    AvFramePtr frame(Allocated(av_frame_alloc()));
-    frame->format = enc->sample_fmt;
-    frame->sample_rate = sound_.rate;
-    av_channel_layout_default(&frame->ch_layout, sound_.channels);
-    frame->nb_samples = chunk_;
-    if (av_frame_get_buffer(frame.get(), 0) < 0) throw std::bad_alloc();
+    CodecPtr enc = NewCoder(error);
+    if (!enc) return false;
+    AvFramePtr frame = ChunkFrame(AVSampleFormat(enc->sample_fmt));
     PacketPtr pkt(Allocated(av_packet_alloc()));
     size_t out = 0;
     packet->clear();

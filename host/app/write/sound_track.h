@@ -56,6 +56,10 @@ class SoundTrack {
     bool Put(AVPacket* pkt, std::string* error);
 
   private:
+    // A new encoder as the track's are opened.
+    CodecPtr NewCoder(std::string* error) const;
+    // A frame of one chunk in `format`, the track's rate and channels.
+    AvFramePtr ChunkFrame(AVSampleFormat format) const;
     bool Fill(AVFrame* frame, const float* data, int samples, int64_t pts,
               std::string* error) const;
     bool Send(const float* data, int samples, int64_t pts, std::string* error);
@@ -69,7 +73,7 @@ class SoundTrack {
     AVStream* stream_ = nullptr;
     SoundFormat sound_;
     int chunk_ = 0;
-    AvFramePtr frame_{Allocated(av_frame_alloc())};
+    AvFramePtr frame_;
     PacketPtr pkt_{Allocated(av_packet_alloc())};
     int64_t place_ = 0;                   // the next sample encoded or copied
     int64_t packetPts_ = AV_NOPTS_VALUE;  // the next AAC packet's, in samples
